@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the program, its tools and its tests need.
+# Safe to run again: packages already present are left as they are.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev libgl-dev
+    libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
+    ffmpeg
+    fp-utils-3.2.2 libchm-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth imagemagick fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+    sudo_cmd=""
+    [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+    $sudo_cmd apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
+fi

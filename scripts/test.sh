@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds everything with AddressSanitizer and UBSan,
+# and runs the whole test suite (unit, gui, media, e2e) under CTest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+SANITIZE=1 WERROR=${WERROR:-ON} scripts/build.sh
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+cd build-asan
+ctest --output-on-failure -j 2 "$@"
