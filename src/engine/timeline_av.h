@@ -1,0 +1,74 @@
+#pragma once
+// Ownership of the FFmpeg objects that the timeline's media code (the media detector, the
+// music reader, the default resizer) opens: one owner each, freed by its destructor.
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <QString>
+
+#include <memory>
+
+namespace engine::av {
+
+struct FormatContextDeleter
+{
+    void operator()(AVFormatContext *ctx) const { avformat_close_input(&ctx); }
+};
+struct CodecContextDeleter
+{
+    void operator()(AVCodecContext *ctx) const { avcodec_free_context(&ctx); }
+};
+struct FrameDeleter
+{
+    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
+};
+struct PacketDeleter
+{
+    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
+};
+struct SwrContextDeleter
+{
+    void operator()(SwrContext *ctx) const { swr_free(&ctx); }
+};
+struct SwsContextDeleter
+{
+    void operator()(SwsContext *ctx) const { sws_freeContext(ctx); }
+};
+
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextDeleter>;
+using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
+
+// Opens a media file for reading and reads its stream information; null when the file
+// cannot be opened or is not media.
+inline FormatContextPtr OpenInput(const QString &path)
+{
+    AVFormatContext *raw = nullptr;
+    const QByteArray name = path.toLocal8Bit();
+    if (avformat_open_input(&raw, name.constData(), nullptr, nullptr) < 0)
+        return nullptr;
+    FormatContextPtr ctx(raw);
+    if (avformat_find_stream_info(ctx.get(), nullptr) < 0)
+        return nullptr;
+    return ctx;
+}
+
+// The streams that count as the file's media: audio and video, leaving out pictures that
+// ride along as attachments (an MP3's cover art).
+inline bool IsMediaStream(const AVStream *stream)
+{
+    const AVMediaType type = stream->codecpar->codec_type;
+    if (type == AVMEDIA_TYPE_AUDIO)
+        return true;
+    return type == AVMEDIA_TYPE_VIDEO && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
+}
+
+} // namespace engine::av
