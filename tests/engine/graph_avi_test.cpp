@@ -1,0 +1,143 @@
+// Real AVI files written through grabber -> compressor -> multiplexer and reopened with
+// libavformat.
+
+#include "graph_test_source.h"
+
+#include "engine/avi_ffmpeg.h"
+#include "engine/filter_graph_pins.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include <cmath>
+#include <map>
+
+using namespace engine;
+using namespace graphtest;
+
+namespace {
+
+constexpr int kWidth = 160;
+constexpr int kHeight = 120;
+
+// A new picture every `hold` frames: frame i shows colour number i / hold.
+std::uint32_t Palette(int n)
+{
+    static const std::uint32_t colours[]
+        = {0xE03020, 0x20C040, 0x3040E0, 0xE0E020, 0x20E0E0, 0xC020C0};
+    return colours[n % 6];
+}
+
+struct VideoAudioRig : Rig
+{
+    ComPtr<IBaseFilter> video;
+    ComPtr<IBaseFilter> audio;
+
+    // video source -> "VideoGrabber" -> "Compressor" -> mux 0, and optionally
+    // audio source -> "AudioGrabber" [-> "CompressorAudio"] -> mux 1.
+    void Build(StreamScript videoScript,
+               const QString &encoder,
+               const QString &options,
+               std::optional<StreamScript> audioScript = {},
+               const QString &audioEncoder = {})
+    {
+        video = Add(MakeSource(std::move(videoScript)), QStringLiteral("Video"));
+        auto grabber
+            = AddGrabber(QStringLiteral("VideoGrabber"), MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+        auto compressor
+            = AddCompressor(QStringLiteral("Compressor"), CompressorKind::Video, encoder, options);
+        ASSERT_TRUE(compressor);
+        ASSERT_EQ(Link(video.Get(), grabber.Get()), S_OK);
+        ASSERT_EQ(Link(grabber.Get(), compressor.Get()), S_OK);
+        ASSERT_EQ(LinkToMux(compressor.Get(), 0), S_OK);
+        if (!audioScript)
+            return;
+        audio = Add(MakeSource(std::move(*audioScript)), QStringLiteral("Audio"));
+        auto audioGrabber = AddGrabber(QStringLiteral("AudioGrabber"), MEDIATYPE_Audio);
+        ASSERT_EQ(Link(audio.Get(), audioGrabber.Get()), S_OK);
+        if (audioEncoder.isEmpty()) {
+            ASSERT_EQ(LinkToMux(audioGrabber.Get(), 1), S_OK);
+        } else {
+            auto mp3 = AddCompressor(
+                QStringLiteral("CompressorAudio"), CompressorKind::Audio, audioEncoder);
+            ASSERT_TRUE(mp3);
+            ASSERT_EQ(Link(audioGrabber.Get(), mp3.Get()), S_OK);
+            ASSERT_EQ(LinkToMux(mp3.Get(), 1), S_OK);
+        }
+    }
+};
+
+std::vector<PacketInfo> PacketsOf(const AviContents &avi, int stream)
+{
+    std::vector<PacketInfo> result;
+    for (const PacketInfo &p : avi.packets) {
+        if (p.stream == stream)
+            result.push_back(p);
+    }
+    return result;
+}
+
+} // namespace
+
+TEST(GraphAvi, VideoAndPcmAudioAreWrittenFullyInterleaved)
+{
+    VideoAudioRig rig;
+    const int frames = 120; // about 4 s
+    rig.Build(VideoScript(kWidth, kHeight, frames, [](int i) { return Palette(i / 30); }),
+              QStringLiteral("mpeg4"),
+              QStringLiteral("q=2"),
+              ToneScript(44100, 2, frames * 1001.0 / 30000, 1470));
+    rig.InterleaveFully();
+    ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
+
+    const AviContents avi = ReadAvi(rig.path);
+    ASSERT_TRUE(avi.opened);
+    ASSERT_EQ(avi.streams.size(), 2u);
+    EXPECT_FALSE(avi.streams[0].audio);
+    EXPECT_EQ(avi.streams[0].codec, QStringLiteral("mpeg4"));
+    EXPECT_EQ(avi.streams[0].width, kWidth);
+    EXPECT_EQ(avi.streams[0].height, kHeight);
+    EXPECT_EQ(avi.streams[0].frameRateNum, 30000);
+    EXPECT_EQ(avi.streams[0].frameRateDen, 1001);
+    EXPECT_EQ(avi.streams[0].headerFrames, frames);
+    EXPECT_NEAR(avi.streams[0].seconds, frames * 1001.0 / 30000, 0.01);
+    EXPECT_TRUE(avi.streams[1].audio);
+    EXPECT_EQ(avi.streams[1].codec, QStringLiteral("pcm_s16le"));
+    EXPECT_EQ(avi.streams[1].sampleRate, 44100);
+    EXPECT_EQ(avi.streams[1].channels, 2);
+    EXPECT_EQ(PacketsOf(avi, 0).size(), static_cast<std::size_t>(frames));
+
+    // The chunks in file order: audio first with one second, then runs of about a
+    // second of video and a second of audio by turns, audio a second ahead.
+    std::vector<PacketInfo> order = avi.packets;
+    std::sort(order.begin(), order.end(), [](auto &a, auto &b) { return a.pos < b.pos; });
+    std::vector<std::pair<int, std::int64_t>> runs; // stream, frames or audio bytes
+    std::int64_t audioBytes = 0;
+    int videoFrames = 0;
+    for (const PacketInfo &p : order) {
+        if (runs.empty() || runs.back().first != p.stream)
+            runs.push_back({p.stream, 0});
+        runs.back().second += p.stream == 0 ? 1 : p.size;
+        if (p.stream == 1) {
+            audioBytes += p.size;
+        } else {
+            // Before the video of second k is written, the audio up to second k + 1 is.
+            const double videoTime = videoFrames * 1001.0 / 30000;
+            const double audioTime = static_cast<double>(audioBytes) / (44100 * 4);
+            EXPECT_GE(audioTime + 1e-6, std::floor(videoTime) + 1.0) << "frame " << videoFrames;
+            EXPECT_LE(audioTime, videoTime + 2.0 + 1e-6) << "frame " << videoFrames;
+            ++videoFrames;
+        }
+    }
+    ASSERT_GE(runs.size(), 8u);
+    EXPECT_EQ(runs.front().first, 1);
+    EXPECT_EQ(runs.front().second, 44100 * 4);
+    for (std::size_t r = 1; r + 1 < runs.size(); ++r) {
+        if (runs[r].first == 0)
+            EXPECT_NEAR(runs[r].second, 30, 1) << "run " << r;
+        else
+            EXPECT_EQ(runs[r].second, 44100 * 4) << "run " << r;
+    }
+    EXPECT_EQ(ProbeWarnings(rig.path), QString());
+}

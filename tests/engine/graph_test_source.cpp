@@ -1,0 +1,425 @@
+#include "graph_test_source.h"
+
+#include "engine/avi_ffmpeg.h"
+#include "engine/filter_graph_pins.h"
+
+#include <QProcess>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+namespace graphtest {
+
+using namespace engine;
+
+namespace {
+
+class ScriptedSource final : public platform::ComObject<IBaseFilter, IPushSource>
+{
+public:
+    explicit ScriptedSource(StreamScript script)
+        : m_script(std::move(script))
+        , m_output(
+              this, QStringLiteral("Out"), [this] { return std::vector<MediaType>{m_script.type}; })
+    {}
+
+    std::vector<ComPtr<IPin>> EnumPins() override { return {ComPtr<IPin>(&m_output)}; }
+    HRESULT JoinFilterGraph(IFilterGraph *, const QString &name) override
+    {
+        m_name = name;
+        return S_OK;
+    }
+    QString Name() const override { return m_name; }
+    HRESULT Run() override
+    {
+        m_next = 0;
+        m_ended = false;
+        return S_OK;
+    }
+    HRESULT Stop() override { return S_OK; }
+
+    ReferenceTime NextSampleTime() const override { return m_next * m_script.sampleDuration; }
+    bool AtEnd() const override { return m_ended; }
+    HRESULT DeliverNext() override
+    {
+        if (m_next >= m_script.count) {
+            m_ended = true;
+            return m_output.DeliverEndOfStream();
+        }
+        if (m_next == m_script.failAt)
+            return E_FAIL;
+        if (m_script.delayMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_script.delayMs));
+        MediaSample s;
+        s.repeat = false;
+        m_script.fill(m_next, m_data, s.repeat);
+        s.data = m_data.data();
+        s.size = m_data.size();
+        s.start = m_next * m_script.sampleDuration;
+        s.stop = s.start + m_script.sampleDuration;
+        ++m_next;
+        return m_output.Deliver(s);
+    }
+    ReferenceTime Duration() const override
+    {
+        return m_script.reportedDuration >= 0 ? m_script.reportedDuration
+                                              : m_script.count * m_script.sampleDuration;
+    }
+
+private:
+    StreamScript m_script;
+    OutputPin m_output;
+    QString m_name;
+    int m_next = 0;
+    bool m_ended = false;
+    std::vector<std::uint8_t> m_data;
+};
+
+} // namespace
+
+ComPtr<IBaseFilter> MakeSource(StreamScript script)
+{
+    return platform::MakeObject<ScriptedSource, IBaseFilter>(std::move(script));
+}
+
+MediaType RgbType(int width, int height, ReferenceTime frameTime)
+{
+    VIDEOINFOHEADER vih{};
+    vih.AvgTimePerFrame = frameTime;
+    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih.bmiHeader.biWidth = width;
+    vih.bmiHeader.biHeight = height;
+    vih.bmiHeader.biPlanes = 1;
+    vih.bmiHeader.biBitCount = 24;
+    vih.bmiHeader.biCompression = BI_RGB;
+    vih.bmiHeader.biSizeImage = static_cast<std::uint32_t>(((width * 3 + 3) & ~3) * height);
+    MediaType mt;
+    mt.majortype = MEDIATYPE_Video;
+    mt.subtype = MEDIASUBTYPE_RGB24;
+    mt.formattype = FORMAT_VideoInfo;
+    mt.sampleSize = vih.bmiHeader.biSizeImage;
+    mt.format.resize(sizeof vih);
+    std::memcpy(mt.format.data(), &vih, sizeof vih);
+    return mt;
+}
+
+MediaType PcmType(int sampleRate, int channels)
+{
+    WAVEFORMATEX wfx{};
+    wfx.wFormatTag = WAVE_FORMAT_PCM;
+    wfx.nChannels = static_cast<std::uint16_t>(channels);
+    wfx.nSamplesPerSec = static_cast<std::uint32_t>(sampleRate);
+    wfx.wBitsPerSample = 16;
+    wfx.nBlockAlign = static_cast<std::uint16_t>(channels * 2);
+    wfx.nAvgBytesPerSec = wfx.nSamplesPerSec * wfx.nBlockAlign;
+    MediaType mt;
+    mt.majortype = MEDIATYPE_Audio;
+    mt.subtype = MEDIASUBTYPE_PCM;
+    mt.formattype = FORMAT_WaveFormatEx;
+    mt.sampleSize = wfx.nBlockAlign;
+    mt.format.resize(sizeof wfx);
+    std::memcpy(mt.format.data(), &wfx, sizeof wfx);
+    return mt;
+}
+
+StreamScript VideoScript(int width,
+                         int height,
+                         int frames,
+                         std::function<std::uint32_t(int)> colourOf,
+                         std::function<bool(int)> repeatOf)
+{
+    StreamScript s;
+    s.type = RgbType(width, height);
+    s.count = frames;
+    s.sampleDuration = kNtscFrame;
+    s.fill = [=](int i, std::vector<std::uint8_t> &data, bool &repeat) {
+        const int stride = (width * 3 + 3) & ~3;
+        data.assign(static_cast<std::size_t>(stride) * height, 0);
+        const std::uint32_t top = colourOf(i);
+        const std::uint32_t bottom = ~top & 0xFFFFFF;
+        for (int memRow = 0; memRow < height; ++memRow) {
+            // Bottom-up: the first row in memory is the picture's last.
+            const bool upperHalf = height - 1 - memRow < height / 2;
+            const std::uint32_t c = upperHalf ? top : bottom;
+            std::uint8_t *p = data.data() + static_cast<std::size_t>(memRow) * stride;
+            for (int x = 0; x < width; ++x) {
+                p[3 * x] = static_cast<std::uint8_t>(c);           // B
+                p[3 * x + 1] = static_cast<std::uint8_t>(c >> 8);  // G
+                p[3 * x + 2] = static_cast<std::uint8_t>(c >> 16); // R
+            }
+        }
+        repeat = repeatOf && repeatOf(i);
+    };
+    return s;
+}
+
+StreamScript ToneScript(int sampleRate, int channels, double seconds, int samplesPerChunk)
+{
+    StreamScript s;
+    s.type = PcmType(sampleRate, channels);
+    const auto total = static_cast<std::int64_t>(std::llround(seconds * sampleRate));
+    s.count = static_cast<int>((total + samplesPerChunk - 1) / samplesPerChunk);
+    s.sampleDuration = static_cast<ReferenceTime>(samplesPerChunk) * kUnitsPerSecond / sampleRate;
+    s.reportedDuration = total * kUnitsPerSecond / sampleRate;
+    s.fill = [=](int i, std::vector<std::uint8_t> &data, bool &) {
+        const std::int64_t first = static_cast<std::int64_t>(i) * samplesPerChunk;
+        const std::int64_t n = std::min<std::int64_t>(samplesPerChunk, total - first);
+        data.resize(static_cast<std::size_t>(n * channels * 2));
+        auto *out = reinterpret_cast<std::int16_t *>(data.data());
+        for (std::int64_t k = 0; k < n; ++k) {
+            const double t = static_cast<double>(first + k) / sampleRate;
+            const auto v = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * 440 * t));
+            for (int c = 0; c < channels; ++c)
+                out[k * channels + c] = v;
+        }
+    };
+    return s;
+}
+
+ComPtr<IPin> PinOf(IBaseFilter *filter, PinDirection direction, int n)
+{
+    for (ComPtr<IPin> &pin : filter->EnumPins()) {
+        if (pin->QueryDirection() == direction && n-- == 0)
+            return pin;
+    }
+    return nullptr;
+}
+
+AviContents ReadAvi(const QString &path)
+{
+    AviContents result;
+    AVFormatContext *ctx = nullptr;
+    const QByteArray file = path.toUtf8();
+    if (avformat_open_input(&ctx, file.constData(), nullptr, nullptr) < 0)
+        return result;
+    if (avformat_find_stream_info(ctx, nullptr) < 0) {
+        avformat_close_input(&ctx);
+        return result;
+    }
+    result.opened = true;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        const AVStream *st = ctx->streams[i];
+        AviContents::Stream s;
+        s.audio = st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+        s.codec = QString::fromUtf8(avcodec_get_name(st->codecpar->codec_id));
+        s.width = st->codecpar->width;
+        s.height = st->codecpar->height;
+        s.sampleRate = st->codecpar->sample_rate;
+        s.channels = st->codecpar->ch_layout.nb_channels;
+        s.frameRateNum = st->avg_frame_rate.num;
+        s.frameRateDen = st->avg_frame_rate.den;
+        s.headerFrames = st->nb_frames;
+        if (st->duration != AV_NOPTS_VALUE)
+            s.seconds = static_cast<double>(st->duration) * av_q2d(st->time_base);
+        result.streams.push_back(s);
+    }
+    AVPacket *pkt = av_packet_alloc();
+    while (av_read_frame(ctx, pkt) >= 0) {
+        result.packets.push_back({pkt->stream_index,
+                                  pkt->pts,
+                                  pkt->pos,
+                                  pkt->size,
+                                  (pkt->flags & AV_PKT_FLAG_KEY) != 0});
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    avformat_close_input(&ctx);
+    return result;
+}
+
+namespace {
+
+std::uint32_t PixelAt(const AVFrame *rgb, int x, int y)
+{
+    const std::uint8_t *p = rgb->data[0] + y * rgb->linesize[0] + 3 * x;
+    return (static_cast<std::uint32_t>(p[0]) << 16) | (p[1] << 8) | p[2];
+}
+
+} // namespace
+
+std::vector<FrameColours> DecodeVideoColours(const QString &path)
+{
+    std::vector<FrameColours> colours;
+    AVFormatContext *ctx = nullptr;
+    const QByteArray file = path.toUtf8();
+    if (avformat_open_input(&ctx, file.constData(), nullptr, nullptr) < 0)
+        return colours;
+    avformat_find_stream_info(ctx, nullptr);
+    const int index = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (index < 0) {
+        avformat_close_input(&ctx);
+        return colours;
+    }
+    const AVCodecParameters *par = ctx->streams[index]->codecpar;
+    const AVCodec *codec = avcodec_find_decoder(par->codec_id);
+    av::CodecContextPtr dec(avcodec_alloc_context3(codec));
+    avcodec_parameters_to_context(dec.get(), par);
+    avcodec_open2(dec.get(), codec, nullptr);
+    av::FramePtr frame = av::MakeFrame();
+    av::FramePtr rgb = av::MakeFrame();
+    rgb->format = AV_PIX_FMT_RGB24;
+    rgb->width = par->width;
+    rgb->height = par->height;
+    av_frame_get_buffer(rgb.get(), 0);
+    av::SwsContextPtr sws;
+    FrameColours last{0, 0};
+    auto take = [&] {
+        while (avcodec_receive_frame(dec.get(), frame.get()) >= 0) {
+            sws.reset(sws_getCachedContext(sws.release(),
+                                           frame->width,
+                                           frame->height,
+                                           static_cast<AVPixelFormat>(frame->format),
+                                           par->width,
+                                           par->height,
+                                           AV_PIX_FMT_RGB24,
+                                           SWS_POINT,
+                                           nullptr,
+                                           nullptr,
+                                           nullptr));
+            sws_scale(sws.get(),
+                      frame->data,
+                      frame->linesize,
+                      0,
+                      frame->height,
+                      rgb->data,
+                      rgb->linesize);
+            last = {PixelAt(rgb.get(), par->width / 2, par->height / 4),
+                    PixelAt(rgb.get(), par->width / 2, par->height * 3 / 4)};
+            colours.push_back(last);
+        }
+    };
+    AVPacket *pkt = av_packet_alloc();
+    while (av_read_frame(ctx, pkt) >= 0) {
+        if (pkt->stream_index == index) {
+            if (pkt->size == 0)
+                colours.push_back(last); // a repeated frame
+            else if (avcodec_send_packet(dec.get(), pkt) >= 0)
+                take();
+        }
+        av_packet_unref(pkt);
+    }
+    avcodec_send_packet(dec.get(), nullptr);
+    take();
+    av_packet_free(&pkt);
+    avformat_close_input(&ctx);
+    return colours;
+}
+
+QString ProbeWarnings(const QString &path)
+{
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"),
+                 QStringLiteral("warning"),
+                 QStringLiteral("-show_streams"),
+                 QStringLiteral("-count_packets"),
+                 path});
+    if (!probe.waitForFinished(60000))
+        return QStringLiteral("ffprobe did not finish");
+    QString errors = QString::fromUtf8(probe.readAllStandardError());
+    if (probe.exitCode() != 0)
+        errors += QStringLiteral("exit code %1").arg(probe.exitCode());
+    return errors.trimmed();
+}
+
+bool ColoursClose(std::uint32_t a, std::uint32_t b, int tolerance)
+{
+    for (int shift = 0; shift < 24; shift += 8) {
+        const int ca = static_cast<int>((a >> shift) & 0xFF);
+        const int cb = static_cast<int>((b >> shift) & 0xFF);
+        if (std::abs(ca - cb) > tolerance)
+            return false;
+    }
+    return true;
+}
+
+} // namespace graphtest
+
+#include "engine/engine_classes.h"
+#include "engine/sample_grabber.h"
+
+#include "platform/class_store.h"
+
+namespace graphtest {
+
+Rig::Rig()
+{
+    engine::RegisterGraphClasses();
+    graph = platform::CreateInstance<IGraphBuilder>(CLSID_FilterGraph);
+    builder = platform::CreateInstance<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2);
+    path = dir.filePath(QStringLiteral("TempData.avi"));
+    if (graph && builder) {
+        builder->SetFiltergraph(graph.Get());
+        builder->SetOutputFileName(MEDIASUBTYPE_Avi, path, mux.Put(), nullptr);
+    }
+}
+
+ComPtr<IBaseFilter> Rig::Add(ComPtr<IBaseFilter> filter, const QString &name)
+{
+    if (filter && Failed(graph->AddFilter(filter.Get(), name)))
+        return nullptr;
+    return filter;
+}
+
+ComPtr<IBaseFilter> Rig::AddGrabber(const QString &name, const Guid &major, const Guid &subtype)
+{
+    auto grabber = platform::CreateInstance<IBaseFilter>(CLSID_SampleGrabber);
+    AM_MEDIA_TYPE mt{};
+    mt.majortype = major;
+    mt.subtype = subtype;
+    grabber.As<ISampleGrabber>()->SetMediaType(&mt);
+    return Add(grabber, name);
+}
+
+ComPtr<IBaseFilter> Rig::AddCompressor(const QString &name,
+                                       CompressorKind kind,
+                                       const QString &encoder,
+                                       const QString &options)
+{
+    ComPtr<IBaseFilter> filter;
+    if (Failed(CreateCompressorFilter({kind, name, encoder, options}, filter.Put())))
+        return nullptr;
+    return Add(filter, name);
+}
+
+HRESULT Rig::Link(IBaseFilter *from, IBaseFilter *to)
+{
+    auto out = PinOf(from, PinDirection::Output);
+    auto in = PinOf(to, PinDirection::Input);
+    if (!out || !in)
+        return E_UNEXPECTED;
+    return graph->Connect(out.Get(), in.Get());
+}
+
+HRESULT Rig::LinkToMux(IBaseFilter *from, int muxInput)
+{
+    auto out = PinOf(from, PinDirection::Output);
+    auto in = PinOf(mux.Get(), PinDirection::Input, muxInput);
+    if (!out || !in)
+        return E_UNEXPECTED;
+    return graph->Connect(out.Get(), in.Get());
+}
+
+void Rig::InterleaveFully()
+{
+    auto config = mux.As<IConfigInterleaving>();
+    config->put_Mode(INTERLEAVE_FULL);
+    const ReferenceTime second = kUnitsPerSecond;
+    config->put_Interleaving(&second, &second);
+}
+
+long Rig::RunToEnd(long timeoutMs)
+{
+    auto control = graph.As<IMediaControl>();
+    auto events = graph.As<IMediaEvent>();
+    if (Failed(control->Run()))
+        return -1;
+    long code = 0;
+    events->WaitForCompletion(timeoutMs, &code);
+    control->Stop();
+    return code;
+}
+
+} // namespace graphtest

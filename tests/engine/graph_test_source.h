@@ -1,0 +1,130 @@
+#pragma once
+// Test doubles and probes for the graph tests: a push source that plays a scripted
+// stream (RGB24 bottom-up frames, PCM, or any type with scripted payloads), and a reader
+// that reopens a written AVI with libavformat.
+
+#include "engine/dshow.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace graphtest {
+
+using engine::MediaType;
+using engine::ReferenceTime;
+
+inline constexpr ReferenceTime kNtscFrame = 333667; // 1001/30000 s in 100 ns units
+
+struct StreamScript
+{
+    MediaType type;
+    int count = 0;                    // samples to deliver
+    ReferenceTime sampleDuration = 0; // 100 ns units
+    // Fills the payload of sample i; may set the repeat flag.
+    std::function<void(int i, std::vector<std::uint8_t> &data, bool &repeat)> fill;
+    int failAt = -1;                     // DeliverNext fails (E_FAIL) at this sample
+    int delayMs = 0;                     // sleep before each sample (a slow source)
+    ReferenceTime reportedDuration = -1; // Duration(); -1: count * sampleDuration
+};
+
+engine::ComPtr<engine::IBaseFilter> MakeSource(StreamScript script);
+
+MediaType RgbType(int width, int height, ReferenceTime frameTime = kNtscFrame);
+MediaType PcmType(int sampleRate, int channels);
+
+// Frames whose top half is colourOf(i) (0xRRGGBB) and bottom half its complement, so a
+// flipped or channel-swapped picture is caught; repeatOf(i) marks repeats.
+StreamScript VideoScript(int width,
+                         int height,
+                         int frames,
+                         std::function<std::uint32_t(int)> colourOf,
+                         std::function<bool(int)> repeatOf = {});
+// A 440 Hz tone, 16-bit, in chunks of samplesPerChunk.
+StreamScript ToneScript(int sampleRate, int channels, double seconds, int samplesPerChunk);
+
+// The first pin of the wanted direction, counting from 0.
+engine::ComPtr<engine::IPin>
+PinOf(engine::IBaseFilter *filter, engine::PinDirection direction, int n = 0);
+
+struct PacketInfo
+{
+    int stream = 0;
+    std::int64_t pts = 0;
+    std::int64_t pos = 0;
+    int size = 0;
+    bool key = false;
+};
+struct AviContents
+{
+    bool opened = false;
+    struct Stream
+    {
+        bool audio = false;
+        QString codec;
+        int width = 0, height = 0;
+        int sampleRate = 0, channels = 0;
+        int frameRateNum = 0, frameRateDen = 0;
+        std::int64_t headerFrames = 0; // nb_frames from the header
+        double seconds = 0;            // duration from the header
+    };
+    std::vector<Stream> streams;
+    std::vector<PacketInfo> packets; // in reading order
+};
+AviContents ReadAvi(const QString &path);
+
+// Decodes the video stream; empty packets repeat the previous picture. Returns the
+// colour (0xRRGGBB, from the centre of the top and bottom halves) of every frame.
+struct FrameColours
+{
+    std::uint32_t top;
+    std::uint32_t bottom;
+};
+std::vector<FrameColours> DecodeVideoColours(const QString &path);
+
+// ffprobe's complaints about the file (empty when it reads it cleanly).
+QString ProbeWarnings(const QString &path);
+
+bool ColoursClose(std::uint32_t a, std::uint32_t b, int tolerance = 24);
+
+} // namespace graphtest
+
+#include "engine/capture_graph.h"
+#include "engine/compressor.h"
+#include "engine/media_control.h"
+
+#include <QTemporaryDir>
+
+namespace graphtest {
+
+// A graph with the AVI multiplexer and file writer on a scratch file, as the render
+// stage sets it up.
+struct Rig
+{
+    Rig();
+
+    engine::ComPtr<engine::IBaseFilter> Add(engine::ComPtr<engine::IBaseFilter> filter,
+                                            const QString &name);
+    engine::ComPtr<engine::IBaseFilter>
+    AddGrabber(const QString &name, const engine::Guid &major, const engine::Guid &subtype = {});
+    engine::ComPtr<engine::IBaseFilter> AddCompressor(const QString &name,
+                                                      engine::CompressorKind kind,
+                                                      const QString &encoder,
+                                                      const QString &options = {});
+    // Connects output 0 of each filter to input 0 of the next.
+    engine::HRESULT Link(engine::IBaseFilter *from, engine::IBaseFilter *to);
+    engine::HRESULT LinkToMux(engine::IBaseFilter *from, int muxInput);
+    void InterleaveFully();
+    // Runs to the end; returns the event code (0 when the time ran out), then stops.
+    long RunToEnd(long timeoutMs = 60000);
+
+    QTemporaryDir dir;
+    QString path;
+    engine::ComPtr<engine::IGraphBuilder> graph;
+    engine::ComPtr<engine::ICaptureGraphBuilder2> builder;
+    engine::ComPtr<engine::IBaseFilter> mux;
+};
+
+} // namespace graphtest
