@@ -1,0 +1,373 @@
+// The real help engine hhctrl.ocx, reached through the program's loader, showing the
+// Vantorel.chm that the build compiled into the program folder. Everything runs offscreen
+// with real widgets; clicks are real mouse events on the links and on the contents tree.
+
+#include "help/html_help.h"
+#include "help_test_env.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QSet>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+
+#include <memory>
+
+namespace {
+
+const QString kProgramDir = QStringLiteral(VANTOREL_TEST_PROGRAM_DIR);
+const QString kHelpFile = kProgramDir + QStringLiteral("Vantorel.chm");
+
+void Settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+}
+
+void Click(QWidget *target, QPoint at)
+{
+    const QPointF local(at);
+    const QPointF global(target->mapToGlobal(at));
+    QMouseEvent press(
+        QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+    QMouseEvent release(
+        QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &release);
+    Settle();
+}
+
+// A cursor inside the first link of the page whose target is href; null when there is none.
+QTextCursor FindLink(QTextDocument *document, const QString &href)
+{
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (fragment.charFormat().isAnchor() && fragment.charFormat().anchorHref() == href) {
+                QTextCursor cursor(document);
+                cursor.setPosition(fragment.position() + qMin(2, fragment.length() / 2));
+                return cursor;
+            }
+        }
+    }
+    return QTextCursor();
+}
+
+QStringList LinksOf(QTextDocument *document)
+{
+    QStringList links;
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (format.isAnchor() && !format.anchorHref().isEmpty()
+                && !links.contains(format.anchorHref()))
+                links.append(format.anchorHref());
+        }
+    }
+    return links;
+}
+
+void ClickLink(QTextBrowser *browser, const QString &href)
+{
+    QTextCursor cursor = FindLink(browser->document(), href);
+    ASSERT_FALSE(cursor.isNull()) << "no link to " << href.toStdString();
+    browser->setTextCursor(cursor);
+    browser->ensureCursorVisible();
+    const QRect caret = browser->cursorRect(cursor);
+    Click(browser->viewport(), caret.center() + QPoint(1, 0));
+}
+
+QTreeWidgetItem *FindItem(QTreeWidget *tree, const QString &text)
+{
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        if ((*it)->text(0) == text)
+            return *it;
+    }
+    return nullptr;
+}
+
+void ClickItem(QTreeWidget *tree, QTreeWidgetItem *item)
+{
+    for (QTreeWidgetItem *p = item->parent(); p; p = p->parent())
+        p->setExpanded(true);
+    tree->scrollToItem(item);
+    Settle();
+    Click(tree->viewport(), tree->visualItemRect(item).center());
+}
+
+class HelpWindowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QFile::exists(kHelpFile)) << kHelpFile.toStdString();
+        ASSERT_TRUE(QFile::exists(kProgramDir + QStringLiteral("hhctrl.ocx")));
+        folders.environment.Set("VANTOREL_PROGRAM_DIR", kProgramDir);
+        help::ResetHtmlHelpLoaderForTests();
+    }
+
+    void TearDown() override
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (widget->objectName() == QStringLiteral("HelpWindow"))
+                delete widget;
+        }
+        owner.reset();
+        Settle();
+        help::ResetHtmlHelpLoaderForTests();
+    }
+
+    QWidget *Open(QWidget *ownerWidget, const QString &file = kHelpFile)
+    {
+        const quintptr result = help::HtmlHelpW(
+            reinterpret_cast<quintptr>(ownerWidget), file, help::kHelpDisplayTopic, 0);
+        Settle();
+        return reinterpret_cast<QWidget *>(result);
+    }
+
+    helptest::HelpFolders folders;
+    std::unique_ptr<QWidget> owner = std::make_unique<QWidget>();
+};
+
+TEST_F(HelpWindowTest, OpensOnTheDefaultTopicWithContentsAndIndex)
+{
+    owner->show();
+    QWidget *window = Open(owner.get());
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->isWindow());
+    EXPECT_EQ(window->parentWidget(), owner.get());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Vantorel Converter Help"));
+
+    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
+    ASSERT_NE(browser, nullptr);
+    EXPECT_EQ(browser->source().path(), QStringLiteral("/index.html"));
+    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("Welcome to Vantorel Converter")));
+    EXPECT_EQ(browser->documentTitle(), QStringLiteral("Welcome to Vantorel Converter"));
+
+    // The picture and the style sheet of the page came out of the archive.
+    const QVariant logo = browser->document()->resource(QTextDocument::ImageResource,
+                                                        QUrl(QStringLiteral("images/logo.png")));
+    QImage logoImage;
+    if (logo.canConvert<QImage>())
+        logoImage = logo.value<QImage>();
+    else
+        logoImage.loadFromData(logo.toByteArray());
+    EXPECT_EQ(logoImage.size(), QSize(64, 48));
+    QTextCursor heading
+        = browser->document()->find(QStringLiteral("Welcome to Vantorel Converter"));
+    ASSERT_FALSE(heading.isNull());
+    EXPECT_EQ(heading.charFormat().foreground().color(), QColor(0x2a, 0x3a, 0x78));
+
+    auto *contents = window->findChild<QTreeWidget *>(QStringLiteral("contents"));
+    ASSERT_NE(contents, nullptr);
+    QStringList top;
+    for (int i = 0; i < contents->topLevelItemCount(); ++i)
+        top.append(contents->topLevelItem(i)->text(0));
+    EXPECT_EQ(top,
+              (QStringList{QStringLiteral("Welcome to Vantorel Converter"),
+                           QStringLiteral("Using the program"),
+                           QStringLiteral("Messages and what to do"),
+                           QStringLiteral("Making movies from the command line"),
+                           QStringLiteral("Supported files")}));
+    ASSERT_NE(contents->currentItem(), nullptr);
+    EXPECT_EQ(contents->currentItem()->text(0), QStringLiteral("Welcome to Vantorel Converter"));
+    auto *index = window->findChild<QListWidget *>(QStringLiteral("index"));
+    ASSERT_NE(index, nullptr);
+    EXPECT_GT(index->count(), 30);
+
+    const QImage shot = window->grab().toImage();
+    EXPECT_TRUE(shot.save(QStringLiteral(HELP_TEST_OUTPUT_DIR "help-window.png")));
+    // Dark text on the light page: the topic pane is not blank.
+    const QRect pane(browser->mapTo(window, QPoint(0, 0)), browser->size());
+    int dark = 0;
+    for (int y = pane.top(); y < pane.bottom(); y += 2) {
+        for (int x = pane.left(); x < pane.right(); x += 2)
+            dark += qGray(shot.pixel(x, y)) < 100 ? 1 : 0;
+    }
+    EXPECT_GT(dark, 200);
+}
+
+TEST_F(HelpWindowTest, WindowWithoutOwnerIsTopLevel)
+{
+    QWidget *window = Open(nullptr);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->parentWidget(), nullptr);
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(HelpWindowTest, FollowingLinksOpensPagesAndBackReturns)
+{
+    QWidget *window = Open(owner.get());
+    ASSERT_NE(window, nullptr);
+    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
+    auto *contents = window->findChild<QTreeWidget *>(QStringLiteral("contents"));
+    auto *back = window->findChild<QToolButton *>(QStringLiteral("back"));
+    ASSERT_TRUE(browser && contents && back);
+    EXPECT_FALSE(back->isEnabled());
+
+    ClickLink(browser, QStringLiteral("getting_started.html"));
+    EXPECT_EQ(browser->source().path(), QStringLiteral("/getting_started.html"));
+    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("Step 1: choose the music")));
+    ASSERT_NE(contents->currentItem(), nullptr);
+    EXPECT_EQ(contents->currentItem()->text(0), QStringLiteral("Making your first movie"));
+    EXPECT_TRUE(back->isEnabled());
+
+    // A link deeper in: from the first movie to the settings.
+    ClickLink(browser, QStringLiteral("settings.html"));
+    EXPECT_EQ(browser->source().path(), QStringLiteral("/settings.html"));
+    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("High-quality Movie")));
+
+    Click(back, back->rect().center());
+    Click(back, back->rect().center());
+    EXPECT_EQ(browser->source().path(), QStringLiteral("/index.html"));
+}
+
+TEST_F(HelpWindowTest, ContentsTreeOpensItsPages)
+{
+    QWidget *window = Open(owner.get());
+    ASSERT_NE(window, nullptr);
+    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
+    auto *contents = window->findChild<QTreeWidget *>(QStringLiteral("contents"));
+    ASSERT_TRUE(browser && contents);
+
+    QTreeWidgetItem *formats = FindItem(contents, QStringLiteral("Supported files"));
+    ASSERT_NE(formats, nullptr);
+    ClickItem(contents, formats);
+    EXPECT_EQ(browser->source().path(), QStringLiteral("/formats.html"));
+    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("MP3")));
+
+    QTreeWidgetItem *codec = FindItem(contents, QStringLiteral("Compressors"));
+    ASSERT_NE(codec, nullptr);
+    ClickItem(contents, codec);
+    EXPECT_EQ(browser->source().path(), QStringLiteral("/messages.html"));
+    EXPECT_EQ(browser->source().fragment(), QStringLiteral("codec"));
+    EXPECT_TRUE(browser->toPlainText().contains(
+        QStringLiteral("The audio file can't be compressed. Continue?")));
+
+    // A heading without a page of its own opens nothing.
+    QTreeWidgetItem *heading = FindItem(contents, QStringLiteral("Using the program"));
+    ASSERT_NE(heading, nullptr);
+    ClickItem(contents, heading);
+    EXPECT_EQ(browser->source().path(), QStringLiteral("/messages.html"));
+}
+
+// Every entry of the contents and every link of every page it reaches leads to a page of the
+// help file: a broken link would show the engine's "Page not found" page.
+TEST_F(HelpWindowTest, EveryContentsEntryAndEveryLinkLeadsToAPage)
+{
+    QWidget *window = Open(owner.get());
+    ASSERT_NE(window, nullptr);
+    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
+    auto *contents = window->findChild<QTreeWidget *>(QStringLiteral("contents"));
+    ASSERT_TRUE(browser && contents);
+
+    QStringList pages;
+    for (QTreeWidgetItemIterator it(contents); *it; ++it) {
+        contents->setCurrentItem(*it);
+        Settle();
+        const QString page = browser->source().path();
+        EXPECT_FALSE(browser->toPlainText().contains(QStringLiteral("Page not found")))
+            << (*it)->text(0).toStdString();
+        if (!pages.contains(page))
+            pages.append(page);
+    }
+    EXPECT_GE(pages.size(), 10);
+
+    QSet<QString> checked;
+    for (const QString &page : pages) {
+        browser->setSource(QUrl(QStringLiteral("chm:") + page));
+        Settle();
+        const QUrl base = browser->source();
+        for (const QString &href : LinksOf(browser->document())) {
+            const QUrl target = base.resolved(QUrl(href));
+            if (checked.contains(target.toString()))
+                continue;
+            checked.insert(target.toString());
+            browser->setSource(target);
+            Settle();
+            EXPECT_FALSE(browser->toPlainText().contains(QStringLiteral("Page not found")))
+                << page.toStdString() << " -> " << href.toStdString();
+            if (target.hasFragment()) {
+                bool anchorFound = false;
+                for (QTextBlock b = browser->document()->begin(); b.isValid() && !anchorFound;
+                     b = b.next()) {
+                    for (auto it = b.begin(); !it.atEnd(); ++it) {
+                        if (it.fragment().charFormat().anchorNames().contains(target.fragment()))
+                            anchorFound = true;
+                    }
+                }
+                EXPECT_TRUE(anchorFound) << page.toStdString() << " -> " << href.toStdString();
+            }
+            browser->setSource(base);
+            Settle();
+        }
+    }
+    EXPECT_GT(checked.size(), 15);
+}
+
+TEST_F(HelpWindowTest, SecondCallBringsTheSameWindowBackToTheDefaultTopic)
+{
+    QWidget *first = Open(owner.get());
+    ASSERT_NE(first, nullptr);
+    auto *browser = first->findChild<QTextBrowser *>(QStringLiteral("topic"));
+    browser->setSource(QUrl(QStringLiteral("chm:/batch.html")));
+    Settle();
+    first->hide();
+
+    QWidget *second = Open(owner.get());
+    EXPECT_EQ(second, first);
+    EXPECT_TRUE(second->isVisible());
+    EXPECT_EQ(browser->source().path(), QStringLiteral("/index.html"));
+
+    // Once the user closes it, the next call makes a new one.
+    QPointer<QWidget> closed(first);
+    first->close();
+    Settle();
+    EXPECT_TRUE(closed.isNull());
+    QWidget *third = Open(owner.get());
+    ASSERT_NE(third, nullptr);
+    EXPECT_TRUE(third->isVisible());
+}
+
+TEST_F(HelpWindowTest, TopicNamedAfterTheFileIsOpened)
+{
+    QWidget *window = Open(nullptr, kHelpFile + QStringLiteral("::/music.html"));
+    ASSERT_NE(window, nullptr);
+    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
+    EXPECT_EQ(browser->source().path(), QStringLiteral("/music.html"));
+    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("Play whole music")));
+}
+
+TEST_F(HelpWindowTest, NothingIsShownForMissingOrBrokenFilesOrOtherCommands)
+{
+    const int before = QApplication::topLevelWidgets().size();
+    EXPECT_EQ(Open(owner.get(), folders.root.filePath(QStringLiteral("missing.chm"))), nullptr);
+
+    const QString notHelp = folders.root.filePath(QStringLiteral("text.chm"));
+    QFile text(notHelp);
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("This is not a compiled help file.\n");
+    text.close();
+    EXPECT_EQ(Open(owner.get(), notHelp), nullptr);
+    EXPECT_EQ(Open(owner.get(), folders.root.path()), nullptr);
+
+    for (unsigned command : {1u, 2u, 0x12u, 0xFFFFFFFFu})
+        EXPECT_EQ(help::HtmlHelpW(0, kHelpFile, command, 0), 0u) << command;
+    Settle();
+    EXPECT_EQ(QApplication::topLevelWidgets().size(), before);
+}
+
+} // namespace

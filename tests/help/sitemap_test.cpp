@@ -1,0 +1,138 @@
+// The contents and index files of a help file are loose HTML; the engine must read the shapes
+// that help authoring tools write.
+
+#include "chm_archive.h"
+#include "sitemap.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+namespace {
+
+QString Dump(const std::vector<hhctrl::SitemapEntry> &entries)
+{
+    QString out;
+    for (const auto &e : entries) {
+        out += e.name + u'=' + e.local;
+        if (!e.children.empty())
+            out += u'(' + Dump(e.children) + u')';
+        out += u';';
+    }
+    return out;
+}
+
+struct SitemapRow
+{
+    const char *label;
+    const char *html;
+    const char *expected;
+};
+
+class SitemapTest : public ::testing::TestWithParam<SitemapRow>
+{};
+
+TEST_P(SitemapTest, ReadsTheTree)
+{
+    EXPECT_EQ(Dump(hhctrl::ParseSitemap(QByteArray(GetParam().html))),
+              QString::fromUtf8(GetParam().expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes,
+    SitemapTest,
+    ::testing::Values(
+        SitemapRow{"flat",
+                   "<UL><LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"A\">"
+                   "<param name=\"Local\" value=\"a.html\"></OBJECT>"
+                   "<LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"B\">"
+                   "<param name=\"Local\" value=\"b.html\"></OBJECT></UL>",
+                   "A=a.html;B=b.html;"},
+        SitemapRow{"nested, lower case, bare and single-quoted values",
+                   "<ul><li><object type=text/sitemap><param name=Name value='Book'></object>"
+                   "<ul><li><object type=\"text/sitemap\"><param name=name value=\"Page\">"
+                   "<param name=local value=dir/p.html#top></object>"
+                   "<ul><li><object type=\"text/sitemap\"><param name=\"Name\" value=\"Deep\">"
+                   "<param name=\"Local\" value=\"d.html\"></object></ul></ul>"
+                   "<li><object type=\"text/sitemap\"><param name=\"Name\" value=\"After\">"
+                   "<param name=\"Local\" value=\"z.html\"></object></ul>",
+                   "Book=(Page=dir/p.html#top(Deep=d.html;););After=z.html;"},
+        SitemapRow{"entities and spaces",
+                   "<UL><LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\" Tom &amp; "
+                   "Jerry &#233; \">"
+                   "<param name=\"Local\" value=\"t&amp;j.html\"></OBJECT></UL>",
+                   "Tom & Jerry é=t&j.html;"},
+        SitemapRow{
+            "site properties and other objects are not entries",
+            "<OBJECT type=\"text/site properties\"><param name=\"Name\" value=\"X\"></OBJECT>"
+            "<UL><LI><OBJECT type=\"application/x-oleobject\"><param name=\"Name\" "
+            "value=\"Y\"></OBJECT>"
+            "<LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"Z\"></OBJECT></UL>",
+            "Z=;"},
+        SitemapRow{
+            "unbalanced lists do not lose items",
+            "</UL></UL><UL><UL><LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"A\">"
+            "<param name=\"Local\" value=\"a.html\"></OBJECT>",
+            "A=a.html;"},
+        SitemapRow{"first value of a repeated parameter wins",
+                   "<UL><LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"Key\">"
+                   "<param name=\"Local\" value=\"one.html\"><param name=\"Local\" "
+                   "value=\"two.html\"></OBJECT></UL>",
+                   "Key=one.html;"},
+        SitemapRow{"empty", "", ""}));
+
+struct PathRow
+{
+    const char *in;
+    const char *out;
+};
+
+class ArchivePathTest : public ::testing::TestWithParam<PathRow>
+{};
+
+TEST_P(ArchivePathTest, Normalises)
+{
+    EXPECT_EQ(hhctrl::ChmArchive::NormalisePath(QString::fromUtf8(GetParam().in)),
+              QString::fromUtf8(GetParam().out));
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths,
+                         ArchivePathTest,
+                         ::testing::Values(PathRow{"index.html", "/index.html"},
+                                           PathRow{"/index.html", "/index.html"},
+                                           PathRow{"./dir/a.html", "/dir/a.html"},
+                                           PathRow{"/#SYSTEM", "/#SYSTEM"},
+                                           PathRow{"dir\\b.html", "/dir/b.html"},
+                                           PathRow{" spaced.html ", "/spaced.html"}));
+
+TEST(ChmArchive, ReadsTheCompiledHelpFile)
+{
+    const auto archive
+        = hhctrl::ChmArchive::Open(QStringLiteral(VANTOREL_TEST_PROGRAM_DIR "Vantorel.chm"));
+    ASSERT_NE(archive, nullptr);
+    EXPECT_EQ(archive->DefaultTopic(), QStringLiteral("/index.html"));
+    EXPECT_EQ(archive->ContentsFile(), QStringLiteral("/toc.hhc"));
+    EXPECT_EQ(archive->IndexFile(), QStringLiteral("/index.hhk"));
+    EXPECT_EQ(archive->Title(), QStringLiteral("Vantorel Converter Help"));
+
+    // Pages come back byte for byte as written, found without regard to case.
+    QFile source(QStringLiteral(VANTOREL_TEST_SOURCE_DIR "/../src/help/content/batch.html"));
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray expected = source.readAll();
+    EXPECT_EQ(archive->Read(QStringLiteral("batch.html")), expected);
+    EXPECT_EQ(archive->Read(QStringLiteral("/BATCH.HTML")), expected);
+    EXPECT_FALSE(archive->Read(QStringLiteral("/nothing.html")).has_value());
+    EXPECT_TRUE(archive->Files().contains(QStringLiteral("/images/logo.png")));
+    EXPECT_FALSE(archive->Files().contains(QStringLiteral("/#SYSTEM")));
+}
+
+TEST(ChmArchive, RefusesFilesThatAreNotHelpFiles)
+{
+    EXPECT_EQ(hhctrl::ChmArchive::Open(QStringLiteral("/nonexistent/Vantorel.chm")), nullptr);
+    EXPECT_EQ(hhctrl::ChmArchive::Open(QString()), nullptr);
+    EXPECT_EQ(
+        hhctrl::ChmArchive::Open(QStringLiteral(VANTOREL_TEST_SOURCE_DIR "/help/CMakeLists.txt")),
+        nullptr);
+}
+
+} // namespace

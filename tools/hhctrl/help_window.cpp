@@ -1,0 +1,362 @@
+#include "help_window.h"
+
+#include "sitemap.h"
+
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSignalBlocker>
+#include <QSplitter>
+#include <QStringDecoder>
+#include <QTabWidget>
+#include <QTextDocument>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace hhctrl {
+namespace {
+
+constexpr int kTargetRole = Qt::UserRole + 1;
+const QLatin1String kScheme("chm");
+
+QString PageNotFound(const QString &path)
+{
+    return QStringLiteral("<html><body><h2>Page not found</h2><p>The page <b>%1</b> is not "
+                          "in this help file.</p></body></html>")
+        .arg(path.toHtmlEscaped());
+}
+
+bool IsHtmlPath(const QString &path)
+{
+    return path.endsWith(QLatin1String(".html"), Qt::CaseInsensitive)
+           || path.endsWith(QLatin1String(".htm"), Qt::CaseInsensitive);
+}
+
+// The archive path that a sitemap entry points at, or empty for a heading without a page.
+QString TargetOf(const SitemapEntry &entry)
+{
+    if (entry.local.isEmpty())
+        return QString();
+    QString local = entry.local;
+    local.replace(u'\\', u'/');
+    // Some tools write "file.chm::/page.html"; only the part inside the archive counts.
+    const qsizetype inside = local.indexOf(QLatin1String("::"));
+    if (inside >= 0)
+        local = local.mid(inside + 2);
+    if (!local.startsWith(u'/'))
+        local.prepend(u'/');
+    return local;
+}
+
+} // namespace
+
+ArchiveBrowser::ArchiveBrowser(const ChmArchive &archive, QWidget *parent)
+    : QTextBrowser(parent)
+    , m_archive(archive)
+{}
+
+QVariant ArchiveBrowser::loadResource(int type, const QUrl &name)
+{
+    QUrl url = name;
+    if (url.isRelative())
+        url = source().resolved(url);
+    if (url.scheme() != kScheme)
+        return QVariant();
+    const QString path = ChmArchive::NormalisePath(url.path());
+    const std::optional<QByteArray> bytes = m_archive.Read(path);
+    if (!bytes)
+        return type == QTextDocument::HtmlResource ? QVariant(PageNotFound(path)) : QVariant();
+    if (type == QTextDocument::HtmlResource) {
+        QStringDecoder decoder = QStringDecoder::decoderForHtml(*bytes);
+        return decoder.isValid() ? decoder.decode(*bytes) : QString::fromLatin1(*bytes);
+    }
+    if (type == QTextDocument::StyleSheetResource)
+        return QString::fromUtf8(*bytes);
+    return *bytes;
+}
+
+HelpWindow::HelpWindow(std::unique_ptr<ChmArchive> archive, QWidget *owner)
+    : QWidget(owner, Qt::Window)
+    , m_archive(std::move(archive))
+{
+    setObjectName(QStringLiteral("HelpWindow"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    m_home = FindStartTopic(*m_archive);
+    setWindowTitle(m_archive->Title().isEmpty() ? QStringLiteral("Help") : m_archive->Title());
+
+    m_back = new QToolButton(this);
+    m_back->setText(QStringLiteral("Back"));
+    m_back->setObjectName(QStringLiteral("back"));
+    m_back->setEnabled(false);
+    m_forward = new QToolButton(this);
+    m_forward->setText(QStringLiteral("Forward"));
+    m_forward->setObjectName(QStringLiteral("forward"));
+    m_forward->setEnabled(false);
+    m_homeButton = new QToolButton(this);
+    m_homeButton->setText(QStringLiteral("Home"));
+    m_homeButton->setObjectName(QStringLiteral("home"));
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_back);
+    buttons->addWidget(m_forward);
+    buttons->addWidget(m_homeButton);
+    buttons->addStretch(1);
+
+    m_browser = new ArchiveBrowser(*m_archive, this);
+    m_browser->setObjectName(QStringLiteral("topic"));
+    // Links are followed here, so that pages of the archive and web addresses part ways.
+    m_browser->setOpenLinks(false);
+
+    m_contents = new QTreeWidget(this);
+    m_contents->setObjectName(QStringLiteral("contents"));
+    m_contents->setHeaderHidden(true);
+    m_contents->setColumnCount(1);
+
+    auto *indexPage = new QWidget(this);
+    m_indexFilter = new QLineEdit(indexPage);
+    m_indexFilter->setObjectName(QStringLiteral("indexFilter"));
+    m_indexFilter->setPlaceholderText(QStringLiteral("Type a word to find"));
+    m_index = new QListWidget(indexPage);
+    m_index->setObjectName(QStringLiteral("index"));
+    auto *indexLayout = new QVBoxLayout(indexPage);
+    indexLayout->setContentsMargins(0, 0, 0, 0);
+    indexLayout->addWidget(m_indexFilter);
+    indexLayout->addWidget(m_index);
+
+    m_tabs = new QTabWidget(this);
+    m_tabs->addTab(m_contents, QStringLiteral("Contents"));
+    m_tabs->addTab(indexPage, QStringLiteral("Index"));
+
+    auto *splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->addWidget(m_tabs);
+    splitter->addWidget(m_browser);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({270, 550});
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(buttons);
+    layout->addWidget(splitter, 1);
+    resize(820, 600);
+
+    BuildContents();
+    BuildIndex();
+    if (m_index->count() == 0)
+        m_tabs->removeTab(1);
+
+    connect(m_back, &QToolButton::clicked, m_browser, &QTextBrowser::backward);
+    connect(m_forward, &QToolButton::clicked, m_browser, &QTextBrowser::forward);
+    connect(m_homeButton, &QToolButton::clicked, this, [this] { ShowTopic(QString()); });
+    connect(m_browser, &QTextBrowser::backwardAvailable, m_back, &QWidget::setEnabled);
+    connect(m_browser, &QTextBrowser::forwardAvailable, m_forward, &QWidget::setEnabled);
+    connect(m_browser, &QTextBrowser::sourceChanged, this, &HelpWindow::OnSourceChanged);
+    connect(m_browser, &QTextBrowser::anchorClicked, this, &HelpWindow::OnAnchorClicked);
+    connect(m_contents, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem *item) {
+        if (item && !item->data(0, kTargetRole).toString().isEmpty())
+            ShowTopic(item->data(0, kTargetRole).toString());
+    });
+    connect(m_index, &QListWidget::itemActivated, this, [this](QListWidgetItem *item) {
+        if (item)
+            ShowTopic(item->data(kTargetRole).toString());
+    });
+    connect(m_index, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
+        if (item)
+            ShowTopic(item->data(kTargetRole).toString());
+    });
+    connect(m_indexFilter, &QLineEdit::textChanged, this, &HelpWindow::FilterIndex);
+}
+
+HelpWindow::~HelpWindow()
+{
+    // The browser reads from the archive until it goes; children go before members do, but
+    // make the order explicit so that no page load can reach a closed archive.
+    delete m_browser;
+    m_browser = nullptr;
+}
+
+QUrl HelpWindow::UrlOf(const QString &archivePath)
+{
+    QUrl url;
+    url.setScheme(kScheme);
+    QString path = archivePath;
+    QString fragment;
+    const qsizetype hash = path.indexOf(u'#');
+    if (hash >= 0) {
+        fragment = path.mid(hash + 1);
+        path.truncate(hash);
+    }
+    url.setPath(ChmArchive::NormalisePath(path));
+    if (!fragment.isEmpty())
+        url.setFragment(fragment);
+    return url;
+}
+
+void HelpWindow::ShowTopic(const QString &archivePath)
+{
+    const QString path = archivePath.isEmpty() ? m_home : archivePath;
+    if (path.isEmpty())
+        return;
+    const QUrl url = UrlOf(path);
+    if (url == m_browser->source()) {
+        // The same page again: scroll back to its top (or its anchor).
+        if (url.hasFragment())
+            m_browser->scrollToAnchor(url.fragment());
+        else
+            m_browser->moveCursor(QTextCursor::Start);
+        return;
+    }
+    m_browser->setSource(url, QTextDocument::HtmlResource);
+}
+
+void HelpWindow::BuildContents()
+{
+    m_contents->clear();
+    QString file = m_archive->ContentsFile();
+    if (file.isEmpty()) {
+        for (const QString &candidate : m_archive->Files()) {
+            if (candidate.endsWith(QLatin1String(".hhc"), Qt::CaseInsensitive)) {
+                file = candidate;
+                break;
+            }
+        }
+    }
+    if (file.isEmpty())
+        return;
+    if (const std::optional<QByteArray> sitemap = m_archive->Read(file))
+        AddContentsItems(nullptr, ParseSitemap(*sitemap));
+    m_contents->expandToDepth(0);
+}
+
+void HelpWindow::AddContentsItems(QTreeWidgetItem *parent, const std::vector<SitemapEntry> &entries)
+{
+    for (const SitemapEntry &entry : entries) {
+        auto *item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_contents);
+        item->setText(0, entry.name.isEmpty() ? entry.local : entry.name);
+        item->setData(0, kTargetRole, TargetOf(entry));
+        AddContentsItems(item, entry.children);
+    }
+}
+
+void HelpWindow::BuildIndex()
+{
+    m_index->clear();
+    QString file = m_archive->IndexFile();
+    if (file.isEmpty()) {
+        for (const QString &candidate : m_archive->Files()) {
+            if (candidate.endsWith(QLatin1String(".hhk"), Qt::CaseInsensitive)) {
+                file = candidate;
+                break;
+            }
+        }
+    }
+    if (file.isEmpty())
+        return;
+    const std::optional<QByteArray> sitemap = m_archive->Read(file);
+    if (!sitemap)
+        return;
+    // Index entries may nest (a keyword with sub-keywords); they are listed as
+    // "keyword, sub-keyword" in alphabetical order.
+    std::vector<std::pair<QString, QString>> rows;
+    auto collect = [&rows](auto &self,
+                           const std::vector<SitemapEntry> &entries,
+                           const QString &prefix) -> void {
+        for (const SitemapEntry &entry : entries) {
+            const QString name
+                = prefix.isEmpty() ? entry.name : prefix + QStringLiteral(", ") + entry.name;
+            const QString target = TargetOf(entry);
+            if (!target.isEmpty())
+                rows.emplace_back(name, target);
+            self(self, entry.children, name);
+        }
+    };
+    collect(collect, ParseSitemap(*sitemap), QString());
+    std::stable_sort(rows.begin(), rows.end(), [](const auto &a, const auto &b) {
+        return a.first.compare(b.first, Qt::CaseInsensitive) < 0;
+    });
+    for (const auto &[name, target] : rows) {
+        auto *item = new QListWidgetItem(name, m_index);
+        item->setData(kTargetRole, target);
+    }
+}
+
+void HelpWindow::FilterIndex(const QString &text)
+{
+    const QString wanted = text.trimmed();
+    QListWidgetItem *first = nullptr;
+    for (int row = 0; row < m_index->count(); ++row) {
+        QListWidgetItem *item = m_index->item(row);
+        const bool match = wanted.isEmpty() || item->text().contains(wanted, Qt::CaseInsensitive);
+        item->setHidden(!match);
+        if (match && !first)
+            first = item;
+    }
+    if (first && !wanted.isEmpty()) {
+        const QSignalBlocker block(m_index);
+        m_index->setCurrentItem(first);
+        m_index->scrollToItem(first);
+    }
+}
+
+void HelpWindow::OnAnchorClicked(const QUrl &url)
+{
+    const QUrl target = url.isRelative() ? m_browser->source().resolved(url) : url;
+    if (target.scheme() == kScheme) {
+        m_browser->setSource(target, QTextDocument::HtmlResource);
+        return;
+    }
+    // Web and mail addresses belong to the user's own programs.
+    if (target.scheme() == QLatin1String("http") || target.scheme() == QLatin1String("https")
+        || target.scheme() == QLatin1String("mailto")) {
+        QDesktopServices::openUrl(target);
+    }
+}
+
+void HelpWindow::OnSourceChanged(const QUrl &url)
+{
+    const QString path = ChmArchive::NormalisePath(url.path());
+    QTreeWidgetItem *found = nullptr;
+    for (QTreeWidgetItemIterator it(m_contents); *it; ++it) {
+        const QString target = (*it)->data(0, kTargetRole).toString();
+        if (!target.isEmpty() && UrlOf(target).path().compare(path, Qt::CaseInsensitive) == 0) {
+            found = *it;
+            break;
+        }
+    }
+    // Keep the tree in step with the page without navigating again.
+    const QSignalBlocker block(m_contents);
+    if (found) {
+        for (QTreeWidgetItem *p = found->parent(); p; p = p->parent())
+            p->setExpanded(true);
+        m_contents->setCurrentItem(found);
+        m_contents->scrollToItem(found);
+    } else {
+        m_contents->clearSelection();
+        m_contents->setCurrentItem(nullptr);
+    }
+}
+
+QString FindStartTopic(const ChmArchive &archive)
+{
+    const QString topic = archive.DefaultTopic();
+    if (!topic.isEmpty() && archive.Contains(HelpWindow::UrlOf(topic).path()))
+        return topic;
+    for (const QLatin1String name : {QLatin1String("/index.html"),
+                                     QLatin1String("/index.htm"),
+                                     QLatin1String("/default.html"),
+                                     QLatin1String("/default.htm")}) {
+        if (archive.Contains(name))
+            return name;
+    }
+    for (const QString &file : archive.Files()) {
+        if (IsHtmlPath(file))
+            return file;
+    }
+    return QString();
+}
+
+} // namespace hhctrl

@@ -1,0 +1,121 @@
+#include "sitemap.h"
+
+#include <QRegularExpression>
+#include <QStringDecoder>
+
+#include <optional>
+
+namespace hhctrl {
+namespace {
+
+QString DecodeEntities(const QString &text)
+{
+    if (!text.contains(u'&'))
+        return text;
+    static const QRegularExpression entity(QStringLiteral("&(#x[0-9a-fA-F]+|#[0-9]+|[a-zA-Z]+);"));
+    QString out;
+    qsizetype last = 0;
+    auto it = entity.globalMatch(text);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        out += text.mid(last, m.capturedStart() - last);
+        const QString name = m.captured(1);
+        char32_t code = 0;
+        if (name.startsWith(QLatin1String("#x")))
+            code = name.mid(2).toUInt(nullptr, 16);
+        else if (name.startsWith(u'#'))
+            code = name.mid(1).toUInt();
+        else if (name == QLatin1String("amp"))
+            code = u'&';
+        else if (name == QLatin1String("lt"))
+            code = u'<';
+        else if (name == QLatin1String("gt"))
+            code = u'>';
+        else if (name == QLatin1String("quot"))
+            code = u'"';
+        else if (name == QLatin1String("apos"))
+            code = u'\'';
+        else if (name == QLatin1String("nbsp"))
+            code = 0xA0;
+        if (code != 0 && code <= 0x10FFFF)
+            out += QString::fromUcs4(&code, 1);
+        else
+            out += m.captured(0);
+        last = m.capturedEnd();
+    }
+    out += text.mid(last);
+    return out;
+}
+
+// Attribute name (lower case) to value, from the text between a tag's name and its '>'.
+QString Attribute(const QString &attributes, QLatin1String wanted)
+{
+    static const QRegularExpression attribute(QStringLiteral(
+        "([A-Za-z_:][-A-Za-z0-9_:.]*)\\s*=\\s*(?:\"([^\"]*)\"|'([^']*)'|([^\\s\"'>]+))"));
+    auto it = attribute.globalMatch(attributes);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        if (m.captured(1).compare(wanted, Qt::CaseInsensitive) != 0)
+            continue;
+        for (int group = 2; group <= 4; ++group) {
+            if (m.capturedStart(group) >= 0)
+                return DecodeEntities(m.captured(group));
+        }
+    }
+    return QString();
+}
+
+} // namespace
+
+std::vector<SitemapEntry> ParseSitemap(const QByteArray &html)
+{
+    QStringDecoder decoder = QStringDecoder::decoderForHtml(html);
+    const QString text = decoder.isValid() ? decoder.decode(html) : QString::fromLatin1(html);
+
+    std::vector<SitemapEntry> top;
+    // The lists being filled, innermost last. A nested <UL> belongs to the item just
+    // before it; one that follows no item adds to the current list.
+    std::vector<std::vector<SitemapEntry> *> levels{&top};
+    std::optional<SitemapEntry> item;
+
+    static const QRegularExpression tag(QStringLiteral("<\\s*(/?)\\s*([A-Za-z]+)([^>]*)>"));
+    auto it = tag.globalMatch(text);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        const bool closing = !m.captured(1).isEmpty();
+        const QString name = m.captured(2).toLower();
+        const QString attributes = m.captured(3);
+        if (name == QLatin1String("ul")) {
+            if (!closing) {
+                std::vector<SitemapEntry> *current = levels.back();
+                levels.push_back(current->empty() ? current : &current->back().children);
+            } else if (levels.size() > 1) {
+                levels.pop_back();
+            }
+        } else if (name == QLatin1String("object")) {
+            if (!closing) {
+                if (Attribute(attributes, QLatin1String("type"))
+                        .compare(QLatin1String("text/sitemap"), Qt::CaseInsensitive)
+                    == 0)
+                    item.emplace();
+            } else if (item) {
+                if (!item->name.isEmpty() || !item->local.isEmpty())
+                    levels.back()->push_back(std::move(*item));
+                item.reset();
+            }
+        } else if (name == QLatin1String("param") && item && !closing) {
+            const QString paramName = Attribute(attributes, QLatin1String("name"));
+            const QString value = Attribute(attributes, QLatin1String("value"));
+            if (paramName.compare(QLatin1String("Name"), Qt::CaseInsensitive) == 0) {
+                if (item->name.isEmpty())
+                    item->name = value.trimmed();
+            } else if (paramName.compare(QLatin1String("Local"), Qt::CaseInsensitive) == 0) {
+                if (item->local.isEmpty())
+                    item->local = value.trimmed();
+            }
+        }
+    }
+    return top;
+}
+
+} // namespace hhctrl
