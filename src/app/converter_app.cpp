@@ -1,0 +1,35 @@
+#include "app/converter_app.h"
+
+#include "app/main_dialog.h"
+#include "platform/skin.h"
+#include "resources/dialog_template.h"
+
+ConverterApp::ConverterApp(const platform::Services &services) : m_services(services) {}
+
+bool ConverterApp::InitInstance()
+{
+    // Hosting ActiveX controls and three-dimensional control drawing have no counterpart:
+    // Qt's widgets need neither.
+
+    // The single-threaded object model needs no initialisation here; the engine's classes
+    // are registered with the class store before the first window exists.
+
+    platform::Skin &skin = platform::TheSkin();
+    skin.Init();
+    skin.LoadFromResource(QString::fromLatin1(resources::kSkinResourceName));
+    skin.ApplyToDialogs(QStringLiteral("Dialog"));
+
+    {
+        MainDialog dialog(m_services);
+        m_mainWindow = &dialog;
+        dialog.DoModal();
+        m_mainWindow = nullptr;
+    }
+    return false;
+}
+
+int ConverterApp::ExitInstance()
+{
+    platform::TheSkin().Exit();
+    return 0;
+}

@@ -1,0 +1,143 @@
+#pragma once
+// The main window: the program's one top-level window and the record of the job's whole
+// state. Its operations live in the files of the folders that own them (photo collection
+// in src/media, settings in src/settings, production in src/production, ...), all as
+// members of this one class.
+
+#include "platform/processes.h"
+#include "platform/services.h"
+#include "resources/dialog_builder.h"
+#include "resources/resource_ids.h"
+
+#include <QIcon>
+#include <QStringList>
+
+#include <atomic>
+#include <map>
+
+class QMenu;
+class QProgressBar;
+class QTimer;
+class QTreeWidget;
+
+// A 32-bit flag, 0 or 1.
+using BOOL = int;
+
+class MainDialog : public resources::TemplateDialog
+{
+    Q_OBJECT
+
+public:
+    explicit MainDialog(const platform::Services &services = platform::Services::Real(),
+                        QWidget *parent = nullptr);
+    ~MainDialog() override;
+
+    // Initialises the window (once, before it is first shown), then runs it modally.
+    int DoModal();
+
+    // ---- The main window state record, in declaration order ------------------------
+    QProgressBar *m_progress = nullptr; // bound to 3002, range 0 to 100
+    QTreeWidget *m_photoList = nullptr; // bound to 3007, "Selected Files"
+    BOOL m_addMotionEffect = 1;         // check box 1007
+    QIcon m_hIcon;                      // icon resource 4, big and small
+    QStringList m_photoPaths;           // full path of each listed photo, in row order
+    QStringList m_musicFiles;           // the first entry is the soundtrack
+    QStringList m_columnTitles;
+    std::atomic<int> m_stopRequested{0}; // the window is closing; workers stop
+    QString m_title;
+    int m_secondsPerPhoto = 4;
+    double m_frameRate = 29.97;
+    // m_bkBrush: the background brush, kept by TemplateDialog (RGB 230, 230, 240).
+    int m_secondsIndex = 1;
+    int m_sizeIndex = 0;
+    int m_videoWidth = 320;
+    int m_videoHeight = 240;
+    BOOL m_playWholeMusic = 0;
+    BOOL m_compressAudio = 1;
+    QString m_outputExt = QStringLiteral("mp4");
+    QString m_outputPath;
+    QString m_workDir;
+    QString m_tempAviPath;
+    QString m_converterPath;
+    // Sum of the listed photos' sizes. 64-bit: a 32-bit sum wraps negative past 2 GB.
+    qint64 m_totalPhotoBytes = 0;
+    QString m_windowsDir;
+    QString m_systemDir;
+    BOOL m_highQuality = 1;
+    std::atomic<int> m_busy{0};
+    std::atomic<int> m_processRunning{0}; // a child in m_processInfo is running
+    platform::ProcessInfo m_processInfo;
+    QString m_version;
+    std::atomic<int> m_converting{0}; // the conversion stage is running
+    std::atomic<int> m_convertOk{0};  // the converter reported success
+    QString m_programDir;             // with a trailing '/'
+    int m_progressPos = 0;
+
+    // ---- Shell ------------------------------------------------------------------------
+    // Returns true after a complete initialisation, false when it stopped early.
+    bool OnInitDialog();
+    // Exchanges the bound values: into the record (true) or out to the controls (false).
+    void UpdateData(bool saveAndValidate);
+    // Idle (true) or busy (false).
+    void SetIdle(bool enable);
+    // Stops whatever runs and releases the window's resources; runs on every way out.
+    void CleanUpOnExit();
+    // The main window's error box: caption "Error", exclamation icon.
+    void ShowError(const QString &text);
+    // The exit request (Exit button, Escape, close box).
+    void OnCancel();
+    // Runs the handler of a command identifier (buttons, menu items).
+    void OnCommand(int id);
+    void OnSysCommand(unsigned id);
+    void OnAbout();
+    // The menu's Exit.
+    void OnMenuExit();
+    // The window is going away.
+    void OnDestroy();
+
+    // Paints the client area: background, the icon when minimised, then the band.
+    void Paint(QPainter &painter, bool minimised);
+
+    // Texts of edit boxes and labels, read and written directly.
+    QString ControlText(int id) const;
+    void SetControlText(int id, const QString &text);
+
+    QMenu *SystemMenu() const { return m_systemMenu; }
+    QTimer *ConversionTimer() const { return m_conversionTimer; }
+    const platform::Services &Services() const { return m_services; }
+
+    // ---- Photo collection (src/media/photo_collection.cpp) ----------------------------
+    void InitPhotoListColumns();
+
+    // ---- Music and output (src/media/music_output.cpp) --------------------------------
+
+    // ---- Settings (src/settings/) -----------------------------------------------------
+
+    // ---- Production (src/production/) -------------------------------------------------
+
+    // ---- Support components (src/support/) --------------------------------------------
+
+    // ---- Help (src/help/) -------------------------------------------------------------
+
+protected:
+    void PaintClient(QPainter &painter) override;
+    void ClientContextMenu(const QPoint &globalPos) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void reject() override;
+    void done(int result) override;
+
+private:
+    using Handler = void (MainDialog::*)();
+    void BuildDispatchTable();
+    void ConnectControls();
+    // Deletes a file, retrying while it resists; a file that is already gone counts as
+    // deleted.
+    void DeleteTempFileWithRetries(const QString &path);
+
+    platform::Services m_services;
+    std::map<int, Handler> m_commands;
+    QMenu *m_systemMenu = nullptr;
+    QTimer *m_conversionTimer = nullptr;
+    bool m_initialised = false;
+    bool m_destroyed = false;
+};

@@ -1,0 +1,122 @@
+#include "platform/file_system.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+
+namespace platform {
+namespace {
+
+class LocalFileSystem final : public FileSystem
+{
+public:
+    QStringList FindByExtension(const QString &folder, const QString &extension) const override
+    {
+        QDir dir(folder);
+        if (!dir.exists())
+            return {};
+        const QString suffix = u'.' + extension;
+        QStringList names;
+        const QStringList entries =
+            dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        for (const QString &name : entries) {
+            if (name.size() > suffix.size() - 1 && name.endsWith(suffix, Qt::CaseInsensitive))
+                names << name;
+        }
+        std::stable_sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+            const int c = a.compare(b, Qt::CaseInsensitive);
+            return c != 0 ? c < 0 : a < b;
+        });
+        return names;
+    }
+
+    std::optional<FileStatus> Status(const QString &path) const override
+    {
+        QFileInfo info(path);
+        if (!info.exists())
+            return std::nullopt;
+        FileStatus status;
+        status.size = info.isDir() ? 0 : info.size();
+        status.isFolder = info.isDir();
+        status.created = info.birthTime();
+        if (!status.created.isValid())
+            status.created = info.metadataChangeTime();
+        return status;
+    }
+
+    bool Exists(const QString &path) const override { return QFileInfo::exists(path); }
+
+    bool CopyFile(const QString &source, const QString &target, bool failIfExists) override
+    {
+        if (failIfExists && QFileInfo::exists(target))
+            return false;
+        QFile in(source);
+        if (!in.open(QIODevice::ReadOnly))
+            return false;
+        QSaveFile out(target);
+        if (!out.open(QIODevice::WriteOnly))
+            return false;
+        char buffer[1 << 16];
+        for (;;) {
+            const qint64 n = in.read(buffer, sizeof buffer);
+            if (n < 0) {
+                out.cancelWriting();
+                return false;
+            }
+            if (n == 0)
+                break;
+            if (out.write(buffer, n) != n) {
+                out.cancelWriting();
+                return false;
+            }
+        }
+        if (!out.commit())
+            return false;
+        // Programs stay programs when copied.
+        QFile::setPermissions(target, in.permissions());
+        return true;
+    }
+
+    bool DeleteFile(const QString &path) override
+    {
+        QFileInfo info(path);
+        if (!info.exists() && !info.isSymLink())
+            return false;
+        if (info.isDir() && !info.isSymLink())
+            return false;
+        return QFile::remove(path);
+    }
+
+    bool CreateFolder(const QString &path) override { return QDir().mkdir(path); }
+};
+
+class RealClock final : public Clock
+{
+public:
+    void Sleep(int milliseconds) override
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+};
+
+} // namespace
+
+FileSystem &TheFileSystem()
+{
+    static LocalFileSystem fs;
+    return fs;
+}
+
+Clock &TheClock()
+{
+    static RealClock clock;
+    return clock;
+}
+
+} // namespace platform

@@ -1,0 +1,55 @@
+#pragma once
+// The file operations the program uses. Paths are full paths in the native style.
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace platform {
+
+struct FileStatus
+{
+    qint64 size = 0;
+    // When the file was made: its birth time where the file system keeps one, otherwise
+    // its last status change.
+    QDateTime created;
+    bool isFolder = false;
+};
+
+class FileSystem
+{
+public:
+    virtual ~FileSystem() = default;
+
+    // The names (not paths) of the entries of `folder` whose names end in "." + extension,
+    // compared without regard to case, as the Windows file system matches "*.ext".
+    // Sub-folders whose names match are listed too. Sorted by name without regard to
+    // case. Nothing when the folder cannot be read.
+    virtual QStringList FindByExtension(const QString &folder, const QString &extension) const = 0;
+    virtual std::optional<FileStatus> Status(const QString &path) const = 0;
+    // True when a file or folder of that name exists.
+    virtual bool Exists(const QString &path) const = 0;
+    // Copies a file, replacing an existing target unless failIfExists; the copy is written
+    // to a temporary name first, so a failed copy never leaves a half-written target.
+    virtual bool CopyFile(const QString &source, const QString &target, bool failIfExists) = 0;
+    // Deletes a file; false when it cannot be deleted (including when it does not exist).
+    virtual bool DeleteFile(const QString &path) = 0;
+    // Creates one folder (its parent must exist); false when it cannot be made.
+    virtual bool CreateFolder(const QString &path) = 0;
+};
+
+FileSystem &TheFileSystem();
+
+// Waiting, apart so that tests of long retry loops do not have to sleep.
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+    virtual void Sleep(int milliseconds) = 0;
+};
+
+Clock &TheClock();
+
+} // namespace platform

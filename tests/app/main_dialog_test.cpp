@@ -1,0 +1,372 @@
+#include "app/main_dialog.h"
+#include "resources/dialog_template.h"
+#include "platform/processes.h"
+#include "platform/system_folders.h"
+#include "support/doubles.h"
+#include "support/environment.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+using namespace ids;
+using platform::MessageButtons;
+using platform::MessageResult;
+using testing_support::FakeClock;
+using testing_support::PromptRecord;
+using testing_support::ScriptedPrompter;
+using testing_support::StubbornFileSystem;
+using testing_support::TestEnvironment;
+
+namespace {
+
+class MainDialogTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        dialog = std::make_unique<MainDialog>(testing_support::TestServices(prompter, clock, &fs));
+        ASSERT_TRUE(dialog->OnInitDialog());
+        dialog->show();
+        QApplication::processEvents();
+    }
+
+    QPushButton *Button(int id) const { return dialog->Control<QPushButton>(id); }
+
+    // Runs the event loop until the dialog has been closed, at most a second.
+    bool WaitUntilClosed()
+    {
+        for (int i = 0; i < 100 && dialog->isVisible(); ++i)
+            QTest::qWait(10);
+        return !dialog->isVisible();
+    }
+
+    QString MakeTempFile()
+    {
+        return testing_support::WriteFile(env.ScratchDir() + QStringLiteral("/TempData.avi"), "RIFF");
+    }
+
+    TestEnvironment env;
+    ScriptedPrompter prompter;
+    FakeClock clock;
+    StubbornFileSystem fs;
+    std::unique_ptr<MainDialog> dialog;
+};
+
+TEST_F(MainDialogTest, EveryControlIsBuiltWithItsTextAndTheTabOrderFollowsTheResource)
+{
+    const resources::DialogTemplate *t = resources::FindDialog(resources::IDD_MAIN);
+    ASSERT_NE(t, nullptr);
+    QWidget *first = nullptr;
+    QList<QWidget *> tabStops;
+    for (const resources::ControlTemplate &c : t->controls) {
+        QWidget *w = dialog->Control(c.id);
+        ASSERT_NE(w, nullptr) << c.id;
+        if (auto b = qobject_cast<QAbstractButton *>(w)) {
+            EXPECT_EQ(b->text(), c.text) << c.id;
+        }
+        if (auto l = qobject_cast<QLabel *>(w)) {
+            EXPECT_EQ(l->text(), c.text) << c.id;
+        }
+        if (c.style & resources::TabStop) {
+            tabStops << w;
+            if (!first)
+                first = w;
+        }
+    }
+    EXPECT_EQ(first, Button(IDC_GO));
+    EXPECT_TRUE(Button(IDC_GO)->isDefault());
+    // Following the focus chain from "GO" visits the tab stops in the resource's order.
+    QWidget *w = tabStops.first();
+    for (int i = 1; i < tabStops.size(); ++i) {
+        w = w->nextInFocusChain();
+        while (w->focusPolicy() == Qt::NoFocus || !tabStops.contains(w))
+            w = w->nextInFocusChain();
+        EXPECT_EQ(w, tabStops[i]) << "tab stop " << i;
+    }
+    EXPECT_TRUE(dialog->Control<QLineEdit>(IDC_MUSIC_FILE)->isReadOnly());
+    EXPECT_TRUE(dialog->Control<QLineEdit>(IDC_PHOTO_FOLDERS)->isReadOnly());
+    EXPECT_FALSE(dialog->Control<QLineEdit>(IDC_OUTPUT)->isReadOnly());
+    EXPECT_TRUE(dialog->Control<QCheckBox>(IDC_EFFECT)->isChecked());
+    EXPECT_EQ(dialog->m_photoList->columnCount(), 3);
+    EXPECT_EQ(dialog->m_columnTitles,
+              (QStringList{QStringLiteral("File Name"), QStringLiteral("Create Date"), QStringLiteral("Path")}));
+}
+
+TEST_F(MainDialogTest, InitialisationFillsTheRecordTitleMenusAndProgressRange)
+{
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Vantorel Converter   http://www.vantorel.example "));
+    EXPECT_EQ(dialog->m_programDir, QStringLiteral(VANTOREL_TEST_PROGRAM_DIR));
+    EXPECT_EQ(dialog->m_windowsDir, env.HomeDir() + u'/');
+    EXPECT_EQ(dialog->m_systemDir, env.SystemDir());
+    EXPECT_DOUBLE_EQ(dialog->m_frameRate, 29.97);
+    EXPECT_EQ(dialog->m_progress->minimum(), 0);
+    EXPECT_EQ(dialog->m_progress->maximum(), 100);
+    const QList<QAction *> items = dialog->SystemMenu()->actions();
+    ASSERT_GE(items.size(), 2);
+    EXPECT_TRUE(items[items.size() - 2]->isSeparator());
+    EXPECT_EQ(items.last()->text(), QStringLiteral("&About Dadezori..."));
+    EXPECT_EQ(items.last()->data().toUInt(), 16u);
+
+    QStringList menuTexts;
+    for (QAction *a : dialog->MenuBar()->actions()) {
+        menuTexts << a->text();
+        for (QAction *item : a->menu()->actions())
+            menuTexts << item->text() + u'#' + QString::number(item->data().toInt());
+    }
+    EXPECT_EQ(menuTexts, (QStringList{QStringLiteral("&File"), QStringLiteral("E&xit\tAlt+F4#40006"),
+                                      QStringLiteral("&Help"), QStringLiteral("&Context Help\tF1#32772"),
+                                      QStringLiteral("&About#32771")}));
+}
+
+TEST(MainDialogInit, AMissingWindowsFolderOnlyLeavesItEmptyAndNoSystemFolderStopsEarly)
+{
+    TestEnvironment env;
+    ScriptedPrompter prompter;
+    FakeClock clock;
+    struct Folders : platform::SystemFolders
+    {
+        std::optional<QString> windows, system;
+        QString ModuleFileName() const override { return QStringLiteral("/opt/vantorel/vantorel"); }
+        std::optional<QString> WindowsFolder() const override { return windows; }
+        std::optional<QString> SystemFolder() const override { return system; }
+    } folders;
+    platform::Services services = testing_support::TestServices(prompter, clock);
+    services.folders = &folders;
+
+    folders.system = QStringLiteral("/var/lib/vantorel/system  ");
+    MainDialog complete(services);
+    EXPECT_TRUE(complete.OnInitDialog());
+    EXPECT_TRUE(complete.m_windowsDir.isEmpty());
+    EXPECT_EQ(complete.m_systemDir, QStringLiteral("/var/lib/vantorel/system"));
+    EXPECT_EQ(complete.m_programDir, QStringLiteral("/opt/vantorel/"));
+
+    folders.system = QStringLiteral("   ");
+    MainDialog stopped(services);
+    EXPECT_FALSE(stopped.OnInitDialog());
+    // The title and brush were set, the system menu item and columns were not.
+    EXPECT_EQ(stopped.windowTitle(), stopped.m_title);
+    EXPECT_TRUE(stopped.BackgroundBrush().has_value());
+    EXPECT_EQ(stopped.SystemMenu()->actions().size(), 3);
+    EXPECT_EQ(stopped.m_photoList->columnCount(), 0);
+}
+
+TEST_F(MainDialogTest, SetIdleSwitchesBetweenBusyAndIdle)
+{
+    const int toggled[] = {IDC_REMOVE, IDC_REMOVE_ALL, IDC_UP, IDC_DOWN, IDC_SETTING,
+                           IDC_ADD_PHOTOS, IDC_CHOOSE_MUSIC, IDC_CHOOSE_OUTPUT};
+    const int untouched[] = {IDC_EFFECT, IDC_PHOTO_FOLDERS, IDC_MUSIC_FILE, IDC_OUTPUT,
+                             IDC_PHOTO_LIST, IDCANCEL, IDC_HELP_BUTTON, IDC_ABOUT_BUTTON};
+    dialog->m_progress->setValue(40);
+    dialog->m_addMotionEffect = 0;
+
+    dialog->SetIdle(false);
+    EXPECT_EQ(dialog->m_busy, 1);
+    EXPECT_FALSE(Button(IDC_GO)->isEnabled());
+    EXPECT_EQ(Button(IDC_GO)->text(), QStringLiteral("Processing"));
+    EXPECT_EQ(dialog->ControlText(IDC_STATUS), QStringLiteral("Please waiting..."));
+    for (int id : toggled)
+        EXPECT_FALSE(dialog->Control(id)->isEnabled()) << id;
+    for (int id : untouched)
+        EXPECT_TRUE(dialog->Control(id)->isEnabled()) << id;
+    EXPECT_EQ(dialog->m_progress->value(), 40);
+    // The record went out to the check box.
+    EXPECT_FALSE(dialog->Control<QCheckBox>(IDC_EFFECT)->isChecked());
+
+    dialog->SetIdle(true);
+    EXPECT_EQ(dialog->m_busy, 0);
+    EXPECT_TRUE(Button(IDC_GO)->isEnabled());
+    EXPECT_EQ(Button(IDC_GO)->text(), QStringLiteral("GO"));
+    EXPECT_EQ(dialog->ControlText(IDC_STATUS), QString());
+    for (int id : toggled)
+        EXPECT_TRUE(dialog->Control(id)->isEnabled()) << id;
+    EXPECT_EQ(dialog->m_progress->value(), 0);
+}
+
+TEST_F(MainDialogTest, EveryWayOutWhileIdleClosesWithoutAQuestion)
+{
+    using Way = std::function<void(MainDialog &)>;
+    const std::vector<std::pair<const char *, Way>> ways = {
+        {"Exit button", [](MainDialog &d) { d.Control<QPushButton>(IDCANCEL)->click(); }},
+        {"Escape", [](MainDialog &d) { QTest::keyClick(&d, Qt::Key_Escape); }},
+        {"close box", [](MainDialog &d) { d.close(); }},
+        {"menu Exit", [](MainDialog &d) { d.OnCommand(ID_FILE_EXIT); }},
+        {"system menu Close", [](MainDialog &d) { d.OnSysCommand(SC_CLOSE); }},
+    };
+    for (const auto &[name, way] : ways) {
+        dialog = std::make_unique<MainDialog>(testing_support::TestServices(prompter, clock, &fs));
+        ASSERT_TRUE(dialog->OnInitDialog());
+        dialog->show();
+        QSignalSpy finished(dialog.get(), &QDialog::finished);
+        way(*dialog);
+        EXPECT_TRUE(WaitUntilClosed()) << name;
+        ASSERT_EQ(finished.size(), 1) << name;
+        EXPECT_EQ(finished.first().first().toInt(), QDialog::Rejected) << name;
+        EXPECT_EQ(dialog->m_stopRequested, 1) << name;
+        EXPECT_FALSE(dialog->BackgroundBrush().has_value()) << name;
+    }
+    EXPECT_TRUE(prompter.Records().empty());
+}
+
+TEST_F(MainDialogTest, ExitWhileBusyAsksAndCancelKeepsTheJob)
+{
+    const QString temp = MakeTempFile();
+    dialog->m_tempAviPath = temp;
+    dialog->SetIdle(false);
+    prompter.QueueAnswer(MessageResult::Cancel);
+    Button(IDCANCEL)->click();
+    QApplication::processEvents();
+    ASSERT_EQ(prompter.Records().size(), 1u);
+    const PromptRecord r = prompter.Records().front();
+    EXPECT_EQ(r.kind, PromptRecord::OwnedBox);
+    EXPECT_EQ(r.text, QStringLiteral("Movie creating... Are you sure you want exit it?"));
+    EXPECT_EQ(r.caption, QStringLiteral("Warning"));
+    EXPECT_EQ(r.buttons, MessageButtons::OkCancel);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->m_stopRequested, 0);
+    EXPECT_TRUE(QFile::exists(temp));
+
+    prompter.QueueAnswer(MessageResult::Ok);
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    EXPECT_TRUE(WaitUntilClosed());
+    EXPECT_EQ(dialog->m_stopRequested, 1);
+    EXPECT_FALSE(QFile::exists(temp));
+}
+
+TEST_F(MainDialogTest, MenuExitWhileBusyCleansUpBeforeTheQuestion)
+{
+    const QString temp = MakeTempFile();
+    dialog->m_tempAviPath = temp + QStringLiteral("  ");
+    dialog->SetIdle(false);
+    dialog->ConversionTimer()->start();
+    prompter.QueueAnswer(MessageResult::Cancel);
+    dialog->OnCommand(ID_FILE_EXIT);
+    // The clean-up has run before the posted close request is even handled.
+    EXPECT_FALSE(QFile::exists(temp));
+    EXPECT_FALSE(dialog->ConversionTimer()->isActive());
+    EXPECT_TRUE(prompter.Records().empty());
+    QTest::qWait(20);
+    ASSERT_EQ(prompter.BoxTexts(), QStringList{QStringLiteral("Movie creating... Are you sure you want exit it?")});
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->m_stopRequested, 0);
+    EXPECT_EQ(dialog->m_tempAviPath, temp);
+}
+
+TEST_F(MainDialogTest, CleanUpRetriesAStubbornTemporaryFileElevenTimes)
+{
+    const QString temp = MakeTempFile();
+    dialog->m_tempAviPath = temp;
+    dialog->SetIdle(false);
+    fs.refuseDelete = true;
+    dialog->CleanUpOnExit();
+    EXPECT_EQ(fs.deleteAttempts, 11);
+    EXPECT_EQ(clock.Sleeps(), std::vector<int>(11, 5000));
+    EXPECT_TRUE(QFile::exists(temp));
+    EXPECT_EQ(dialog->m_stopRequested, 1);
+}
+
+TEST_F(MainDialogTest, CleanUpDoesNotWaitForAFileThatIsAlreadyGone)
+{
+    dialog->m_tempAviPath = env.ScratchDir() + QStringLiteral("/never-written.avi");
+    dialog->SetIdle(false);
+    dialog->CleanUpOnExit();
+    // Running it a second time, as on the way out, does not wait either.
+    dialog->CleanUpOnExit();
+    EXPECT_TRUE(clock.Sleeps().empty());
+    EXPECT_EQ(fs.deleteAttempts, 2);
+}
+
+TEST_F(MainDialogTest, CleanUpWhileIdleLeavesTheTemporaryFileAlone)
+{
+    const QString temp = MakeTempFile();
+    dialog->m_tempAviPath = temp;
+    dialog->CleanUpOnExit();
+    EXPECT_TRUE(QFile::exists(temp));
+    EXPECT_EQ(fs.deleteAttempts, 0);
+}
+
+TEST_F(MainDialogTest, CleanUpEndsAChildProcessItStillHolds)
+{
+    auto child = platform::TheProcesses().Start(QStringLiteral("sleep 30"), false);
+    ASSERT_TRUE(child.has_value());
+    dialog->m_processInfo = *child;
+    dialog->m_processRunning = 1;
+    dialog->CleanUpOnExit();
+    EXPECT_EQ(dialog->m_processRunning, 0);
+    EXPECT_TRUE(dialog->m_processInfo.reaped);
+}
+
+TEST_F(MainDialogTest, SystemCommandsSixteenToThirtyOneOpenTheAboutBox)
+{
+    for (unsigned id : {16u, 17u, 31u}) {
+        QString caption;
+        testing_support::WhenModalShows([&](QWidget *w) { caption = w->windowTitle(); });
+        dialog->OnSysCommand(id);
+        EXPECT_EQ(caption, QStringLiteral("About Vantorel Converter")) << id;
+    }
+    // 32 is another command: no box opens.
+    bool opened = false;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (QApplication::activeModalWidget()) {
+            opened = true;
+            qobject_cast<QDialog *>(QApplication::activeModalWidget())->reject();
+        }
+    });
+    probe.start(5);
+    dialog->OnSysCommand(32);
+    QTest::qWait(50);
+    EXPECT_FALSE(opened);
+}
+
+TEST_F(MainDialogTest, TheAboutBoxShowsTheSameContentFromItsEntryPoints)
+{
+    auto contents = [&](const std::function<void()> &open) {
+        QStringList texts;
+        testing_support::WhenModalShows([&](QWidget *w) {
+            for (QLabel *l : w->findChildren<QLabel *>())
+                texts << l->text();
+        });
+        open();
+        return texts;
+    };
+    const QStringList viaMenu = contents([&] { dialog->OnCommand(ID_APP_ABOUT); });
+    EXPECT_TRUE(viaMenu.contains(QStringLiteral("Vantorel Converter Version 2.1")));
+    EXPECT_EQ(contents([&] { Button(IDC_ABOUT_BUTTON)->click(); }), viaMenu);
+    EXPECT_EQ(contents([&] { dialog->OnSysCommand(IDM_ABOUTBOX); }), viaMenu);
+}
+
+TEST_F(MainDialogTest, ShowErrorIsAnOwnedBoxCaptionedError)
+{
+    dialog->ShowError(QStringLiteral("Could not create timeline"));
+    ASSERT_EQ(prompter.Records().size(), 1u);
+    const PromptRecord r = prompter.Records().front();
+    EXPECT_EQ(r.owner, dialog.get());
+    EXPECT_EQ(r.caption, QStringLiteral("Error"));
+    EXPECT_EQ(r.icon, platform::MessageIcon::Exclamation);
+    EXPECT_EQ(r.buttons, MessageButtons::Ok);
+}
+
+TEST_F(MainDialogTest, WhileBusyTheEffectBoxAndTheOutputFieldStillChange)
+{
+    dialog->SetIdle(false);
+    QTest::mouseClick(dialog->Control<QCheckBox>(IDC_EFFECT), Qt::LeftButton);
+    EXPECT_FALSE(dialog->Control<QCheckBox>(IDC_EFFECT)->isChecked());
+    auto output = dialog->Control<QLineEdit>(IDC_OUTPUT);
+    output->setFocus();
+    QTest::keyClicks(output, QStringLiteral("clip"));
+    EXPECT_EQ(output->text(), QStringLiteral("clip"));
+}
+
+} // namespace

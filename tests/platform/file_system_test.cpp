@@ -1,0 +1,88 @@
+#include "platform/file_system.h"
+#include "platform/prompter.h"
+#include "support/environment.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+
+using namespace platform;
+using testing_support::TestEnvironment;
+using testing_support::WriteFile;
+
+namespace {
+
+TEST(FileSystem, FindsByExtensionWithoutRegardToCaseInNameOrder)
+{
+    TestEnvironment env;
+    const QString dir = env.ScratchDir();
+    for (const char *name : {"b.jpg", "A.JPG", "c.Jpg", "IMG_0002.jpg", "img_0001.jpg", "x.jpeg",
+                             "jpg", "notjpg", "d.jpg.txt"})
+        WriteFile(dir + u'/' + QString::fromLatin1(name), "x");
+    QDir(dir).mkdir(QStringLiteral("folder.jpg"));
+    EXPECT_EQ(TheFileSystem().FindByExtension(dir, QStringLiteral("jpg")),
+              (QStringList{QStringLiteral("A.JPG"), QStringLiteral("b.jpg"), QStringLiteral("c.Jpg"),
+                           QStringLiteral("folder.jpg"), QStringLiteral("img_0001.jpg"),
+                           QStringLiteral("IMG_0002.jpg")}));
+    EXPECT_EQ(TheFileSystem().FindByExtension(dir, QStringLiteral("jpeg")),
+              QStringList{QStringLiteral("x.jpeg")});
+    EXPECT_TRUE(TheFileSystem().FindByExtension(dir + QStringLiteral("/missing"), QStringLiteral("jpg")).isEmpty());
+}
+
+TEST(FileSystem, StatusGivesSizeAndCreationTime)
+{
+    TestEnvironment env;
+    const QString file = WriteFile(env.ScratchDir() + QStringLiteral("/f.bmp"), "12345");
+    const auto status = TheFileSystem().Status(file);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(status->size, 5);
+    EXPECT_FALSE(status->isFolder);
+    ASSERT_TRUE(status->created.isValid());
+    EXPECT_LT(qAbs(status->created.secsTo(QDateTime::currentDateTime())), 120);
+    EXPECT_FALSE(TheFileSystem().Status(file + QStringLiteral(".gone")).has_value());
+}
+
+TEST(FileSystem, CopyReplacesOrKeepsTheTarget)
+{
+    TestEnvironment env;
+    const QString a = WriteFile(env.ScratchDir() + QStringLiteral("/a"), "new");
+    const QString b = WriteFile(env.ScratchDir() + QStringLiteral("/b"), "old");
+    FileSystem &fs = TheFileSystem();
+    EXPECT_FALSE(fs.CopyFile(a, b, true));
+    EXPECT_TRUE(fs.CopyFile(a, b, false));
+    QFile f(b);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("new"));
+    EXPECT_FALSE(fs.CopyFile(env.ScratchDir() + QStringLiteral("/missing"), b, false));
+    // A target folder that cannot be written leaves nothing behind.
+    EXPECT_FALSE(fs.CopyFile(a, QStringLiteral("/proc/no-such/x"), false));
+}
+
+TEST(FileSystem, DeleteReportsWhetherAFileWasDeleted)
+{
+    TestEnvironment env;
+    FileSystem &fs = TheFileSystem();
+    const QString file = WriteFile(env.ScratchDir() + QStringLiteral("/t.avi"), "x");
+    EXPECT_TRUE(fs.DeleteFile(file));
+    EXPECT_FALSE(fs.Exists(file));
+    EXPECT_FALSE(fs.DeleteFile(file));
+    // Folders are not files.
+    EXPECT_TRUE(fs.CreateFolder(env.ScratchDir() + QStringLiteral("/sub")));
+    EXPECT_FALSE(fs.DeleteFile(env.ScratchDir() + QStringLiteral("/sub")));
+    EXPECT_FALSE(fs.CreateFolder(env.ScratchDir() + QStringLiteral("/no/parent")));
+}
+
+TEST(Prompter, FilterListsBecomeNameFilters)
+{
+    EXPECT_EQ(ParseFilterList(QStringLiteral(
+                  "mp3 file|*.mp3|wma file|*.wma|wave file|*.wav|mpg file|*.mpg|All Files|*.*||")),
+              (QStringList{QStringLiteral("mp3 file (*.mp3)"), QStringLiteral("wma file (*.wma)"),
+                           QStringLiteral("wave file (*.wav)"), QStringLiteral("mpg file (*.mpg)"),
+                           QStringLiteral("All Files (*.*)")}));
+    EXPECT_EQ(ParseFilterList(QStringLiteral("Pictures|*.jpg;*.gif||ignored|*.x")),
+              QStringList{QStringLiteral("Pictures (*.jpg *.gif)")});
+    EXPECT_TRUE(ParseFilterList(QString()).isEmpty());
+}
+
+} // namespace

@@ -1,0 +1,165 @@
+#include "platform/processes.h"
+#include "support/environment.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+using namespace platform;
+using testing_support::TestEnvironment;
+
+namespace {
+
+struct SplitCase
+{
+    const char *line;
+    std::vector<const char *> args;
+};
+
+void PrintTo(const SplitCase &c, std::ostream *os)
+{
+    *os << '[' << c.line << ']';
+}
+
+class SplitCommandLineTest : public ::testing::TestWithParam<SplitCase>
+{
+};
+
+TEST_P(SplitCommandLineTest, FollowsTheWindowsRules)
+{
+    const SplitCase &c = GetParam();
+    QStringList expected;
+    for (const char *a : c.args)
+        expected << QString::fromUtf8(a);
+    EXPECT_EQ(SplitCommandLine(QString::fromUtf8(c.line)), expected) << c.line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SplitCommandLineTest,
+    ::testing::Values(
+        SplitCase{"", {}},
+        SplitCase{"   ", {}},
+        SplitCase{"prog a b", {"prog", "a", "b"}},
+        SplitCase{"  prog \t a   b  ", {"prog", "a", "b"}},
+        // The program name keeps its backslashes; quotes only group.
+        SplitCase{"\"C:\\Program Files\\x.exe\" -i in", {"C:\\Program Files\\x.exe", "-i", "in"}},
+        SplitCase{"C:\\dir\\x.exe\\ a", {"C:\\dir\\x.exe\\", "a"}},
+        // Unquoted paths with a blank split in two.
+        SplitCase{"/tmp/My Folder/regsvr32 /s x.dll", {"/tmp/My", "Folder/regsvr32", "/s", "x.dll"}},
+        SplitCase{"p \"a b\" c", {"p", "a b", "c"}},
+        SplitCase{"p a\"b c\"d", {"p", "ab cd"}},
+        SplitCase{"p \"\"", {"p", ""}},
+        SplitCase{"p a\\\\b", {"p", "a\\\\b"}},
+        SplitCase{"p a\\\"b", {"p", "a\"b"}},
+        SplitCase{"p a\\\\\"b c\"", {"p", "a\\b c"}},
+        SplitCase{"p a\\\\\\\"b", {"p", "a\\\"b"}},
+        SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}},
+        SplitCase{"p \"unterminated arg", {"p", "unterminated arg"}}));
+
+TEST(QuoteArgument, SplitsBackToTheSameArgument)
+{
+    const QStringList tricky = {QStringLiteral("plain"),
+                                QStringLiteral(""),
+                                QStringLiteral("with blank"),
+                                QStringLiteral("/home/a \"quoted\" name/clip.mp4"),
+                                QStringLiteral("trailing\\"),
+                                QStringLiteral("trailing blank\\"),
+                                QStringLiteral("\\\\server\\share\\\"x"),
+                                QStringLiteral("-i\" -y -evil"),
+                                QStringLiteral("tab\there")};
+    for (const QString &arg : tricky) {
+        const QStringList split =
+            SplitCommandLine(QStringLiteral("prog ") + QuoteArgument(arg) + QStringLiteral(" end"));
+        ASSERT_EQ(split.size(), 3) << arg.toStdString();
+        EXPECT_EQ(split[1], arg);
+        EXPECT_EQ(split[2], QStringLiteral("end"));
+    }
+}
+
+QString ReadAll(Processes &p, ProcessInfo &info)
+{
+    QByteArray out;
+    char buffer[100];
+    long n;
+    while ((n = p.ReadOutput(info, buffer, sizeof buffer)) > 0)
+        out.append(buffer, n);
+    return QString::fromUtf8(out);
+}
+
+TEST(Processes, CapturesStandardOutputAndErrorOnOnePipe)
+{
+    Processes &p = TheProcesses();
+    auto info = p.Start(QStringLiteral("/bin/sh -c \"echo out; echo err 1>&2; exit 3\""), true);
+    ASSERT_TRUE(info.has_value());
+    const QString output = ReadAll(p, *info);
+    EXPECT_TRUE(output.contains(QStringLiteral("out\n")));
+    EXPECT_TRUE(output.contains(QStringLiteral("err\n")));
+    ASSERT_TRUE(p.Wait(*info, -1));
+    EXPECT_EQ(info->exitCode, 3);
+    p.Close(*info);
+    EXPECT_EQ(info->outputFd, -1);
+}
+
+TEST(Processes, AChildReadsEndOfFileFromStandardInput)
+{
+    // Standard input is /dev/null, neither the terminal nor a closed descriptor.
+    Processes &p = TheProcesses();
+    auto info = p.Start(
+        QStringLiteral("/bin/sh -c \"readlink /proc/self/fd/0; if read x; then echo got; else echo eof; fi\""),
+        true);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(ReadAll(p, *info), QStringLiteral("/dev/null\neof\n"));
+    p.Wait(*info, -1);
+    p.Close(*info);
+}
+
+TEST(Processes, AProgramThatCannotRunIsNotStarted)
+{
+    TestEnvironment env;
+    Processes &p = TheProcesses();
+    EXPECT_FALSE(p.Start(QStringLiteral("/no/such/program -x"), true).has_value());
+    EXPECT_FALSE(p.Start(QStringLiteral("no-such-program-on-path"), false).has_value());
+    EXPECT_FALSE(p.Start(QString(), false).has_value());
+    // A file that is not executable.
+    const QString text = testing_support::WriteFile(env.ScratchDir() + QStringLiteral("/notes.txt"), "hi");
+    EXPECT_FALSE(p.Start(text, false).has_value());
+}
+
+TEST(Processes, TerminateEndsAHangingChildAtOnce)
+{
+    Processes &p = TheProcesses();
+    auto info = p.Start(QStringLiteral("sleep 30"), true);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_FALSE(p.Wait(*info, 50));
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_TRUE(p.Terminate(*info));
+    EXPECT_TRUE(p.Wait(*info, 5000));
+    EXPECT_LT(timer.elapsed(), 5000);
+    p.Close(*info);
+}
+
+TEST(Processes, ShellOpenStartsAProgramFromTheProgramFolderDetached)
+{
+    TestEnvironment env;
+    env.Set("VANTOREL_PROGRAM_DIR", env.ScratchDir());
+    const QString marker = env.ScratchDir() + QStringLiteral("/ran");
+    const QString tool = testing_support::WriteFile(
+        env.ScratchDir() + QStringLiteral("/tool"), "#!/bin/sh\necho \"$1|$2\" > \"$3\"\n");
+    QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner);
+
+    Processes &p = TheProcesses();
+    ASSERT_TRUE(p.ShellOpen(QStringLiteral("tool"),
+                            QStringLiteral("/s \"a b\" ") + QuoteArgument(marker)));
+    for (int i = 0; i < 200 && !QFileInfo::exists(marker); ++i)
+        QThread::msleep(10);
+    QFile f(marker);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("/s|a b\n"));
+    EXPECT_FALSE(p.ShellOpen(QStringLiteral("no-such-tool-anywhere"), QString()));
+}
+
+} // namespace

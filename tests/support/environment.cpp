@@ -1,0 +1,76 @@
+#include "support/environment.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+
+#include <memory>
+
+namespace testing_support {
+
+TestEnvironment::TestEnvironment()
+{
+    QDir().mkpath(RegistryDir());
+    QDir().mkpath(SystemDir());
+    QDir().mkpath(HomeDir());
+    QDir().mkpath(ScratchDir());
+    Set("VANTOREL_REGISTRY_DIR", RegistryDir());
+    Set("VANTOREL_SYSTEM_DIR", SystemDir());
+    Set("VANTOREL_WINDOWS_DIR", HomeDir());
+    Set("VANTOREL_PROGRAM_DIR", QStringLiteral(VANTOREL_TEST_PROGRAM_DIR));
+}
+
+TestEnvironment::~TestEnvironment()
+{
+    for (const auto &[name, value] : m_saved) {
+        if (value)
+            qputenv(name.constData(), *value);
+        else
+            qunsetenv(name.constData());
+    }
+}
+
+void TestEnvironment::Set(const char *name, const QString &value)
+{
+    if (!m_saved.count(name))
+        m_saved[name] = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+    qputenv(name, value.toLocal8Bit());
+}
+
+void TestEnvironment::Unset(const char *name)
+{
+    if (!m_saved.count(name))
+        m_saved[name] = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+    qunsetenv(name);
+}
+
+QString WriteFile(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(content);
+    return path;
+}
+
+void WhenModalShows(std::function<void(QWidget *)> inspect)
+{
+    auto timer = new QTimer(qApp);
+    auto pending = std::make_shared<std::function<void(QWidget *)>>(std::move(inspect));
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, pending] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        (*pending)(modal);
+        if (auto dialog = qobject_cast<QDialog *>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    });
+    timer->start(10);
+}
+
+} // namespace testing_support

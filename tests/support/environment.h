@@ -1,0 +1,49 @@
+#pragma once
+// A private world for one test: its own registry folder, system folder, "Windows" (home)
+// folder and scratch folder, set through the environment variables the platform layers
+// read, and restored when the test ends. The program folder is the build's program folder
+// unless a test points it elsewhere.
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <map>
+#include <optional>
+#include <functional>
+
+class QWidget;
+
+namespace testing_support {
+
+class TestEnvironment
+{
+public:
+    TestEnvironment();
+    ~TestEnvironment();
+    TestEnvironment(const TestEnvironment &) = delete;
+    TestEnvironment &operator=(const TestEnvironment &) = delete;
+
+    QString Root() const { return m_root.path(); }
+    QString RegistryDir() const { return Root() + QStringLiteral("/registry"); }
+    QString SystemDir() const { return Root() + QStringLiteral("/system"); }
+    QString HomeDir() const { return Root() + QStringLiteral("/home"); }
+    QString ScratchDir() const { return Root() + QStringLiteral("/scratch"); }
+
+    // Sets an environment variable until the end of the test.
+    void Set(const char *name, const QString &value);
+    void Unset(const char *name);
+
+private:
+    QTemporaryDir m_root;
+    std::map<QByteArray, std::optional<QByteArray>> m_saved;
+};
+
+// Writes a small file (its directories must exist); returns its path.
+QString WriteFile(const QString &path, const QByteArray &content);
+
+// Runs `inspect` on the next modal dialog or message box that opens, then closes it
+// (reject). Call before the code that opens it; it polls the event loop.
+void WhenModalShows(std::function<void(QWidget *)> inspect);
+
+} // namespace testing_support
