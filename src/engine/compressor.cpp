@@ -181,7 +181,7 @@ public:
             return E_FAIL;
         }
         m_havePicture = false;
-        m_pendingRepeat = false;
+        m_undecided.clear();
         m_queue.clear();
         return S_OK;
     }
@@ -296,20 +296,23 @@ private:
             return VFW_E_WRONG_STATE;
         HRESULT hr = S_OK;
         if (sample.repeat && m_havePicture) {
-            // Only the last frame of a hold is coded; an earlier one becomes empty.
-            if (m_pendingRepeat)
-                m_queue.push_back({m_pendingStart, m_pendingStop, false, true, false, {}});
-            m_pendingRepeat = true;
-            m_pendingStart = sample.start;
-            m_pendingStop = sample.stop;
+            // Whether a repeat is coded is known only when its hold ends; until then the
+            // last few wait here, and older ones become empty samples.
+            m_undecided.push_back({sample.start, sample.stop});
+            if (m_undecided.size() > kCodedAtEnd) {
+                m_queue.push_back({m_undecided.front().first,
+                                   m_undecided.front().second,
+                                   false,
+                                   true,
+                                   false,
+                                   {}});
+                m_undecided.pop_front();
+            }
             return SendReady();
         }
-        if (m_pendingRepeat) {
-            hr = CodePicture(m_pendingStart, m_pendingStop);
-            m_pendingRepeat = false;
-            if (Failed(hr))
-                return hr;
-        }
+        hr = EndHold(1);
+        if (Failed(hr))
+            return hr;
         const int stride = (m_width * 3 + 3) & ~3;
         if (!sample.data || sample.size < static_cast<std::size_t>(stride) * m_height)
             return E_INVALIDARG;
@@ -333,9 +336,8 @@ private:
     {
         if (!m_ctx)
             return VFW_E_WRONG_STATE;
-        if (m_pendingRepeat) {
-            m_pendingRepeat = false;
-            const HRESULT hr = CodePicture(m_pendingStart, m_pendingStop);
+        {
+            const HRESULT hr = EndHold(kCodedAtEnd);
             if (Failed(hr))
                 return hr;
         }
@@ -349,6 +351,26 @@ private:
         if (Failed(sent))
             return sent;
         return m_output.DeliverEndOfStream();
+    }
+
+    // A hold ends: of its undecided repeats the last `coded` are coded, the others go out
+    // empty. Within the stream one coded frame per hold is enough; at the stream's end
+    // the last frames are all coded, because a reader that meets the end guesses the
+    // last frame's length from the gaps between the frames before it.
+    HRESULT EndHold(std::size_t coded)
+    {
+        while (!m_undecided.empty()) {
+            const auto [start, stop] = m_undecided.front();
+            m_undecided.pop_front();
+            if (m_undecided.size() >= coded) {
+                m_queue.push_back({start, stop, false, true, false, {}});
+                continue;
+            }
+            const HRESULT hr = CodePicture(start, stop);
+            if (Failed(hr))
+                return hr;
+        }
+        return S_OK;
     }
 
     // Codes the picture held in m_frame for the given times.
@@ -401,9 +423,8 @@ private:
     av::SwsContextPtr m_sws;
     av::FramePtr m_frame; // the last picture, as the encoder takes it
     bool m_havePicture = false;
-    bool m_pendingRepeat = false;
-    ReferenceTime m_pendingStart = 0;
-    ReferenceTime m_pendingStop = 0;
+    static constexpr std::size_t kCodedAtEnd = 3;
+    std::deque<std::pair<ReferenceTime, ReferenceTime>> m_undecided; // repeats, start and stop
     std::deque<Outgoing> m_queue;
 };
 

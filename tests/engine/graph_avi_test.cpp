@@ -141,3 +141,93 @@ TEST(GraphAvi, VideoAndPcmAudioAreWrittenFullyInterleaved)
     }
     EXPECT_EQ(ProbeWarnings(rig.path), QString());
 }
+
+namespace {
+
+struct HoldCase
+{
+    const char *name;
+    int frames;
+    // Frame i shows picture pictureOf(i) and is marked as a repeat by repeatOf(i).
+    std::function<int(int)> pictureOf;
+    std::function<bool(int)> repeatOf;
+};
+
+std::ostream &operator<<(std::ostream &os, const HoldCase &c)
+{
+    return os << c.name;
+}
+
+class GraphAviHolds : public ::testing::TestWithParam<HoldCase>
+{};
+
+int EmptyChunksExpected(const HoldCase &c)
+{
+    // Of every run of repeats within the stream only the last is coded; of a run that
+    // ends the stream the last three are.
+    int empty = 0;
+    int run = 0;
+    for (int i = 1; i <= c.frames; ++i) {
+        if (i < c.frames && c.repeatOf(i)) {
+            ++run;
+            continue;
+        }
+        empty += std::max(0, run - (i == c.frames ? 3 : 1));
+        run = 0;
+    }
+    return empty;
+}
+
+} // namespace
+
+TEST_P(GraphAviHolds, EveryFrameKeepsItsPlaceAndPicture)
+{
+    const HoldCase &c = GetParam();
+    VideoAudioRig rig;
+    rig.Build(
+        VideoScript(
+            kWidth, kHeight, c.frames, [&](int i) { return Palette(c.pictureOf(i)); }, c.repeatOf),
+        QStringLiteral("mpeg4"),
+        QStringLiteral("q=2"),
+        ToneScript(44100, 2, c.frames * 1001.0 / 30000, 4410));
+    rig.InterleaveFully();
+    ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
+
+    const AviContents avi = ReadAvi(rig.path);
+    ASSERT_TRUE(avi.opened);
+    // The reader passes over empty chunks: their frames show as gaps in the times.
+    const auto video = PacketsOf(avi, 0);
+    EXPECT_EQ(avi.streams[0].headerFrames, c.frames);
+    EXPECT_EQ(static_cast<int>(video.size()), c.frames - EmptyChunksExpected(c));
+    ASSERT_FALSE(video.empty());
+    EXPECT_EQ(video.back().pts, c.frames - 1) << "the last frame is coded";
+    EXPECT_EQ(ConvertedFrameCount(rig.path), c.frames);
+
+    const auto colours = DecodeVideoColours(rig.path);
+    ASSERT_EQ(static_cast<int>(colours.size()), c.frames);
+    for (int i = 0; i < c.frames; ++i) {
+        const std::uint32_t want = Palette(c.pictureOf(i));
+        EXPECT_TRUE(ColoursClose(colours[i].top, want))
+            << "frame " << i << std::hex << " top " << colours[i].top << " want " << want;
+        EXPECT_TRUE(ColoursClose(colours[i].bottom, ~want & 0xFFFFFF))
+            << "frame " << i << std::hex << " bottom " << colours[i].bottom;
+    }
+    EXPECT_EQ(ProbeWarnings(rig.path), QString());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns,
+    GraphAviHolds,
+    ::testing::Values(
+        HoldCase{"NoRepeats", 40, [](int i) { return i; }, [](int) { return false; }},
+        HoldCase{"EverySecondFrameRepeats",
+                 60,
+                 [](int i) { return i / 2; },
+                 [](int i) { return i % 2 == 1; }},
+        HoldCase{"LongHolds", 75, [](int i) { return i / 15; }, [](int i) { return i % 15 != 0; }},
+        HoldCase{"EndsOnHold", 50, [](int i) { return i / 20; }, [](int i) { return i % 20 != 0; }},
+        HoldCase{"FirstFrameMarkedRepeat",
+                 30,
+                 [](int i) { return i / 10; },
+                 [](int i) { return i % 10 != 0 || i == 0; }}),
+    [](const auto &info) { return std::string(info.param.name); });

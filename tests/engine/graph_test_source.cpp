@@ -3,6 +3,7 @@
 #include "engine/avi_ffmpeg.h"
 #include "engine/filter_graph_pins.h"
 
+#include <QFile>
 #include <QProcess>
 
 #include <chrono>
@@ -293,9 +294,11 @@ std::vector<FrameColours> DecodeVideoColours(const QString &path)
     AVPacket *pkt = av_packet_alloc();
     while (av_read_frame(ctx, pkt) >= 0) {
         if (pkt->stream_index == index) {
-            if (pkt->size == 0)
-                colours.push_back(last); // a repeated frame
-            else if (avcodec_send_packet(dec.get(), pkt) >= 0)
+            // Empty chunks are not read: their frames are the gaps in the times.
+            while (pkt->pts != AV_NOPTS_VALUE
+                   && static_cast<std::int64_t>(colours.size()) < pkt->pts)
+                colours.push_back(last);
+            if (pkt->size > 0 && avcodec_send_packet(dec.get(), pkt) >= 0)
                 take();
         }
         av_packet_unref(pkt);
@@ -305,6 +308,46 @@ std::vector<FrameColours> DecodeVideoColours(const QString &path)
     av_packet_free(&pkt);
     avformat_close_input(&ctx);
     return colours;
+}
+
+int ConvertedFrameCount(const QString &path)
+{
+    const QString movie = path + QStringLiteral(".mp4");
+    QProcess convert;
+    convert.start(QStringLiteral("ffmpeg"),
+                  {QStringLiteral("-v"),
+                   QStringLiteral("error"),
+                   QStringLiteral("-nostdin"),
+                   QStringLiteral("-y"),
+                   QStringLiteral("-i"),
+                   path,
+                   QStringLiteral("-vcodec"),
+                   QStringLiteral("mpeg4"),
+                   QStringLiteral("-b:v"),
+                   QStringLiteral("1200k"),
+                   QStringLiteral("-r"),
+                   QStringLiteral("30000/1001"),
+                   movie});
+    if (!convert.waitForFinished(120000) || convert.exitCode() != 0)
+        return -1;
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"),
+                 QStringLiteral("error"),
+                 QStringLiteral("-count_frames"),
+                 QStringLiteral("-select_streams"),
+                 QStringLiteral("v"),
+                 QStringLiteral("-show_entries"),
+                 QStringLiteral("stream=nb_read_frames"),
+                 QStringLiteral("-of"),
+                 QStringLiteral("csv=p=0"),
+                 movie});
+    if (!probe.waitForFinished(60000))
+        return -1;
+    bool ok = false;
+    const int frames = QString::fromUtf8(probe.readAllStandardOutput()).trimmed().toInt(&ok);
+    QFile::remove(movie);
+    return ok ? frames : -1;
 }
 
 QString ProbeWarnings(const QString &path)

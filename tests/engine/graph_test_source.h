@@ -75,7 +75,7 @@ struct AviContents
 };
 AviContents ReadAvi(const QString &path);
 
-// Decodes the video stream; empty packets repeat the previous picture. Returns the
+// Decodes the video stream; a frame of an empty chunk repeats the previous picture. Returns the
 // colour (0xRRGGBB, from the centre of the top and bottom halves) of every frame.
 struct FrameColours
 {
@@ -83,6 +83,10 @@ struct FrameColours
     std::uint32_t bottom;
 };
 std::vector<FrameColours> DecodeVideoColours(const QString &path);
+
+// The number of frames in the movie that the converter's engine (ffmpeg at 30000/1001
+// frames per second) makes from the file; -1 when it fails.
+int ConvertedFrameCount(const QString &path);
 
 // ffprobe's complaints about the file (empty when it reads it cleanly).
 QString ProbeWarnings(const QString &path);
