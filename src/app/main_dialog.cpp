@@ -103,6 +103,14 @@ void MainDialog::BuildDispatchTable()
         {ID_FILE_EXIT, &MainDialog::OnMenuExit},
         {ID_APP_ABOUT, &MainDialog::OnAbout},
         {IDC_ABOUT_BUTTON, &MainDialog::OnAbout},
+        {IDC_ADD_PHOTOS, &MainDialog::OnAddPhotoFolder},
+        {IDC_REMOVE, &MainDialog::OnRemovePhoto},
+        {IDC_REMOVE_ALL, &MainDialog::OnRemoveAllPhotos},
+        {IDC_UP, &MainDialog::OnPhotoUp},
+        {IDC_DOWN, &MainDialog::OnPhotoDown},
+        {IDC_CHOOSE_MUSIC, &MainDialog::OnChooseMusic},
+        {IDC_CHOOSE_OUTPUT, &MainDialog::OnChooseOutput},
+        {IDC_SETTING, &MainDialog::OnSetting},
     };
 }
 
@@ -122,6 +130,7 @@ void MainDialog::ConnectControls()
     }
     m_progress = Control<QProgressBar>(IDC_PROGRESS);
     m_photoList = Control<QTreeWidget>(IDC_PHOTO_LIST);
+    ConnectSelectionNotifications();
 }
 
 void MainDialog::OnCommand(int id)

@@ -108,10 +108,39 @@ public:
 
     // ---- Photo collection (src/media/photo_collection.cpp) ----------------------------
     void InitPhotoListColumns();
+    // The folder chooser: the chosen folder, or an empty text when the user cancelled.
+    QString BrowseForFolder();
+    // Photos "...": adds a folder's photos to the list.
+    void OnAddPhotoFolder();
+    // Appends the folder's entries with that extension to the list and to m_photoPaths;
+    // returns the list's new row count.
+    int ScanFolder(const QString &folder, const QString &extension);
+    // "Remove" and the Delete key: removes the selected row.
+    void OnRemovePhoto();
+    void OnRemoveAllPhotos();
+    void OnPhotoUp();
+    void OnPhotoDown();
+    // Removes entry `row` of m_photoPaths, the entry of the list's row of that index;
+    // false when there is no such entry.
+    bool RemovePhotoPath(int row);
+    // The count label 1054.
+    void UpdatePhotoCount();
+    // The list's Delete key and the music field's loss of focus.
+    void ConnectSelectionNotifications();
 
     // ---- Music and output (src/media/music_output.cpp) --------------------------------
+    // Music "...": the file-open dialog; the chosen file becomes the only music entry.
+    void OnChooseMusic();
+    // The music field 3010 lost the focus: re-checks its text.
+    void OnMusicFieldKillFocus();
+    // Output "...": proposes "Output." + m_outputExt in the chosen folder.
+    void OnChooseOutput();
 
     // ---- Settings (src/settings/) -----------------------------------------------------
+    // "Setting": runs the settings dialog and takes its values on OK.
+    void OnSetting();
+    // Computes the frame rate, seconds per photo and video size from the two indexes.
+    void ApplySettings();
 
     // ---- Production (src/production/) -------------------------------------------------
 
