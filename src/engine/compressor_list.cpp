@@ -33,19 +33,17 @@ std::vector<CompressorDescription> BuiltInCompressors(CompressorKind kind)
 std::vector<CompressorDescription> ListCompressors(CompressorKind kind)
 {
     std::vector<CompressorDescription> list = BuiltInCompressors(kind);
-    const QString key = QString::fromUtf16(kind == CompressorKind::Video ? kCompressorListKeyVideo
-                                                                         : kCompressorListKeyAudio);
+    const QString &key
+        = kind == CompressorKind::Video ? kCompressorListKeyVideo : kCompressorListKeyAudio;
     const platform::Registry &registry = platform::TheRegistry();
     const auto root = platform::RegistryRoot::LocalMachine;
     for (const QString &id : registry.SubKeys(root, key)) {
         const QString entry = key + u'\\' + id;
         const auto name = registry.ReadValue(root, entry);
-        const auto encoder
-            = registry.ReadValue(root, entry, QString::fromUtf16(kCompressorEncoderValue));
+        const auto encoder = registry.ReadValue(root, entry, kCompressorEncoderValue);
         if (!name || name->isEmpty() || !encoder || encoder->isEmpty())
             continue;
-        const auto options
-            = registry.ReadValue(root, entry, QString::fromUtf16(kCompressorOptionsValue));
+        const auto options = registry.ReadValue(root, entry, kCompressorOptionsValue);
         list.push_back({kind, *name, *encoder, options.value_or(QString())});
     }
     return list;

@@ -15,10 +15,12 @@
 
 namespace engine {
 
-inline constexpr char16_t kCompressorListKeyVideo[] = u"SOFTWARE\\Vantorel\\Compressors\\Video";
-inline constexpr char16_t kCompressorListKeyAudio[] = u"SOFTWARE\\Vantorel\\Compressors\\Audio";
-inline constexpr char16_t kCompressorEncoderValue[] = u"Encoder";
-inline constexpr char16_t kCompressorOptionsValue[] = u"Options";
+inline const QString kCompressorListKeyVideo
+    = QStringLiteral("SOFTWARE\\Vantorel\\Compressors\\Video");
+inline const QString kCompressorListKeyAudio
+    = QStringLiteral("SOFTWARE\\Vantorel\\Compressors\\Audio");
+inline const QString kCompressorEncoderValue = QStringLiteral("Encoder");
+inline const QString kCompressorOptionsValue = QStringLiteral("Options");
 
 // The compressors of a category as the enumerator lists them: the built-in ones first,
 // then the installed ones in the registry's sub-key order. The registry is read anew at

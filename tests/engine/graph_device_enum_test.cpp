@@ -1,0 +1,296 @@
+// The system device enumerator: built-in compressors, the machine's compressor list in
+// the registry, and compressors bound from monikers doing real work.
+
+#include "graph_test_source.h"
+
+#include "engine/compressor_list.h"
+#include "engine/device_enum.h"
+#include "engine/engine_classes.h"
+#include "engine/filter_graph_pins.h"
+
+#include "platform/class_store.h"
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+using namespace engine;
+using namespace graphtest;
+
+namespace {
+
+// Points the registry layer at a scratch folder for the test's lifetime.
+class GraphDeviceEnum : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_saved = qgetenv("VANTOREL_REGISTRY_DIR");
+        qputenv("VANTOREL_REGISTRY_DIR", m_registry.path().toUtf8());
+        RegisterGraphClasses();
+    }
+    void TearDown() override
+    {
+        if (m_saved.isEmpty())
+            qunsetenv("VANTOREL_REGISTRY_DIR");
+        else
+            qputenv("VANTOREL_REGISTRY_DIR", m_saved);
+    }
+
+    static void Install(const QString &id,
+                        const QString &name,
+                        const QString &encoder,
+                        const QString &options,
+                        const QString &category = kCompressorListKeyVideo)
+    {
+        auto &reg = platform::TheRegistry();
+        const QString key = category + u'\\' + id;
+        const auto root = platform::RegistryRoot::LocalMachine;
+        ASSERT_TRUE(reg.WriteValue(root, key, QString(), name));
+        if (!encoder.isNull())
+            ASSERT_TRUE(reg.WriteValue(root, key, kCompressorEncoderValue, encoder));
+        if (!options.isNull())
+            ASSERT_TRUE(reg.WriteValue(root, key, kCompressorOptionsValue, options));
+    }
+
+    static QStringList FriendlyNames(const Guid &category)
+    {
+        auto devices = platform::CreateInstance<ICreateDevEnum>(CLSID_SystemDeviceEnum);
+        ComPtr<IEnumMoniker> monikers;
+        QStringList names;
+        if (!devices || devices->CreateClassEnumerator(category, monikers.Put(), 0) != S_OK)
+            return names;
+        monikers->Reset();
+        ComPtr<IMoniker> moniker;
+        while (monikers->Next(1, moniker.Put(), nullptr) == S_OK) {
+            ComPtr<IPropertyBag> bag;
+            if (Failed(moniker->BindToStorage(IPropertyBag::kIid, bag.PutVoid())))
+                continue;
+            VARIANT name;
+            name.vt = VT_BSTR;
+            if (bag->Read(QStringLiteral("FriendlyName"), &name, nullptr) == S_OK)
+                names << name.bstrVal;
+        }
+        return names;
+    }
+
+    // The compressor of that name bound from its moniker, as the codec lookup does.
+    static HRESULT Bind(const Guid &category, const QString &wanted, ComPtr<IBaseFilter> *filter)
+    {
+        auto devices = platform::CreateInstance<ICreateDevEnum>(CLSID_SystemDeviceEnum);
+        ComPtr<IEnumMoniker> monikers;
+        if (devices->CreateClassEnumerator(category, monikers.Put(), 0) != S_OK)
+            return E_FAIL;
+        ComPtr<IMoniker> moniker;
+        while (monikers->Next(1, moniker.Put(), nullptr) == S_OK) {
+            ComPtr<IPropertyBag> bag;
+            moniker->BindToStorage(IPropertyBag::kIid, bag.PutVoid());
+            VARIANT name;
+            if (bag->Read(QStringLiteral("FriendlyName"), &name, nullptr) == S_OK
+                && name.bstrVal == wanted)
+                return moniker->BindToObject(IBaseFilter::kIid, filter->PutVoid());
+        }
+        return E_FAIL;
+    }
+
+private:
+    QTemporaryDir m_registry;
+    QByteArray m_saved;
+};
+
+const QString kWmv9 = QStringLiteral("Microsoft Windows Media Video 9");
+
+} // namespace
+
+TEST_F(GraphDeviceEnum, ListsTheBuiltInCompressorsByExactName)
+{
+    EXPECT_EQ(FriendlyNames(CLSID_VideoCompressorCategory),
+              QStringList({QStringLiteral("Cinepak Codec by Radius"),
+                           QStringLiteral("Microsoft Video 1")}));
+    EXPECT_EQ(FriendlyNames(CLSID_AudioCompressorCategory),
+              QStringList({QStringLiteral("MPEG Layer-3")}));
+
+    auto devices = platform::CreateInstance<ICreateDevEnum>(CLSID_SystemDeviceEnum);
+    ComPtr<IEnumMoniker> none;
+    EXPECT_EQ(devices->CreateClassEnumerator(CLSID_FilterGraph, none.Put(), 0), S_FALSE);
+    EXPECT_FALSE(none);
+}
+
+TEST_F(GraphDeviceEnum, InstalledCompressorsAppearAndGoAtTheNextEnumeration)
+{
+    auto devices = platform::CreateInstance<ICreateDevEnum>(CLSID_SystemDeviceEnum);
+    ComPtr<IEnumMoniker> before;
+    ASSERT_EQ(devices->CreateClassEnumerator(CLSID_VideoCompressorCategory, before.Put(), 0), S_OK);
+
+    Install(QStringLiteral("wmv9"), kWmv9, QStringLiteral("mpeg4"), QStringLiteral("q=2"));
+    Install(QStringLiteral("broken"), QStringLiteral("No Encoder Named"), QString(), QString());
+    Install(
+        QStringLiteral("zz"), QStringLiteral("Later One"), QStringLiteral("msvideo1"), QString());
+    EXPECT_EQ(FriendlyNames(CLSID_VideoCompressorCategory),
+              QStringList({QStringLiteral("Cinepak Codec by Radius"),
+                           QStringLiteral("Microsoft Video 1"),
+                           kWmv9,
+                           QStringLiteral("Later One")}));
+    EXPECT_EQ(FriendlyNames(CLSID_AudioCompressorCategory),
+              QStringList({QStringLiteral("MPEG Layer-3")}));
+
+    // An enumerator made earlier keeps the list it was made with.
+    std::uint32_t fetched = 0;
+    IMoniker *batch[4] = {};
+    EXPECT_EQ(before->Next(4, batch, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 2u);
+    for (std::uint32_t i = 0; i < fetched; ++i)
+        batch[i]->Release();
+
+    ASSERT_TRUE(platform::TheRegistry().DeleteKey(
+        platform::RegistryRoot::LocalMachine, kCompressorListKeyVideo + QStringLiteral("\\wmv9")));
+    EXPECT_FALSE(FriendlyNames(CLSID_VideoCompressorCategory).contains(kWmv9));
+}
+
+TEST_F(GraphDeviceEnum, PropertyBagHoldsOnlyTheFriendlyName)
+{
+    auto devices = platform::CreateInstance<ICreateDevEnum>(CLSID_SystemDeviceEnum);
+    ComPtr<IEnumMoniker> monikers;
+    ASSERT_EQ(devices->CreateClassEnumerator(CLSID_AudioCompressorCategory, monikers.Put(), 0),
+              S_OK);
+    ComPtr<IMoniker> moniker;
+    ASSERT_EQ(monikers->Next(1, moniker.Put(), nullptr), S_OK);
+    ComPtr<IPropertyBag> bag;
+    ASSERT_EQ(moniker->BindToStorage(IPropertyBag::kIid, bag.PutVoid()), S_OK);
+    VARIANT value;
+    EXPECT_EQ(bag->Read(QStringLiteral("CLSID"), &value, nullptr), E_INVALIDARG);
+    EXPECT_EQ(bag->Read(QStringLiteral("friendlyname"), &value, nullptr), E_INVALIDARG);
+    EXPECT_EQ(value.vt, VT_EMPTY);
+    EXPECT_EQ(monikers->Next(1, nullptr, nullptr), E_POINTER);
+}
+
+TEST_F(GraphDeviceEnum, BrokenInstalledEntriesDoNotBind)
+{
+    Install(QStringLiteral("a"),
+            QStringLiteral("Unknown Encoder"),
+            QStringLiteral("nosuchencoder"),
+            QString());
+    Install(QStringLiteral("b"),
+            QStringLiteral("Audio As Video"),
+            QStringLiteral("libmp3lame"),
+            QString());
+    Install(QStringLiteral("c"),
+            QStringLiteral("Unknown Option"),
+            QStringLiteral("mpeg4"),
+            QStringLiteral("q=2:nosuch=1"));
+    Install(QStringLiteral("d"),
+            QStringLiteral("Malformed Options"),
+            QStringLiteral("mpeg4"),
+            QStringLiteral("q2"));
+    for (const char *name :
+         {"Unknown Encoder", "Audio As Video", "Unknown Option", "Malformed Options"}) {
+        ComPtr<IBaseFilter> filter;
+        EXPECT_TRUE(Failed(Bind(CLSID_VideoCompressorCategory, QString::fromLatin1(name), &filter)))
+            << name;
+        EXPECT_FALSE(filter) << name;
+    }
+}
+
+namespace {
+
+struct BoundCase
+{
+    const char *friendlyName;
+    const char *codec;
+    int tolerance; // per channel, for the decoded colours
+};
+
+std::ostream &operator<<(std::ostream &os, const BoundCase &c)
+{
+    return os << c.codec;
+}
+
+class GraphBoundCompressor : public GraphDeviceEnum, public ::testing::WithParamInterface<BoundCase>
+{};
+
+} // namespace
+
+TEST_P(GraphBoundCompressor, WritesDecodableVideo)
+{
+    Install(QStringLiteral("wmv9"), kWmv9, QStringLiteral("mpeg4"), QStringLiteral("q=2"));
+    const BoundCase &c = GetParam();
+    ComPtr<IBaseFilter> compressor;
+    ASSERT_EQ(Bind(CLSID_VideoCompressorCategory, QString::fromLatin1(c.friendlyName), &compressor),
+              S_OK);
+
+    Rig rig;
+    const int frames = 12;
+    auto colourOf = [](int i) { return i < 6 ? 0xD02020u : 0x2040D0u; };
+    auto source
+        = rig.Add(MakeSource(VideoScript(64, 48, frames, colourOf)), QStringLiteral("Video"));
+    auto grabber
+        = rig.AddGrabber(QStringLiteral("VideoGrabber"), MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    rig.Add(compressor, QStringLiteral("Compressor"));
+    ASSERT_EQ(rig.Link(source.Get(), grabber.Get()), S_OK);
+    ASSERT_EQ(rig.Link(grabber.Get(), compressor.Get()), S_OK);
+    ASSERT_EQ(rig.LinkToMux(compressor.Get(), 0), S_OK);
+    ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
+
+    const AviContents avi = ReadAvi(rig.path);
+    ASSERT_TRUE(avi.opened);
+    ASSERT_EQ(avi.streams.size(), 1u);
+    EXPECT_EQ(avi.streams[0].codec, QString::fromLatin1(c.codec));
+    EXPECT_EQ(avi.streams[0].headerFrames, frames);
+    const auto colours = DecodeVideoColours(rig.path);
+    ASSERT_EQ(static_cast<int>(colours.size()), frames);
+    for (int i : {0, 5, 6, 11}) {
+        EXPECT_TRUE(ColoursClose(colours[i].top, colourOf(i), c.tolerance))
+            << "frame " << i << std::hex << " " << colours[i].top;
+        EXPECT_TRUE(ColoursClose(colours[i].bottom, ~colourOf(i) & 0xFFFFFF, c.tolerance))
+            << "frame " << i;
+    }
+    EXPECT_EQ(ProbeWarnings(rig.path), QString());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Compressors,
+    GraphBoundCompressor,
+    ::testing::Values(BoundCase{"Microsoft Windows Media Video 9", "mpeg4", 16},
+                      BoundCase{"Cinepak Codec by Radius", "cinepak", 40},
+                      BoundCase{"Microsoft Video 1", "msvideo1", 16}),
+    [](const auto &info) { return std::string(info.param.codec); });
+
+TEST_F(GraphDeviceEnum, Mp3CompressorWritesMp3Audio)
+{
+    ComPtr<IBaseFilter> mp3;
+    ASSERT_EQ(Bind(CLSID_AudioCompressorCategory, QStringLiteral("MPEG Layer-3"), &mp3), S_OK);
+    Rig rig;
+    const int frames = 90;
+    auto video = rig.Add(MakeSource(VideoScript(64, 48, frames, [](int) { return 0x808080u; })),
+                         QStringLiteral("V"));
+    auto grabber
+        = rig.AddGrabber(QStringLiteral("VideoGrabber"), MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    auto compressor = rig.AddCompressor(QStringLiteral("Compressor"),
+                                        CompressorKind::Video,
+                                        QStringLiteral("mpeg4"),
+                                        QStringLiteral("q=2"));
+    ASSERT_EQ(rig.Link(video.Get(), grabber.Get()), S_OK);
+    ASSERT_EQ(rig.Link(grabber.Get(), compressor.Get()), S_OK);
+    ASSERT_EQ(rig.LinkToMux(compressor.Get(), 0), S_OK);
+    auto audio = rig.Add(MakeSource(ToneScript(44100, 2, 3.0, 1000)), QStringLiteral("A"));
+    auto audioGrabber = rig.AddGrabber(QStringLiteral("AudioGrabber"), MEDIATYPE_Audio);
+    rig.Add(mp3, QStringLiteral("CompressorAudio"));
+    ASSERT_EQ(rig.Link(audio.Get(), audioGrabber.Get()), S_OK);
+    ASSERT_EQ(rig.Link(audioGrabber.Get(), mp3.Get()), S_OK);
+    ASSERT_EQ(rig.LinkToMux(mp3.Get(), 1), S_OK);
+    rig.InterleaveFully();
+    ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
+
+    const AviContents avi = ReadAvi(rig.path);
+    ASSERT_TRUE(avi.opened);
+    ASSERT_EQ(avi.streams.size(), 2u);
+    EXPECT_EQ(avi.streams[1].codec, QStringLiteral("mp3"));
+    EXPECT_EQ(avi.streams[1].sampleRate, 44100);
+    EXPECT_EQ(avi.streams[1].channels, 2);
+    // 3 s of sound, plus at most the encoder's start-up delay and the last frame's padding.
+    EXPECT_GE(avi.streams[1].seconds, 3.0);
+    EXPECT_LT(avi.streams[1].seconds, 3.0 + 2 * 1152.0 / 44100 + 0.03);
+    EXPECT_EQ(avi.streams[0].headerFrames, frames);
+    EXPECT_EQ(ProbeWarnings(rig.path), QString());
+}
