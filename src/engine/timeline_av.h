@@ -63,12 +63,16 @@ inline FormatContextPtr OpenInput(const QString &path)
 
 // The streams that count as the file's media: audio and video, leaving out pictures that
 // ride along as attachments (an MP3's cover art).
+// A stream whose parameters could not be learned (a damaged file that a probe mistook for
+// something) does not count either.
 inline bool IsMediaStream(const AVStream *stream)
 {
-    const AVMediaType type = stream->codecpar->codec_type;
-    if (type == AVMEDIA_TYPE_AUDIO)
-        return true;
-    return type == AVMEDIA_TYPE_VIDEO && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
+    const AVCodecParameters *par = stream->codecpar;
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO)
+        return par->sample_rate > 0 && par->ch_layout.nb_channels > 0;
+    return par->codec_type == AVMEDIA_TYPE_VIDEO
+           && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC) && par->width > 0
+           && par->height > 0;
 }
 
 } // namespace engine::av

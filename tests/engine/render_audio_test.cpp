@@ -1,0 +1,259 @@
+#include "engine/audio_mixer.h"
+#include "engine/media_det.h"
+#include "engine/render_engine.h"
+#include "render_slideshow.h"
+#include "render_test_graph.h"
+#include "support/media_makers.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <cmath>
+
+namespace {
+
+using namespace engine;
+using namespace rendertest;
+using platform::S_OK;
+
+// Renders a timeline and returns its outputs (group 0 first).
+std::vector<GroupOutput> RenderGroups(IAMTimeline *timeline, ComPtr<IRenderEngine> *keep)
+{
+    *keep = CreateRenderEngine();
+    ComPtr<KeepingGraph> graph(new KeepingGraph);
+    (*keep)->SetFilterGraph(graph.Get());
+    (*keep)->SetTimelineObject(timeline);
+    EXPECT_EQ((*keep)->ConnectFrontEnd(), S_OK);
+    long groups = 0;
+    timeline->GetGroupCount(&groups);
+    return PumpAll(keep->Get(), groups);
+}
+
+// The music length as the program learns it: the last audio stream's length.
+double MusicLength(const QString &path)
+{
+    auto det = CreateMediaDet();
+    EXPECT_EQ(det->put_Filename(path), S_OK);
+    long streams = 0;
+    det->get_OutputStreams(&streams);
+    double m = 0;
+    for (long k = 0; k < streams; ++k) {
+        det->put_CurrentStream(k);
+        Guid type;
+        det->get_StreamType(&type);
+        if (type == MEDIATYPE_Audio)
+            det->get_StreamLength(&m);
+    }
+    return m;
+}
+
+// Music laid end to end as the program does: R plays of m seconds, the last cut at T.
+void LayOutMusic(
+    IAMTimeline *timeline, IAMTimelineObj *group, const QString &path, double m, int T, int plays)
+{
+    ReferenceTime start = 0;
+    auto stop = static_cast<ReferenceTime>(m * kSecond);
+    for (int j = 0; j < plays; ++j) {
+        if (plays == 1)
+            stop = T * kSecond;
+        ReferenceTime length = plays >= 2 ? static_cast<ReferenceTime>(m * kSecond) : T * kSecond;
+        if (j == plays - 1 && j > 0) {
+            stop = T * kSecond;
+            length = stop - start;
+        }
+        AddClip(timeline, group, path, start, stop, 0, length);
+        start = static_cast<ReferenceTime>(static_cast<double>(start) + m * kSecond);
+        stop = static_cast<ReferenceTime>(static_cast<double>(stop) + m * kSecond);
+    }
+}
+
+TEST(RenderAudio, LoopedSongIsSampleExactAtItsSeams)
+{
+    QTemporaryDir dir;
+    const QString song = dir.filePath("song.wav");
+    const testmedia::Pcm ramp = testmedia::Ramp(22050); // 0.5 s
+    ASSERT_TRUE(testmedia::WriteWav(ramp, song));
+    const double m = MusicLength(song);
+    EXPECT_DOUBLE_EQ(m, 0.5);
+    auto timeline = CreateTimeline();
+    auto audio = AddAudioGroup(timeline.Get());
+    LayOutMusic(timeline.Get(), audio.Get(), song, m, 2, 4);
+    ComPtr<IRenderEngine> engine;
+    const auto out = RenderGroups(timeline.Get(), &engine);
+    ASSERT_EQ(out.size(), 1u);
+    const auto &pcm = out[0].pin->audio;
+    ASSERT_EQ(pcm.size(), 2u * 88200);
+    std::size_t wrong = 0;
+    for (std::size_t i = 0; i < 88200; ++i) {
+        const std::int16_t want = ramp.samples[2 * (i % 22050)];
+        if (pcm[2 * i] != want || pcm[2 * i + 1] != -want)
+            ++wrong;
+    }
+    EXPECT_EQ(wrong, 0u);
+    // Chunks of a tenth of a second, back to back.
+    const auto &starts = out[0].pin->audioStarts;
+    ASSERT_EQ(starts.size(), 20u);
+    for (std::size_t c = 0; c < starts.size(); ++c)
+        EXPECT_EQ(starts[c], static_cast<ReferenceTime>(c) * kSecond / 10);
+    EXPECT_EQ(out[0].pin->audioStops.back(), 2 * kSecond);
+    EXPECT_TRUE(out[0].pin->endOfStream);
+}
+
+TEST(RenderAudio, MediaTimesPastTheEndOfTheFileAreSilence)
+{
+    QTemporaryDir dir;
+    const QString song = dir.filePath("song.wav");
+    const testmedia::Pcm ramp = testmedia::Ramp(22050);
+    ASSERT_TRUE(testmedia::WriteWav(ramp, song));
+    auto timeline = CreateTimeline();
+    auto audio = AddAudioGroup(timeline.Get());
+    // One play of 1.5 s of a 0.5 s file (the layout of a very short song), then a clip at
+    // 2 s that starts 0.25 s into the file.
+    AddClip(timeline.Get(), audio.Get(), song, 0, 3 * kSecond / 2, 0, 3 * kSecond / 2);
+    AddClip(
+        timeline.Get(), audio.Get(), song, 2 * kSecond, 3 * kSecond, kSecond / 4, 5 * kSecond / 4);
+    ComPtr<IRenderEngine> engine;
+    const auto out = RenderGroups(timeline.Get(), &engine);
+    const auto &pcm = out.at(0).pin->audio;
+    ASSERT_EQ(pcm.size(), 2u * 3 * 44100);
+    EXPECT_EQ(pcm[2 * 22049], ramp.samples[2 * 22049]);
+    std::size_t loud = 0;
+    for (std::size_t i = 22050; i < 2 * 44100; ++i)
+        loud += pcm[2 * i] != 0 || pcm[2 * i + 1] != 0;
+    EXPECT_EQ(loud, 0u) << "past the end of the file, and between the clips";
+    for (std::size_t k = 0; k < 11025; ++k)
+        ASSERT_EQ(pcm[2 * (88200 + k)], ramp.samples[2 * (11025 + k)]) << k;
+    for (std::size_t i = 88200 + 11025; i < 3 * 44100; ++i)
+        ASSERT_EQ(pcm[2 * i], 0) << i;
+}
+
+TEST(RenderAudio, EveryGroupRunsToTheEndOfTheLongest)
+{
+    QTemporaryDir dir;
+    const QString song = dir.filePath("song.wav");
+    const QString photo = dir.filePath("p.bmp");
+    ASSERT_TRUE(testmedia::WriteWav(testmedia::Tone(44100, 440), song));
+    ASSERT_TRUE(testmedia::SaveBmp(testmedia::SolidImage(64, 48, Qt::white), photo));
+    auto timeline = CreateTimeline();
+    auto video = AddVideoGroup(timeline.Get(), 64, 48);
+    auto audio = AddAudioGroup(timeline.Get());
+    LayOutPhotos(timeline.Get(), video.Get(), {photo}, 1, 2, false); // [0, 3]
+    AddClip(timeline.Get(), audio.Get(), song, 0, kSecond, 0, kSecond);
+    ComPtr<IRenderEngine> engine;
+    const auto out = RenderGroups(timeline.Get(), &engine);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].pin->frames.size(), 90u);
+    ASSERT_EQ(out[1].pin->audio.size(), 2u * 3 * 44100);
+    EXPECT_NE(out[1].pin->audio[2 * 1000], 0);
+    EXPECT_EQ(out[1].pin->audio[2 * 50000], 0);
+}
+
+// ---- Music formats ----------------------------------------------------------------------
+
+struct FormatRow
+{
+    const char *name;
+    const char *file;
+    int kind; // -1: WAV, otherwise testmedia::MusicKind
+    long streams;
+};
+
+class RenderMusicFormats : public testing::TestWithParam<FormatRow>
+{};
+
+TEST_P(RenderMusicFormats, DetectorMeasuresAndEngineDecodesTheMusic)
+{
+    const FormatRow row = GetParam();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(row.file);
+    const testmedia::Pcm tone = testmedia::Tone(66150, 441); // 1.5 s
+    ASSERT_TRUE(row.kind < 0 ? testmedia::WriteWav(tone, path)
+                             : testmedia::WriteMusic(
+                                 tone, static_cast<testmedia::MusicKind>(row.kind), path));
+
+    auto det = CreateMediaDet();
+    ASSERT_EQ(det->put_Filename(path), S_OK);
+    long streams = 0;
+    ASSERT_EQ(det->get_OutputStreams(&streams), S_OK);
+    EXPECT_EQ(streams, row.streams);
+    int audioStreams = 0;
+    for (long k = 0; k < streams; ++k) {
+        ASSERT_EQ(det->put_CurrentStream(k), S_OK);
+        Guid type;
+        ASSERT_EQ(det->get_StreamType(&type), S_OK);
+        double seconds = 0;
+        EXPECT_EQ(det->get_StreamLength(&seconds), S_OK);
+        EXPECT_NEAR(seconds, 1.5, 0.1) << k;
+        audioStreams += type == MEDIATYPE_Audio;
+    }
+    EXPECT_EQ(audioStreams, 1);
+
+    auto timeline = CreateTimeline();
+    auto audio = AddAudioGroup(timeline.Get());
+    AddClip(timeline.Get(), audio.Get(), path, 0, 3 * kSecond / 2, 0, 3 * kSecond / 2);
+    ComPtr<IRenderEngine> engine;
+    const auto out = RenderGroups(timeline.Get(), &engine);
+    const auto &pcm = out.at(0).pin->audio;
+    ASSERT_EQ(pcm.size(), 2u * 66150);
+    // Between 0.25 s and 1.25 s: a 441 Hz tone (882 sign changes a second) at the
+    // tone's level.
+    int crossings = 0;
+    double energy = 0;
+    for (std::size_t i = 11025; i < 55125; ++i) {
+        crossings += (pcm[2 * i] >= 0) != (pcm[2 * i + 2] >= 0);
+        energy += static_cast<double>(pcm[2 * i]) * pcm[2 * i];
+    }
+    EXPECT_NEAR(crossings, 882, 10);
+    EXPECT_NEAR(std::sqrt(energy / 44100), 8000 / std::sqrt(2.0), 800);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds,
+                         RenderMusicFormats,
+                         testing::Values(FormatRow{"WAV", "song.wav", -1, 1},
+                                         FormatRow{"MP3", "song.mp3", 0, 1},
+                                         FormatRow{"WMA", "song.wma", 1, 1},
+                                         FormatRow{"MPEG", "song.mpg", 2, 2}),
+                         [](const testing::TestParamInfo<FormatRow> &p) {
+                             return std::string(p.param.name);
+                         });
+
+TEST(MediaDet, RefusesWhatIsNoMediaAndChecksItsStreamIndex)
+{
+    QTemporaryDir dir;
+    auto det = CreateMediaDet();
+    long streams = 0;
+    EXPECT_EQ(det->get_OutputStreams(&streams), platform::E_UNEXPECTED);
+    EXPECT_EQ(det->put_CurrentStream(0), platform::E_UNEXPECTED);
+    EXPECT_TRUE(platform::Failed(det->put_Filename(dir.filePath("missing.mp3"))));
+    const QString photo = dir.filePath("bad.mp3");
+    ASSERT_TRUE(testmedia::SaveCorruptPhoto(photo));
+    EXPECT_TRUE(platform::Failed(det->put_Filename(photo)));
+    EXPECT_EQ(det->get_OutputStreams(&streams), platform::E_UNEXPECTED);
+
+    const QString song = dir.filePath("song.wav");
+    ASSERT_TRUE(testmedia::WriteWav(testmedia::Tone(4410, 440), song));
+    ASSERT_EQ(det->put_Filename(song), S_OK);
+    EXPECT_EQ(det->put_CurrentStream(1), platform::E_INVALIDARG);
+    EXPECT_EQ(det->put_CurrentStream(-1), platform::E_INVALIDARG);
+    double seconds = 0;
+    EXPECT_EQ(det->get_StreamLength(&seconds), S_OK);
+    EXPECT_DOUBLE_EQ(seconds, 0.1);
+}
+
+TEST(RenderAudio, UnreadableMusicIsSilence)
+{
+    QTemporaryDir dir;
+    const QString bad = dir.filePath("bad.mp3");
+    ASSERT_TRUE(testmedia::SaveCorruptPhoto(bad));
+    auto timeline = CreateTimeline();
+    auto audio = AddAudioGroup(timeline.Get());
+    AddClip(timeline.Get(), audio.Get(), bad, 0, kSecond, 0, kSecond);
+    ComPtr<IRenderEngine> engine;
+    const auto out = RenderGroups(timeline.Get(), &engine);
+    const auto &pcm = out.at(0).pin->audio;
+    ASSERT_EQ(pcm.size(), 2u * 44100);
+    EXPECT_TRUE(std::all_of(pcm.begin(), pcm.end(), [](std::int16_t s) { return s == 0; }));
+}
+
+} // namespace
