@@ -1,6 +1,7 @@
 #include "app/converter_app.h"
 
 #include "app/main_dialog.h"
+#include "engine/engine_classes.h"
 #include "platform/skin.h"
 #include "resources/dialog_template.h"
 
@@ -11,8 +12,9 @@ bool ConverterApp::InitInstance()
     // Hosting ActiveX controls and three-dimensional control drawing have no counterpart:
     // Qt's widgets need neither.
 
-    // The single-threaded object model needs no initialisation here; the engine's classes
-    // are registered with the class store before the first window exists.
+    // The object model needs no per-thread initialisation; its counterpart is making the
+    // engine's classes known to the class store before the first window exists.
+    engine::RegisterEngineClasses();
 
     platform::Skin &skin = platform::TheSkin();
     skin.Init();
