@@ -130,6 +130,7 @@ void MainDialog::ConnectControls()
     }
     m_progress = Control<QProgressBar>(IDC_PROGRESS);
     m_photoList = Control<QTreeWidget>(IDC_PHOTO_LIST);
+    ConnectConversionTimer();
     ConnectSelectionNotifications();
 }
 

@@ -143,6 +143,28 @@ public:
     void ApplySettings();
 
     // ---- Production (src/production/) -------------------------------------------------
+    // "GO" and Enter (job_preparation.cpp): the whole movie run. Does nothing while a run
+    // is under way.
+    void OnGo();
+    // Turns the output box into m_outputPath, m_workDir and m_tempAviPath; false after a
+    // message, when the run must stop.
+    bool PrepareOutputPaths();
+    // The conversion stage (conversion_stage.cpp). RunConversion runs on the worker
+    // thread: 1 when it ended without a failure message, 0 after "Failed to create the
+    // movie.".
+    int RunConversion();
+    // Timer 100: steps the progress bar and finishes the run once the worker is done.
+    void OnTimer(int timerId);
+    void FinishConversion();
+    // Ties timer 100 to OnTimer.
+    void ConnectConversionTimer();
+    // Starts the conversion worker; false when no thread could be started.
+    bool StartConversionWorker();
+    // The conversion worker of the current or last run (conversion_stage.h). Shared
+    // ownership only so that the type may stay incomplete here; the window is its one
+    // owner, and its end joins the worker.
+    class ConversionWorker;
+    std::shared_ptr<ConversionWorker> m_conversionWorker;
 
     // ---- Support components (src/support/) --------------------------------------------
 

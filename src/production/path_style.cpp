@@ -1,0 +1,181 @@
+#include "production/path_style.h"
+
+#include "platform/file_system.h"
+
+#include <QFile>
+
+namespace production {
+namespace {
+
+const QString kMessageCannotCreateFile =
+    QStringLiteral("The output file can't be created. Please check the directory attributes.");
+const QString kMessageCannotCreateFolder =
+    QStringLiteral("Failed to create the directory. Please create the directory manually.");
+const QString kMessageNoOutputFolder = QStringLiteral("Please select the output directory!");
+
+QChar Separator(PathStyle style)
+{
+    return style == PathStyle::Windows ? u'\\' : u'/';
+}
+
+// The separator that ends the folder part: the last "\" or, when there is none, the last
+// "/" (Windows); the last "/" (Posix). -1 when there is none.
+int LastSeparator(PathStyle style, const QString &path)
+{
+    if (style == PathStyle::Windows) {
+        const int backslash = path.lastIndexOf(u'\\');
+        return backslash >= 0 ? backslash : path.lastIndexOf(u'/');
+    }
+    return path.lastIndexOf(u'/');
+}
+
+// Where the file name begins: after the last separator of any kind.
+int FileNameStart(PathStyle style, const QString &path)
+{
+    if (style == PathStyle::Windows)
+        return std::max(path.lastIndexOf(u'\\'), path.lastIndexOf(u'/')) + 1;
+    return path.lastIndexOf(u'/') + 1;
+}
+
+QString TrimTrailingBlanks(const QString &text)
+{
+    int end = text.size();
+    while (end > 0 && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
+        --end;
+    return text.left(end);
+}
+
+// A path typed without a drive (Windows) or relative (Posix) is anchored.
+QString Anchor(PathStyle style, const QString &text, const QString &windowsDir)
+{
+    if (style == PathStyle::Windows) {
+        const int p = windowsDir.indexOf(u':');
+        if (text.contains(u':') || p <= 0)
+            return text;
+        // "\Movies" takes the drive letter and colon; "Movies" the drive's root as well.
+        return (text.startsWith(u'\\') ? windowsDir.left(p + 1) : windowsDir.left(p + 2)) + text;
+    }
+    if (text.startsWith(u'/') || windowsDir.isEmpty())
+        return text;
+    QString home = windowsDir;
+    if (!home.endsWith(u'/'))
+        home += u'/';
+    if (text == QLatin1String("~"))
+        return home;
+    if (text.startsWith(QLatin1String("~/")))
+        return home + text.mid(2);
+    return home + text;
+}
+
+bool IsMovieExtension(const QString &extension)
+{
+    return extension.compare(QLatin1String("mp4"), Qt::CaseInsensitive) == 0
+        || extension.compare(QLatin1String("mpeg4"), Qt::CaseInsensitive) == 0;
+}
+
+// Every path of a plan derives its working folder and temporary file the same way.
+void FinishPlan(PathStyle style, OutputPathPlan &plan, const QString &previousWorkDir)
+{
+    const int sep = LastSeparator(style, plan.outputPath);
+    plan.workDir = sep >= 0 ? plan.outputPath.left(sep + 1) : previousWorkDir;
+    plan.tempAviPath = plan.workDir + QStringLiteral("TempData.avi");
+}
+
+OutputPathPlan PlanDefault(PathStyle style, const OutputPathRequest &request, platform::FileSystem &fs)
+{
+    OutputPathPlan plan;
+    const std::optional<QString> windowsFolder =
+        request.askWindowsFolder ? request.askWindowsFolder() : std::nullopt;
+    if (!windowsFolder || windowsFolder->isEmpty()) {
+        plan.message = kMessageNoOutputFolder;
+        plan.focusOutputBox = true;
+        return plan;
+    }
+    // The folder's text up to its last separator: the drive root on Windows ("C:\"),
+    // the home folder itself on Posix (it ends with "/").
+    const QChar sep = Separator(style);
+    const QString root = windowsFolder->left(windowsFolder->lastIndexOf(sep) + 1);
+    const QString folder = root + QStringLiteral("Vantorel");
+    fs.CreateFolder(folder); // an existing folder is fine; a failure shows in the render
+    plan.outputPath = folder + sep + QStringLiteral("Output.") + request.outputExt;
+    FinishPlan(style, plan, request.previousWorkDir);
+    const int dot = plan.outputPath.lastIndexOf(u'.');
+    if (!IsMovieExtension(plan.outputPath.mid(dot + 1)))
+        plan.outputPath = plan.outputPath.left(dot + 1) + QStringLiteral("mp4");
+    plan.boxText = plan.outputPath;
+    return plan;
+}
+
+} // namespace
+
+OutputPathPlan PlanOutputPaths(PathStyle style, const OutputPathRequest &request,
+                               platform::FileSystem &fs)
+{
+    QString text = TrimTrailingBlanks(request.typed);
+    if (text.isEmpty())
+        return PlanDefault(style, request, fs);
+
+    OutputPathPlan plan;
+    text = Anchor(style, text, request.windowsDir);
+    if (style == PathStyle::Windows && text.endsWith(u':'))
+        text += QStringLiteral("\\Output");
+    int sep = LastSeparator(style, text);
+    if (sep < 0) {
+        text += Separator(style);
+        sep = text.size() - 1;
+    }
+    // A folder-only path names the file "Output".
+    if (sep == text.size() - 1)
+        text += QStringLiteral("Output");
+    // The box shows the path before its extension is settled.
+    plan.boxText = text;
+
+    // Extension: only a dot in the file name counts; a dot in a folder name ("my.folder")
+    // does not, or the movie would leave the folder the user chose.
+    const int nameStart = FileNameStart(style, text);
+    const int dot = text.lastIndexOf(u'.');
+    if (dot < nameStart)
+        text += u'.' + request.outputExt;
+    else if (dot == nameStart)
+        text.insert(dot, QStringLiteral("Output"));
+    // The movie is always MPEG-4: any other extension is replaced. This is settled before
+    // anything is deleted, so "clip.avi" never costs the user's own clip.avi.
+    QString moviePath = text;
+    const int extDot = moviePath.lastIndexOf(u'.');
+    if (!IsMovieExtension(moviePath.mid(extDot + 1)))
+        moviePath = moviePath.left(extDot + 1) + QStringLiteral("mp4");
+
+    // The old movie at the same path is replaced anyway; nothing else is touched.
+    fs.DeleteFile(moviePath);
+    if (!CanCreateFile(fs, moviePath)) {
+        const int k = LastSeparator(style, moviePath);
+        if (k <= 1) {
+            plan.message = kMessageCannotCreateFile;
+            return plan;
+        }
+        // One missing folder level is made; deeper ones are the user's to make.
+        if (!fs.CreateFolder(moviePath.left(k))) {
+            plan.message = kMessageCannotCreateFolder;
+            return plan;
+        }
+    }
+    plan.outputPath = moviePath;
+    FinishPlan(style, plan, request.previousWorkDir);
+    if (moviePath != text)
+        plan.boxText = moviePath;
+    return plan;
+}
+
+bool CanCreateFile(platform::FileSystem &fs, const QString &path)
+{
+    if (auto probe = dynamic_cast<CreationProbe *>(&fs))
+        return probe->CanCreateFile(path);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return false;
+    file.close();
+    fs.DeleteFile(path);
+    return true;
+}
+
+} // namespace production

@@ -1,0 +1,349 @@
+// The conversion stage: the converter's command line, the collection rule of its output,
+// the progress timer, and every outcome of a run driven by stand-in converters.
+
+#include "stand_in.h"
+
+#include "app/main_dialog.h"
+#include "platform/processes.h"
+#include "platform/prompter.h"
+#include "production/conversion_stage.h"
+#include "support/doubles.h"
+#include "support/environment.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProgressBar>
+#include <QTest>
+#include <QTimer>
+
+using testing_support::FakeClock;
+using testing_support::PromptRecord;
+using testing_support::ScriptedPrompter;
+using testing_support::TestEnvironment;
+
+namespace {
+
+const QString kOptions = QStringLiteral(
+    " -ab 128kb -vcodec mpeg4 -b 1200kb  -mbd 2 -flags +4mv+trell -aic 2 -cmp 2 -subcmp 2 -r 30000/1001");
+const QStringList kOptionArgs = {"-ab",    "128kb", "-vcodec", "mpeg4", "-b",      "1200kb", "-mbd",
+                                 "2",      "-flags", "+4mv+trell", "-aic", "2",   "-cmp",   "2",
+                                 "-subcmp", "2",     "-r",      "30000/1001"};
+
+// ---- Command line -----------------------------------------------------------------------
+
+struct CommandRow
+{
+    bool highQuality;
+    int width;
+    int height;
+    const char *sizeText; // between the input path and the fixed options
+};
+
+class ConverterCommand : public ::testing::TestWithParam<CommandRow>
+{};
+
+TEST_P(ConverterCommand, IsWrittenExactlyAndSplitsIntoTheConvertersArguments)
+{
+    const CommandRow &row = GetParam();
+    const QString line = ConverterCommandLine("/usr/lib/vantorel/KelvoraCfg.dll", "/home/u/Vantorel/TempData.avi",
+                                              "/home/u/Vantorel/Output.mp4", row.highQuality, row.width,
+                                              row.height);
+    EXPECT_EQ(line, "\"/usr/lib/vantorel/KelvoraCfg.dll\"  -i \"/home/u/Vantorel/TempData.avi\" "
+                        + QString::fromLatin1(row.sizeText) + kOptions + " \"/home/u/Vantorel/Output.mp4\"");
+    QStringList expected = {"/usr/lib/vantorel/KelvoraCfg.dll", "-i", "/home/u/Vantorel/TempData.avi"};
+    if (row.highQuality)
+        expected << "-s" << QStringLiteral("%1X%2").arg(row.width).arg(row.height);
+    expected << kOptionArgs << "/home/u/Vantorel/Output.mp4";
+    EXPECT_EQ(platform::SplitCommandLine(line + "  "), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ConverterCommand,
+                         ::testing::Values(CommandRow{false, 320, 240, ""},
+                                           CommandRow{false, 640, 480, ""},
+                                           CommandRow{true, 320, 240, " -s 320X240"},
+                                           CommandRow{true, 640, 480, " -s 640X480"},
+                                           CommandRow{true, 480, 320, " -s 480X320"},
+                                           CommandRow{true, 320, 480, " -s 320X480"}));
+
+TEST(ConverterCommandQuotes, APathWithAQuoteStillArrivesAsOneArgument)
+{
+    const QString temp = QStringLiteral("/home/u/say \"hi\"/TempData.avi");
+    const QString movie = QStringLiteral("/home/u/x\" -f null \"/Output.mp4");
+    const QString line = ConverterCommandLine("/opt/KelvoraCfg.dll", temp, movie, false, 320, 240);
+    const QStringList args = platform::SplitCommandLine(line + "  ");
+    ASSERT_EQ(args.size(), 3 + kOptionArgs.size() + 1) << line.toStdString();
+    EXPECT_EQ(args[2], temp);
+    EXPECT_EQ(args.last(), movie);
+}
+
+// ---- RunAndCapture ----------------------------------------------------------------------
+
+struct CaptureRow
+{
+    const char *name;
+    const char *script;
+    const char *mustContain;    // empty: the result must be empty
+    const char *mustNotContain; // or empty
+    const char *startsWith = "";
+};
+
+std::ostream &operator<<(std::ostream &out, const CaptureRow &row)
+{
+    return out << row.name;
+}
+
+class Capture : public ::testing::TestWithParam<CaptureRow>
+{
+protected:
+    TestEnvironment env;
+};
+
+TEST_P(Capture, CollectsFromTheReadThatHoldsTheFirstMarker)
+{
+    const CaptureRow &row = GetParam();
+    const QString script = stand_in::WriteScript(env.ScratchDir() + "/converter", row.script);
+    const QString result =
+        RunAndCapture(u'"' + script + u'"', QStringLiteral(" "), platform::TheProcesses());
+    if (*row.mustContain == 0) {
+        EXPECT_EQ(result, QString());
+    } else {
+        EXPECT_TRUE(result.contains(QString::fromUtf8(row.mustContain))) << result.toStdString();
+    }
+    if (*row.mustNotContain) {
+        EXPECT_FALSE(result.contains(QString::fromUtf8(row.mustNotContain))) << result.toStdString();
+    }
+    if (*row.startsWith) {
+        EXPECT_TRUE(result.startsWith(QString::fromUtf8(row.startsWith))) << result.toStdString();
+    }
+}
+
+// 100 characters: "muxing" padded with dots.
+#define HUNDRED "muxing.............................................................................................."
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, Capture,
+    ::testing::Values(
+        CaptureRow{"WholeFirstReadIsKept", "printf 'ffmpeg 5.1\\nPress [q] to stop\\nmuxing overhead: 1%%\\n'",
+                   "muxing overhead", "", "ffmpeg 5.1"},
+        CaptureRow{"EarlierReadsAreDropped", "printf '" HUNDRED "[mp4 @ 1] done\\n'", "[mp4 @ 1] done", "muxing",
+                   "[mp4"},
+        CaptureRow{"NoMarkerNoText", "printf 'muxing overhead\\n'", "", ""},
+        CaptureRow{"StandardErrorToo", "printf 'progress\\n'; sleep 0.1; printf '[x] muxing\\n' >&2",
+                   "[x] muxing", ""},
+        CaptureRow{"LaterReadsAllCollected",
+                   "printf '[start]\\n'; sleep 0.1; printf 'frame 1\\n'; sleep 0.1; printf 'muxing\\n'",
+                   "frame 1\nmuxing", "", "[start]"},
+        CaptureRow{"CharacterSplitBetweenReads",
+                   "printf '[...............................................................................................'"
+                   "; printf '\\303\\251t\\303\\251\\n'",
+                   "\xc3\xa9t\xc3\xa9", ""}),
+    [](const auto &row) { return std::string(row.param.name); });
+
+TEST(CaptureStart, AProgramThatCannotStartGivesNothing)
+{
+    EXPECT_EQ(RunAndCapture("\"/nonexistent/KelvoraCfg.dll\"", " ", platform::TheProcesses()), QString());
+}
+
+// ---- The stage in the main window -------------------------------------------------------
+
+class Stage : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        dialog = std::make_unique<MainDialog>(testing_support::TestServices(prompter, clock));
+        ASSERT_TRUE(dialog->OnInitDialog());
+        prompter.Clear();
+        scratch = env.ScratchDir();
+        dialog->m_tempAviPath = testing_support::WriteFile(scratch + "/TempData.avi", "RIFF....AVI ");
+        dialog->m_outputPath = scratch + "/Output.mp4";
+        dialog->m_converterPath = scratch + "/KelvoraCfg.dll";
+    }
+
+    // What "GO" does once the render has succeeded, with a fast timer.
+    void StartStage()
+    {
+        dialog->SetIdle(false);
+        dialog->m_converting = 1;
+        dialog->m_progressPos = 81;
+        dialog->m_progress->setValue(81);
+        dialog->ConversionTimer()->setInterval(20);
+        dialog->ConversionTimer()->start();
+        ASSERT_TRUE(dialog->StartConversionWorker());
+    }
+
+    bool WaitUntilIdle(int ms = 10000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (dialog->m_busy && t.elapsed() < ms)
+            QTest::qWait(10);
+        return !dialog->m_busy;
+    }
+
+    TestEnvironment env;
+    ScriptedPrompter prompter;
+    FakeClock clock;
+    QString scratch;
+    std::unique_ptr<MainDialog> dialog;
+};
+
+TEST_F(Stage, TimerStepsFrom82To97AndWaitsThere)
+{
+    dialog->m_converting = 1;
+    dialog->m_progressPos = 81;
+    dialog->m_progress->setValue(81);
+    QList<int> seen;
+    for (int tick = 0; tick < 20; ++tick) {
+        dialog->OnTimer(ids::kConversionTimerId);
+        seen << dialog->m_progress->value();
+    }
+    QList<int> expected;
+    for (int v = 82; v <= 97; ++v)
+        expected << v;
+    expected << 97 << 97 << 97 << 97;
+    EXPECT_EQ(seen, expected);
+    // Another timer does nothing; a bar below 80 follows the stage's own counter.
+    dialog->m_progress->setValue(10);
+    dialog->OnTimer(99);
+    EXPECT_EQ(dialog->m_progress->value(), 10);
+    dialog->m_progressPos = 90;
+    dialog->OnTimer(ids::kConversionTimerId);
+    EXPECT_EQ(dialog->m_progress->value(), 91);
+    EXPECT_EQ(dialog->m_progressPos, 91);
+    EXPECT_TRUE(prompter.Records().empty());
+}
+
+struct OutcomeRow
+{
+    const char *name;
+    const char *script; // "$out" is the movie path
+    QStringList boxes;
+    bool tempDeleted;
+    bool convertOk = false;
+};
+
+std::ostream &operator<<(std::ostream &out, const OutcomeRow &row)
+{
+    return out << row.name;
+}
+
+class Outcome : public Stage, public ::testing::WithParamInterface<OutcomeRow>
+{};
+
+const QString kSuccess = QStringLiteral("The movie has been created successfully!");
+const QString kCreated = QStringLiteral("The movie has been created.");
+const QString kFailed = QStringLiteral("Failed to create the movie.");
+
+TEST_P(Outcome, MessagesAndTheTemporaryFileFollowTheConvertersOutputAndTheMovieFile)
+{
+    const OutcomeRow &row = GetParam();
+    stand_in::WriteScript(dialog->m_converterPath,
+                          QByteArray("for out; do :; done\n") + row.script);
+    StartStage();
+    ASSERT_TRUE(WaitUntilIdle());
+    // The run has ended: the window is idle again with an empty bar.
+    EXPECT_FALSE(dialog->m_converting);
+    EXPECT_FALSE(dialog->ConversionTimer()->isActive());
+    EXPECT_EQ(dialog->m_progress->value(), 0);
+    EXPECT_EQ(dialog->ControlText(ids::IDC_GO), QStringLiteral("GO"));
+    EXPECT_EQ(prompter.BoxTexts(), row.boxes);
+    EXPECT_EQ(dialog->m_convertOk, row.convertOk ? 1 : 0);
+    EXPECT_EQ(QFileInfo::exists(dialog->m_tempAviPath), !row.tempDeleted);
+    // The pause before the clean-up happens exactly when the movie is there.
+    EXPECT_EQ(clock.Sleeps(), row.tempDeleted ? std::vector<int>{2000} : std::vector<int>{});
+    for (const PromptRecord &r : prompter.Records()) {
+        if (r.text == kSuccess) {
+            EXPECT_EQ(r.caption, QStringLiteral("Congratulation"));
+        }
+        if (r.text == kCreated) {
+            EXPECT_EQ(r.caption, platform::ApplicationTitle());
+        }
+        EXPECT_EQ(r.kind, r.text == kFailed ? PromptRecord::AppBox : PromptRecord::OwnedBox);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Outcome,
+    ::testing::Values(
+        OutcomeRow{"Success",
+                   "printf 'Press [q] to stop\\n'; printf movie > \"$out\"; printf 'muxing overhead: 1%%\\n'",
+                   {kSuccess}, true, true},
+        OutcomeRow{"FailureWithMovie", "printf '[x] broken\\n'; printf movie > \"$out\"", {kFailed, kCreated}, true},
+        OutcomeRow{"FailureWithoutMovie", "printf '[x] broken\\n'", {kFailed}, false},
+        OutcomeRow{"SilentWithMovie", "printf movie > \"$out\"", {kCreated}, true},
+        OutcomeRow{"SilentWithoutMovie", "exit 0", {}, false},
+        OutcomeRow{"SuccessWordWithoutMovie", "printf '[x] muxing overhead\\n'", {}, false, true},
+        OutcomeRow{"EmptyMovieCountsAsNone", "printf '[x] muxing\\n'; : > \"$out\"", {}, false, true},
+        OutcomeRow{"Crash", "printf '[x] half way\\n'; kill -SEGV $$", {kFailed}, false},
+        OutcomeRow{"MarkerOnlyAfterMuxing", "printf 'muxing\\n'; sleep 0.1; printf '[x] end\\n'; printf m > \"$out\"",
+                   {kFailed, kCreated}, true}),
+    [](const auto &row) { return std::string(row.param.name); });
+
+TEST_F(Stage, AConverterThatCannotStartEndsTheRunSilently)
+{
+    dialog->m_converterPath = scratch + "/missing/KelvoraCfg.dll";
+    StartStage();
+    ASSERT_TRUE(WaitUntilIdle());
+    EXPECT_TRUE(prompter.BoxTexts().isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(dialog->m_tempAviPath));
+}
+
+TEST_F(Stage, WithoutAConverterPathTheFailureIsReportedAndNothingRuns)
+{
+    dialog->m_converterPath.clear();
+    StartStage();
+    ASSERT_TRUE(WaitUntilIdle());
+    EXPECT_EQ(prompter.BoxTexts(), QStringList{kFailed});
+}
+
+TEST_F(Stage, AClosingWindowStartsNoConverter)
+{
+    const QString marker = scratch + "/started";
+    stand_in::WriteScript(dialog->m_converterPath, "touch '" + marker.toUtf8() + "'");
+    dialog->m_stopRequested = 1;
+    StartStage();
+    ASSERT_TRUE(WaitUntilIdle());
+    EXPECT_FALSE(QFileInfo::exists(marker));
+    EXPECT_TRUE(prompter.BoxTexts().isEmpty());
+}
+
+TEST_F(Stage, TheConverterGetsPathsWithQuotesAsSingleArguments)
+{
+    QDir().mkpath(scratch + "/a \"b\"");
+    dialog->m_tempAviPath = testing_support::WriteFile(scratch + "/a \"b\"/TempData.avi", "RIFF");
+    dialog->m_outputPath = scratch + "/a \"b\"/Output.mp4";
+    dialog->m_highQuality = 1;
+    dialog->m_videoWidth = 480;
+    dialog->m_videoHeight = 320;
+    const QString argsFile = scratch + "/args.txt";
+    stand_in::WriteScript(dialog->m_converterPath, "printf '%s\\n' \"$@\" > '" + argsFile.toUtf8() + "'");
+    StartStage();
+    ASSERT_TRUE(WaitUntilIdle());
+    QFile file(argsFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList args = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    QStringList expected = {"-i", dialog->m_tempAviPath, "-s", "480X320"};
+    expected << kOptionArgs << dialog->m_outputPath;
+    EXPECT_EQ(args, expected);
+}
+
+TEST_F(Stage, ClosingTheWindowWhileTheConverterRunsDoesNotWaitForIt)
+{
+    stand_in::WriteScript(dialog->m_converterPath, "printf '[x] working\\n'; exec sleep 4");
+    StartStage();
+    QTest::qWait(200);
+    ASSERT_TRUE(dialog->m_converting);
+    QElapsedTimer t;
+    t.start();
+    dialog->OnCancel(); // busy: the scripted answer is Cancel, so the window stays...
+    EXPECT_TRUE(dialog->m_converting);
+    dialog.reset(); // ...until it is destroyed
+    EXPECT_LT(t.elapsed(), 2000);
+}
+
+} // namespace

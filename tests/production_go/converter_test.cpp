@@ -1,0 +1,159 @@
+// The converter KelvoraCfg.dll: option translation and the checks before ffmpeg runs,
+// against a stand-in ffmpeg on PATH; and one real conversion with the system's ffmpeg.
+
+#include "stand_in.h"
+
+#include "production/conversion_stage.h"
+#include "platform/processes.h"
+#include "support/environment.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+using testing_support::TestEnvironment;
+
+namespace {
+
+class Converter : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        programDir = env.Root() + "/program";
+        fakeBin = env.Root() + "/bin";
+        QDir().mkpath(programDir);
+        QDir().mkpath(fakeBin);
+        converter = stand_in::InstallConverter(programDir);
+        // The stand-in ffmpeg reports where its input comes from and its arguments.
+        stand_in::WriteScript(fakeBin + "/ffmpeg",
+                              "PATH=/usr/bin:/bin\necho \"stdin=$(readlink /proc/$$/fd/0)\"\nprintf 'arg=%s\\n' \"$@\"");
+        env.Set("PATH", fakeBin);
+    }
+
+    QString CommandLine(bool highQuality) const
+    {
+        return ConverterCommandLine(converter, "/t/TempData.avi", "/t/Output.mp4", highQuality, 320, 240)
+            + "  ";
+    }
+
+    static QStringList ArgsOf(const QString &output)
+    {
+        QStringList args;
+        for (const QString &line : output.split('\n')) {
+            if (line.startsWith("arg="))
+                args << line.mid(4);
+        }
+        return args;
+    }
+
+    TestEnvironment env;
+    QString programDir;
+    QString fakeBin;
+    QString converter;
+};
+
+TEST_F(Converter, TranslatesTheOldSpellingsAndRunsFfmpegWithoutInput)
+{
+    for (bool highQuality : {true, false}) {
+        const stand_in::ProcessResult r = stand_in::RunToEnd(CommandLine(highQuality));
+        ASSERT_TRUE(r.started);
+        EXPECT_EQ(r.exitCode, 0) << r.output.toStdString();
+        EXPECT_TRUE(r.output.contains("stdin=/dev/null")) << r.output.toStdString();
+        QStringList expected = {"-y", "-i", "/t/TempData.avi"};
+        if (highQuality)
+            expected << "-s" << "320x240";
+        expected << "-b:a" << "128k" << "-vcodec" << "mpeg4" << "-b:v" << "1200k" << "-mbd" << "2"
+                 << "-cmp" << "2" << "-subcmp" << "2" << "-r" << "30000/1001" << "-flags:v" << "+mv4+aic"
+                 << "-trellis" << "1" << "/t/Output.mp4";
+        EXPECT_EQ(ArgsOf(r.output), expected);
+    }
+}
+
+struct RefusalRow
+{
+    const char *name;
+    const char *breakIt; // shell command run in the program folder before the converter
+    const char *reason;  // in the line that begins with "["
+    int exitCode;
+};
+
+std::ostream &operator<<(std::ostream &out, const RefusalRow &row)
+{
+    return out << row.name;
+}
+
+class ConverterRefuses : public Converter, public ::testing::WithParamInterface<RefusalRow>
+{};
+
+TEST_P(ConverterRefuses, SaysWhyOnALineThatBeginsWithAMarker)
+{
+    const RefusalRow &row = GetParam();
+    stand_in::ProcessResult setup = stand_in::RunToEnd(
+        "/bin/sh -c " + platform::QuoteArgument("PATH=/usr/bin:/bin; cd '" + programDir + "' && " + QString::fromUtf8(row.breakIt)));
+    ASSERT_EQ(setup.exitCode, 0) << setup.output.toStdString();
+
+    const stand_in::ProcessResult r = stand_in::RunToEnd(CommandLine(true));
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(r.exitCode, row.exitCode);
+    EXPECT_TRUE(r.output.startsWith("[")) << r.output.toStdString();
+    EXPECT_TRUE(r.output.contains(QString::fromUtf8(row.reason))) << r.output.toStdString();
+    EXPECT_FALSE(r.output.contains("arg=")) << "ffmpeg ran anyway";
+    // The stage judges this output as a failure (no "muxing" after the marker).
+    EXPECT_FALSE(r.output.contains("muxing"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConverterRefuses,
+    ::testing::Values(RefusalRow{"MissingLibrary", "rm avutil.dll", "avutil.dll is missing", 3},
+                      RefusalRow{"DanglingLink", "rm avcodec.dll && ln -s gone avcodec.dll",
+                                 "avcodec.dll is missing", 3},
+                      RefusalRow{"NoFfmpeg", "rm ../bin/ffmpeg", "ffmpeg: not found on PATH", 127},
+                      RefusalRow{"FfmpegNotExecutable", "chmod a-x ../bin/ffmpeg", "cannot run ffmpeg", 126}),
+    [](const auto &row) { return std::string(row.param.name); });
+
+// The real ffmpeg accepts the translated options and makes the movie the stage asks for.
+TEST(ConverterWithFfmpeg, MakesAnMpeg4MovieAtTheRequestedSizeAndRate)
+{
+    TestEnvironment env;
+    const QString dir = env.ScratchDir();
+    const QString converter = stand_in::InstallConverter(dir);
+    const QString input = dir + "/TempData.avi";
+    const stand_in::ProcessResult made = stand_in::RunToEnd(
+        "ffmpeg -v error -f lavfi -i testsrc=size=128x96:rate=30000/1001:duration=1 -f lavfi -i "
+        "sine=duration=1 -c:v mjpeg -c:a pcm_s16le \""
+        + input + "\"");
+    ASSERT_EQ(made.exitCode, 0) << made.output.toStdString();
+    const QString output = dir + "/Output.mp4";
+    const QString captured = RunAndCapture(ConverterCommandLine(converter, input, output, true, 160, 120), " ",
+                                           platform::TheProcesses());
+    EXPECT_TRUE(captured.contains("muxing")) << captured.toStdString();
+
+    AVFormatContext *ctx = nullptr;
+    ASSERT_EQ(avformat_open_input(&ctx, output.toUtf8().constData(), nullptr, nullptr), 0);
+    ASSERT_GE(avformat_find_stream_info(ctx, nullptr), 0);
+    bool video = false, audio = false;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        const AVStream *s = ctx->streams[i];
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            video = true;
+            EXPECT_EQ(s->codecpar->codec_id, AV_CODEC_ID_MPEG4);
+            EXPECT_EQ(s->codecpar->width, 160);
+            EXPECT_EQ(s->codecpar->height, 120);
+            EXPECT_EQ(s->avg_frame_rate.num * 1001, s->avg_frame_rate.den * 30000);
+        } else if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            audio = true;
+        }
+    }
+    avformat_close_input(&ctx);
+    EXPECT_TRUE(video);
+    EXPECT_TRUE(audio);
+}
+
+} // namespace

@@ -1,0 +1,259 @@
+// The output-path rules: the Windows style over an in-memory file system with the
+// examples the rules were written for, and the Posix style the program uses, on real
+// folders through the main window.
+
+#include "memory_file_system.h"
+#include "stand_in.h"
+
+#include "app/main_dialog.h"
+#include "production/path_style.h"
+#include "support/doubles.h"
+#include "support/environment.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+
+using production::OutputPathPlan;
+using production::OutputPathRequest;
+using production::PathStyle;
+using testing_support::FakeClock;
+using testing_support::ScriptedPrompter;
+using testing_support::TestEnvironment;
+
+namespace {
+
+const QString kCannotCreateFile =
+    QStringLiteral("The output file can't be created. Please check the directory attributes.");
+const QString kCannotCreateFolder =
+    QStringLiteral("Failed to create the directory. Please create the directory manually.");
+const QString kNoOutputFolder = QStringLiteral("Please select the output directory!");
+
+struct WindowsRow
+{
+    const char *typed;
+    const char *box;        // the output box afterwards
+    const char *outputPath; // empty when the run stops
+    const char *workDir;
+    const char *message = "";
+    const char *windowsDir = "C:\\WINDOWS";
+};
+
+std::ostream &operator<<(std::ostream &out, const WindowsRow &row)
+{
+    return out << '"' << row.typed << '"';
+}
+
+class WindowsStylePaths : public ::testing::TestWithParam<WindowsRow>
+{
+protected:
+    void SetUp() override
+    {
+        fs.AddFolder("C:");
+        fs.AddFolder("C:\\WINDOWS");
+        fs.AddFolder("C:\\Movies");
+        fs.AddFolder("C:\\\\server\\share");
+        fs.AddFolder("D:");
+        fs.AddFolder("D:\\Movies");
+        fs.AddFolder("D:\\my.folder");
+        fs.AddFolder("R:", true);
+        // The user's own files, which no rule may delete.
+        for (const char *keep : kUserFiles)
+            fs.AddFile(QString::fromLatin1(keep), 1000);
+    }
+
+    static constexpr const char *kUserFiles[] = {
+        "D:\\Movies\\clip.avi", "D:\\my.folder\\clip", "D:\\my.mp4", "D:\\Movies\\Clip"};
+
+    MemoryFileSystem fs;
+};
+
+TEST_P(WindowsStylePaths, TypedTextBecomesTheMoviePathAndOnlyThatPathIsTouched)
+{
+    const WindowsRow &row = GetParam();
+    OutputPathRequest request;
+    request.typed = QString::fromLatin1(row.typed);
+    request.windowsDir = QString::fromLatin1(row.windowsDir);
+    request.outputExt = QStringLiteral("mp4");
+    request.previousWorkDir = QStringLiteral("C:\\previous\\");
+    const QString windowsDir = request.windowsDir;
+    request.askWindowsFolder = [windowsDir]() -> std::optional<QString> {
+        if (windowsDir.isEmpty())
+            return std::nullopt;
+        return windowsDir;
+    };
+
+    const OutputPathPlan plan = production::PlanOutputPaths(PathStyle::Windows, request, fs);
+
+    EXPECT_EQ(plan.message, QString::fromLatin1(row.message));
+    EXPECT_EQ(plan.boxText, QString::fromLatin1(row.box));
+    EXPECT_EQ(plan.outputPath, QString::fromLatin1(row.outputPath));
+    if (plan.message.isEmpty()) {
+        EXPECT_EQ(plan.workDir, QString::fromLatin1(row.workDir));
+        EXPECT_EQ(plan.tempAviPath, QString::fromLatin1(row.workDir) + "TempData.avi");
+    }
+    EXPECT_EQ(plan.focusOutputBox, plan.message == kNoOutputFolder);
+    // Only the movie's own path may have been deleted (a probe file is made and removed
+    // there too); every file of the user's is still there.
+    for (const QString &deleted : fs.Deleted())
+        EXPECT_EQ(deleted, plan.outputPath) << "deleted " << deleted.toStdString();
+    for (const char *keep : kUserFiles)
+        EXPECT_TRUE(fs.Exists(QString::fromLatin1(keep))) << keep;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OriginalExamples, WindowsStylePaths,
+    ::testing::Values(
+        WindowsRow{"Movies\\Clip", "C:\\Movies\\Clip", "C:\\Movies\\Clip.mp4", "C:\\Movies\\"},
+        WindowsRow{"\\Movies\\Clip", "C:\\Movies\\Clip", "C:\\Movies\\Clip.mp4", "C:\\Movies\\"},
+        WindowsRow{"D:", "D:\\Output", "D:\\Output.mp4", "D:\\"},
+        WindowsRow{"D:\\Movies\\", "D:\\Movies\\Output", "D:\\Movies\\Output.mp4", "D:\\Movies\\"},
+        WindowsRow{"D:\\Movies\\.avi", "D:\\Movies\\Output.mp4", "D:\\Movies\\Output.mp4", "D:\\Movies\\"},
+        WindowsRow{"D:clip", "D:clip\\Output", "D:clip\\Output.mp4", "D:clip\\"},
+        WindowsRow{"D:\\Movies\\clip.avi", "D:\\Movies\\clip.mp4", "D:\\Movies\\clip.mp4", "D:\\Movies\\"},
+        WindowsRow{"D:\\Movies\\clip.MPEG4", "D:\\Movies\\clip.MPEG4", "D:\\Movies\\clip.MPEG4", "D:\\Movies\\"},
+        WindowsRow{"D:\\Movies\\clip.MP4", "D:\\Movies\\clip.MP4", "D:\\Movies\\clip.MP4", "D:\\Movies\\"},
+        WindowsRow{"D:\\Movies\\Clip", "D:\\Movies\\Clip", "D:\\Movies\\Clip.mp4", "D:\\Movies\\"},
+        WindowsRow{"D:\\Movies\\Clip  \t ", "D:\\Movies\\Clip", "D:\\Movies\\Clip.mp4", "D:\\Movies\\"},
+        WindowsRow{"D:/Movies/clip", "D:/Movies/clip", "D:/Movies/clip.mp4", "D:/Movies/"},
+        // A dot in a folder name is no extension: the movie stays in the chosen folder.
+        WindowsRow{"D:\\my.folder\\clip", "D:\\my.folder\\clip", "D:\\my.folder\\clip.mp4", "D:\\my.folder\\"},
+        WindowsRow{"\\\\server\\share\\clip", "C:\\\\server\\share\\clip", "C:\\\\server\\share\\clip.mp4",
+                   "C:\\\\server\\share\\"},
+        WindowsRow{"", "C:\\Vantorel\\Output.mp4", "C:\\Vantorel\\Output.mp4", "C:\\Vantorel\\"},
+        WindowsRow{"   ", "C:\\Vantorel\\Output.mp4", "C:\\Vantorel\\Output.mp4", "C:\\Vantorel\\"},
+        WindowsRow{"", "", "", "", "Please select the output directory!", ""},
+        WindowsRow{"R:\\clip.mp4", "R:\\clip.mp4", "", "", "Failed to create the directory. Please create the directory manually."},
+        WindowsRow{"D:\\New\\clip", "D:\\New\\clip", "D:\\New\\clip.mp4", "D:\\New\\"},
+        WindowsRow{"D:\\New1\\New2\\clip", "D:\\New1\\New2\\clip", "", "",
+                   "Failed to create the directory. Please create the directory manually."},
+        WindowsRow{"\\clip", "\\clip", "", "",
+                   "The output file can't be created. Please check the directory attributes.", "WINDOWS"}));
+
+TEST(WindowsStyleDefault, TheDefaultFolderIsMadeAtTheRootOfTheWindowsDrive)
+{
+    MemoryFileSystem fs;
+    fs.AddFolder("C:");
+    OutputPathRequest request;
+    request.outputExt = QStringLiteral("mp4");
+    request.askWindowsFolder = [] { return std::optional<QString>(QStringLiteral("C:\\WINDOWS")); };
+    const OutputPathPlan plan = production::PlanOutputPaths(PathStyle::Windows, request, fs);
+    EXPECT_EQ(plan.tempAviPath, QStringLiteral("C:\\Vantorel\\TempData.avi"));
+    EXPECT_EQ(fs.Created(), QStringList{QStringLiteral("C:\\Vantorel")});
+    EXPECT_TRUE(fs.Deleted().isEmpty());
+}
+
+// ---- Posix style through the main window, on real folders ----------------------------
+
+struct PosixRow
+{
+    const char *name;
+    const char *typed; // "$H" is the home folder
+    const char *box;
+    const char *outputPath; // empty when the run stops
+    const char *message = "";
+};
+
+std::ostream &operator<<(std::ostream &out, const PosixRow &row)
+{
+    return out << row.name;
+}
+
+class PosixStylePaths : public ::testing::TestWithParam<PosixRow>
+{
+protected:
+    void SetUp() override
+    {
+        home = env.HomeDir();
+        QDir().mkpath(home + "/Movies");
+        QDir().mkpath(home + "/my.folder");
+        testing_support::WriteFile(home + "/Movies/clip.avi", "the user's own clip");
+        testing_support::WriteFile(home + "/my.folder/clip", "a file named clip");
+        testing_support::WriteFile(home + "/my.mp4", "an older movie elsewhere");
+        testing_support::WriteFile(home + "/plainfile", "not a folder");
+        dialog = std::make_unique<MainDialog>(testing_support::TestServices(prompter, clock));
+        ASSERT_TRUE(dialog->OnInitDialog());
+        // Only the boxes of the rules under test count.
+        prompter.Clear();
+    }
+
+    QString Expand(const char *text) const
+    {
+        return QString::fromUtf8(text).replace(QStringLiteral("$H"), home);
+    }
+
+    TestEnvironment env;
+    ScriptedPrompter prompter;
+    FakeClock clock;
+    QString home;
+    std::unique_ptr<MainDialog> dialog;
+};
+
+TEST_P(PosixStylePaths, TypedTextBecomesTheMoviePath)
+{
+    const PosixRow &row = GetParam();
+    ASSERT_EQ(dialog->m_windowsDir, home + '/');
+    dialog->SetControlText(ids::IDC_OUTPUT, Expand(row.typed));
+
+    const bool ok = dialog->PrepareOutputPaths();
+
+    EXPECT_EQ(dialog->ControlText(ids::IDC_OUTPUT), Expand(row.box));
+    const QString expected = Expand(row.outputPath);
+    EXPECT_EQ(ok, !expected.isEmpty());
+    if (ok) {
+        EXPECT_EQ(dialog->m_outputPath, expected);
+        const QString folder = expected.left(expected.lastIndexOf('/') + 1);
+        EXPECT_EQ(dialog->m_workDir, folder);
+        EXPECT_EQ(dialog->m_tempAviPath, folder + "TempData.avi");
+        EXPECT_TRUE(QFileInfo(folder).isDir());
+        // The probe file is gone again.
+        EXPECT_FALSE(QFileInfo::exists(expected));
+        EXPECT_TRUE(prompter.BoxTexts().isEmpty());
+    } else {
+        EXPECT_EQ(prompter.BoxTexts(), QStringList{QString::fromUtf8(row.message)});
+    }
+    // The user's files are untouched.
+    EXPECT_TRUE(QFileInfo(home + "/Movies/clip.avi").size() > 0);
+    EXPECT_TRUE(QFileInfo(home + "/my.folder/clip").size() > 0);
+    EXPECT_TRUE(QFileInfo(home + "/my.mp4").size() > 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HomeFolder, PosixStylePaths,
+    ::testing::Values(
+        PosixRow{"RelativeLandsUnderHome", "clip", "$H/clip", "$H/clip.mp4"},
+        PosixRow{"RelativeFolder", "Movies/clip", "$H/Movies/clip", "$H/Movies/clip.mp4"},
+        PosixRow{"Tilde", "~/Movies/clip.avi", "$H/Movies/clip.mp4", "$H/Movies/clip.mp4"},
+        PosixRow{"EmptyBoxGivesDefault", "", "$H/Vantorel/Output.mp4", "$H/Vantorel/Output.mp4"},
+        PosixRow{"FolderOnly", "$H/Movies/", "$H/Movies/Output", "$H/Movies/Output.mp4"},
+        PosixRow{"DotInFolderName", "$H/my.folder/clip", "$H/my.folder/clip", "$H/my.folder/clip.mp4"},
+        PosixRow{"BackslashIsAPlainCharacter", "$H/Movies/a\\b", "$H/Movies/a\\b", "$H/Movies/a\\b.mp4"},
+        PosixRow{"OneMissingLevelIsMade", "$H/New/clip", "$H/New/clip", "$H/New/clip.mp4"},
+        PosixRow{"TwoMissingLevels", "$H/New1/New2/clip", "$H/New1/New2/clip", "",
+                 "Failed to create the directory. Please create the directory manually."},
+        PosixRow{"FolderIsAFile", "$H/plainfile/clip", "$H/plainfile/clip", "",
+                 "Failed to create the directory. Please create the directory manually."}),
+    [](const auto &row) { return std::string(row.param.name); });
+
+TEST_F(PosixStylePaths, AnOldMovieAtTheSamePathIsReplacedButNothingElse)
+{
+    testing_support::WriteFile(home + "/Movies/clip.mp4", "last week's movie");
+    dialog->SetControlText(ids::IDC_OUTPUT, home + "/Movies/clip.avi");
+    ASSERT_TRUE(dialog->PrepareOutputPaths());
+    EXPECT_FALSE(QFileInfo::exists(home + "/Movies/clip.mp4"));
+    EXPECT_EQ(QFileInfo(home + "/Movies/clip.avi").size(), 19);
+}
+
+TEST_F(PosixStylePaths, TheEmptyBoxMakesTheDefaultFolder)
+{
+    dialog->SetControlText(ids::IDC_OUTPUT, QStringLiteral("  "));
+    ASSERT_TRUE(dialog->PrepareOutputPaths());
+    EXPECT_EQ(dialog->m_outputPath, home + "/Vantorel/Output.mp4");
+    EXPECT_TRUE(QFileInfo(home + "/Vantorel").isDir());
+    EXPECT_EQ(dialog->m_tempAviPath, home + "/Vantorel/TempData.avi");
+}
+
+} // namespace

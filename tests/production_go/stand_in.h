@@ -1,0 +1,44 @@
+#pragma once
+// Helpers for tests that run real child processes: small shell scripts that stand in for
+// the converter or for ffmpeg, and a folder that holds the real converter with its three
+// libraries beside it.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <ostream>
+
+// Readable texts in test failures.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList &texts, std::ostream *out)
+{
+    *out << '{';
+    for (const QString &t : texts)
+        *out << " \"" << t.toStdString() << '"';
+    *out << " }";
+}
+
+namespace stand_in {
+
+// Writes "#!/bin/sh" and `body` to `path` and makes it executable; returns the path.
+QString WriteScript(const QString &path, const QByteArray &body);
+
+struct ProcessResult
+{
+    bool started = false;
+    QString output; // standard output and error, mixed
+    int exitCode = -1;
+};
+
+// Runs a command line (split by the Windows rules) to its end.
+ProcessResult RunToEnd(const QString &commandLine);
+
+// Copies the built converter into `folder` and links the three libraries it checks for
+// beside it; returns the converter's path.
+QString InstallConverter(const QString &folder);
+
+} // namespace stand_in
