@@ -10,10 +10,12 @@
 #include <QApplication>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QSet>
+#include <QTabWidget>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -224,6 +226,7 @@ TEST_F(HelpWindowTest, FollowingLinksOpensPagesAndBackReturns)
     ASSERT_NE(contents->currentItem(), nullptr);
     EXPECT_EQ(contents->currentItem()->text(0), QStringLiteral("Making your first movie"));
     EXPECT_TRUE(back->isEnabled());
+    EXPECT_TRUE(window->grab().save(QStringLiteral(HELP_TEST_OUTPUT_DIR "help-link-click.png")));
 
     // A link deeper in: from the first movie to the settings.
     ClickLink(browser, QStringLiteral("settings.html"));
@@ -256,12 +259,40 @@ TEST_F(HelpWindowTest, ContentsTreeOpensItsPages)
     EXPECT_EQ(browser->source().fragment(), QStringLiteral("codec"));
     EXPECT_TRUE(browser->toPlainText().contains(
         QStringLiteral("The audio file can't be compressed. Continue?")));
+    EXPECT_TRUE(
+        window->grab().save(QStringLiteral(HELP_TEST_OUTPUT_DIR "help-contents-click.png")));
 
     // A heading without a page of its own opens nothing.
     QTreeWidgetItem *heading = FindItem(contents, QStringLiteral("Using the program"));
     ASSERT_NE(heading, nullptr);
     ClickItem(contents, heading);
     EXPECT_EQ(browser->source().path(), QStringLiteral("/messages.html"));
+}
+
+TEST_F(HelpWindowTest, IndexFindsAWordAndOpensItsPage)
+{
+    QWidget *window = Open(owner.get());
+    ASSERT_NE(window, nullptr);
+    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
+    auto *index = window->findChild<QListWidget *>(QStringLiteral("index"));
+    auto *filter = window->findChild<QLineEdit *>(QStringLiteral("indexFilter"));
+    ASSERT_TRUE(browser && index && filter);
+
+    filter->setText(QStringLiteral("tempdata"));
+    Settle();
+    int shown = 0;
+    for (int row = 0; row < index->count(); ++row)
+        shown += index->item(row)->isHidden() ? 0 : 1;
+    EXPECT_EQ(shown, 1);
+    QListWidgetItem *found = index->currentItem();
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->text(), QStringLiteral("Temporary file TempData.avi"));
+
+    window->findChild<QTabWidget *>()->setCurrentIndex(1);
+    Settle();
+    Click(index->viewport(), index->visualItemRect(found).center());
+    EXPECT_EQ(browser->source().path(), QStringLiteral("/output.html"));
+    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("The temporary file")));
 }
 
 // Every entry of the contents and every link of every page it reaches leads to a page of the

@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QStringList>
 
+#include <ostream>
+
 #include <vector>
 
 namespace {
@@ -245,6 +247,11 @@ struct HelpPathRow
     const char *program;
     const char *help;
 };
+
+void PrintTo(const HelpPathRow &row, std::ostream *os)
+{
+    *os << '"' << row.program << '"';
+}
 
 class HelpFilePathTest : public ::testing::TestWithParam<HelpPathRow>
 {};

@@ -8,6 +8,8 @@
 
 #include <QFile>
 
+#include <ostream>
+
 namespace {
 
 QString Dump(const std::vector<hhctrl::SitemapEntry> &entries)
@@ -28,6 +30,11 @@ struct SitemapRow
     const char *html;
     const char *expected;
 };
+
+void PrintTo(const SitemapRow &row, std::ostream *os)
+{
+    *os << row.label;
+}
 
 class SitemapTest : public ::testing::TestWithParam<SitemapRow>
 {};
@@ -86,6 +93,11 @@ struct PathRow
     const char *in;
     const char *out;
 };
+
+void PrintTo(const PathRow &row, std::ostream *os)
+{
+    *os << '"' << row.in << '"';
+}
 
 class ArchivePathTest : public ::testing::TestWithParam<PathRow>
 {};
