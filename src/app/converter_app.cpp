@@ -24,10 +24,17 @@ bool ConverterApp::InitInstance()
     {
         MainDialog dialog(m_services);
         m_mainWindow = &dialog;
+        dialog.SetApplicationCommandRoute([this](int id) { OnCommand(id); });
         dialog.DoModal();
         m_mainWindow = nullptr;
     }
     return false;
+}
+
+void ConverterApp::OnCommand(int id)
+{
+    if (id == ids::ID_HELP)
+        ShowHelpUnowned();
 }
 
 int ConverterApp::ExitInstance()

@@ -17,6 +17,11 @@ public:
     // Returns the process exit code.
     int ExitInstance();
 
+    // The application's commands: the help command (F1) opens the help file without an
+    // owner window. Other commands do nothing.
+    void OnCommand(int id);
+    void ShowHelpUnowned();
+
     // The main window while the modal run lasts, else nullptr.
     MainDialog *MainWindow() const { return m_mainWindow; }
 

@@ -1,0 +1,96 @@
+#include "app/converter_app.h"
+#include "app/main_dialog.h"
+#include "help/html_help.h"
+#include "support/doubles.h"
+#include "support/environment.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+#include <QTextBrowser>
+
+using namespace ids;
+using testing_support::FakeClock;
+using testing_support::ScriptedPrompter;
+using testing_support::TestEnvironment;
+
+namespace {
+
+QList<QWidget *> HelpWindows()
+{
+    QList<QWidget *> found;
+    for (QWidget *w : QApplication::allWidgets()) {
+        if (w->objectName() == QStringLiteral("HelpWindow") && w->isVisible())
+            found << w;
+    }
+    return found;
+}
+
+class HelpCommand : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        help::ResetHtmlHelpLoaderForTests();
+        dialog = std::make_unique<MainDialog>(testing_support::TestServices(prompter, clock));
+        ASSERT_TRUE(dialog->OnInitDialog());
+        dialog->show();
+        QApplication::processEvents();
+        prompter.Clear();
+    }
+    void TearDown() override
+    {
+        for (QWidget *w : HelpWindows())
+            delete w;
+    }
+
+    TestEnvironment env;
+    ScriptedPrompter prompter;
+    FakeClock clock;
+    std::unique_ptr<MainDialog> dialog;
+};
+
+TEST_F(HelpCommand, TheQuestionButtonOpensTheGuideOwnedByTheMainWindow)
+{
+    dialog->Control<QPushButton>(IDC_HELP_BUTTON)->click();
+    QApplication::processEvents();
+    const QList<QWidget *> windows = HelpWindows();
+    ASSERT_EQ(windows.size(), 1);
+    QWidget *window = windows.first();
+    EXPECT_EQ(window->parentWidget(), dialog.get());
+    auto topic = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
+    ASSERT_NE(topic, nullptr);
+    EXPECT_TRUE(topic->toPlainText().contains(QStringLiteral("Vantorel Converter")));
+    window->grab().save(env.Root() + QStringLiteral("/../help-window.png"));
+
+    // A second press brings the same window forward.
+    dialog->Control<QPushButton>(IDC_HELP_BUTTON)->click();
+    QApplication::processEvents();
+    EXPECT_EQ(HelpWindows(), windows);
+}
+
+TEST_F(HelpCommand, FOneGoesToTheApplicationWhichOpensTheGuideWithoutOwner)
+{
+    ConverterApp app(testing_support::TestServices(prompter, clock));
+    dialog->SetApplicationCommandRoute([&app](int id) { app.OnCommand(id); });
+    dialog->activateWindow();
+    QTest::keyClick(dialog.get(), Qt::Key_F1);
+    QApplication::processEvents();
+    const QList<QWidget *> windows = HelpWindows();
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_EQ(windows.first()->parentWidget(), nullptr);
+}
+
+TEST_F(HelpCommand, WithoutAHelpFileNothingOpens)
+{
+    env.Set("VANTOREL_PROGRAM_DIR", env.ScratchDir());
+    dialog->ShowHelp();
+    QApplication::processEvents();
+    EXPECT_TRUE(HelpWindows().isEmpty());
+    // The program says nothing of its own when help cannot be shown.
+    EXPECT_TRUE(prompter.Records().empty());
+}
+
+} // namespace
