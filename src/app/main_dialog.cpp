@@ -199,6 +199,7 @@ bool MainDialog::OnInitDialog()
     m_progress->setRange(0, 100);
     // 13. Steps of the photo list and of the start-up installation.
     InitPhotoListColumns();
+    RunStartupSequence();
     // 14.
     m_progressPos = 0;
     return true;

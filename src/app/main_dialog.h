@@ -4,6 +4,7 @@
 // in src/media, settings in src/settings, production in src/production, ...), all as
 // members of this one class.
 
+#include "engine/dshow.h"
 #include "platform/processes.h"
 #include "platform/services.h"
 #include "resources/dialog_builder.h"
@@ -137,12 +138,22 @@ public:
     void OnChooseOutput();
 
     // ---- Settings (src/settings/) -----------------------------------------------------
+    // The settings store (settings_store.cpp): one text per setting, kept as the default
+    // value of a sub-key of the program's key under the machine root. A missing setting
+    // reads as empty; nothing is reported on failure.
+    QString ReadAppSetting(const QString &name);
+    void WriteAppSetting(const QString &name, const QString &text);
     // "Setting": runs the settings dialog and takes its values on OK.
     void OnSetting();
     // Computes the frame rate, seconds per photo and video size from the two indexes.
     void ApplySettings();
 
     // ---- Production (src/production/) -------------------------------------------------
+    // Codec discovery (codec_discovery.cpp): the first installed compressor whose friendly
+    // name is exactly `name` (or "MPEG Layer-3" for audio), bound into `filter`. True when
+    // a filter was bound.
+    bool FindVideoCompressor(platform::ComPtr<engine::IBaseFilter> &filter, const QString &name);
+    bool FindAudioCompressor(platform::ComPtr<engine::IBaseFilter> &filter);
     // "GO" and Enter (job_preparation.cpp): the whole movie run. Does nothing while a run
     // is under way.
     void OnGo();
@@ -167,6 +178,25 @@ public:
     std::shared_ptr<ConversionWorker> m_conversionWorker;
 
     // ---- Support components (src/support/) --------------------------------------------
+    // The installation steps of every start, run before the window is first shown.
+    void RunStartupSequence();
+    // Copies the server `name` from the program folder into the system folder and calls
+    // its DllRegisterServer from the copy (from the program folder when the copy fails).
+    // True when the entry point was found and called.
+    bool RegisterServerInProcess(const QString &name);
+    // Runs the codec installer and waits for it; false when it cannot be started (the
+    // user has been told).
+    bool InstallVideoCodec();
+    // The same copy, then "regsvr32 /s <path>" started through the shell, not waited for.
+    bool RegisterServerSilently(const QString &name);
+    // First start: copies the converter and its libraries into the system folder and
+    // records in "Admin" whether all of them got there.
+    bool CopyConverterFiles();
+    // Sets m_converterPath from "Admin".
+    bool LocateConverter();
+    // Looks for the preferred video compressor unless it has been seen before, and offers
+    // its installer when it is missing.
+    bool CheckVideoCodecAtStartup();
 
     // ---- Help (src/help/) -------------------------------------------------------------
 
