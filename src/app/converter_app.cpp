@@ -3,7 +3,7 @@
 #include "app/main_dialog.h"
 #include "engine/engine_classes.h"
 #include "platform/skin.h"
-#include "resources/dialog_template.h"
+#include "resources/dialog_builder.h"
 
 ConverterApp::ConverterApp(const platform::Services &services) : m_services(services) {}
 
@@ -16,6 +16,7 @@ bool ConverterApp::InitInstance()
     // engine's classes known to the class store before the first window exists.
     engine::RegisterEngineClasses();
 
+    resources::EnsureResourcesLoaded();
     platform::Skin &skin = platform::TheSkin();
     skin.Init();
     skin.LoadFromResource(QString::fromLatin1(resources::kSkinResourceName));

@@ -13,7 +13,20 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+// The resources live in a static library, whose registration the linker would otherwise
+// drop; it has to be asked for by name, outside any namespace.
+static void InitResourceFile()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace resources {
+
+void EnsureResourcesLoaded()
+{
+    static const bool loaded = (InitResourceFile(), true);
+    Q_UNUSED(loaded);
+}
 
 QSize DialogBaseUnits(const QFont &font)
 {
@@ -178,6 +191,7 @@ QMenuBar *BuildMenu(const MenuTemplate &m, QWidget *parent)
 
 QIcon ProgramIcon()
 {
+    EnsureResourcesLoaded();
     QIcon icon;
     icon.addFile(QStringLiteral(":/icons/vantorel-16.png"), QSize(16, 16));
     icon.addFile(QStringLiteral(":/icons/vantorel-32.png"), QSize(32, 32));

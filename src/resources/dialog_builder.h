@@ -32,6 +32,8 @@ QMenuBar *BuildMenu(const MenuTemplate &m, QWidget *parent);
 
 // The program's icon (resource 4).
 QIcon ProgramIcon();
+// Makes the compiled-in resources (icon, skin) available; safe to call any number of times.
+void EnsureResourcesLoaded();
 
 // The dialog background colour shared by all the program's dialogs.
 inline const QColor kDialogBackground(230, 230, 240);

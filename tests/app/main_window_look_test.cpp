@@ -1,4 +1,6 @@
 #include "app/main_dialog.h"
+#include "platform/skin.h"
+#include "resources/dialog_builder.h"
 #include "resources/dialog_template.h"
 #include "support/doubles.h"
 #include "support/environment.h"
@@ -118,8 +120,28 @@ TEST_F(MainWindowLook, AMinimisedWindowShowsTheIconCentredUnderTheBand)
         dialog->m_hIcon.paint(&painter, QRect(0, 0, 32, 32));
     }
     EXPECT_EQ(image.copy(x, y, 32, 32), icon);
+    // And it is really the program's picture, not an empty icon.
+    ASSERT_FALSE(dialog->m_hIcon.isNull());
+    EXPECT_NE(icon.pixelColor(16, 16), QColor(230, 230, 240));
     // The band is drawn after the icon, at its place.
     EXPECT_EQ(image.pixelColor(2, 2), QColor(251, 251, 230));
+}
+
+} // namespace
+
+namespace {
+
+TEST(Skin, TheStoredSkinIsAppliedToDialogsAndRemovedAtExit)
+{
+    resources::EnsureResourcesLoaded();
+    platform::Skin &skin = platform::TheSkin();
+    skin.Init();
+    ASSERT_TRUE(skin.LoadFromResource(QString::fromLatin1(resources::kSkinResourceName)));
+    EXPECT_FALSE(skin.LoadFromResource(QStringLiteral("NOSUCHSKIN")));
+    skin.ApplyToDialogs(QStringLiteral("Dialog"));
+    EXPECT_TRUE(qApp->styleSheet().contains(QStringLiteral("QDialog QPushButton")));
+    skin.Exit();
+    EXPECT_TRUE(qApp->styleSheet().isEmpty());
 }
 
 } // namespace
