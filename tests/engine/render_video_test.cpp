@@ -253,6 +253,18 @@ std::vector<PhotoRow> PhotoRows()
          "p.jpg",
          jpeg({95, false, QImageIOHandler::TransformationRotate90}),
          {{80, 20, kRed, 24}, {80, 100, kBlue, 24}, {20, 60, kBlack, 4}, {140, 60, kBlack, 4}}});
+    // The same, large enough to be read at a reduced scale: the reduction must follow the
+    // stored shape, not the upright one.
+    rows.push_back({"large EXIF turned JPEG",
+                    testmedia::SplitImage(4000, 2000, Qt::red, Qt::blue),
+                    "p.jpg",
+                    jpeg({90, false, QImageIOHandler::TransformationRotate90}),
+                    {{80, 20, kRed, 24},
+                     {80, 100, kBlue, 24},
+                     {47, 60, kBlack, 4},
+                     {52, 30, kRed, 24},
+                     {107, 100, kBlue, 24},
+                     {112, 60, kBlack, 4}}});
     // A photo far larger than the frame is read at a reduced scale.
     rows.push_back({"large JPEG",
                     testmedia::SplitImage(4000, 3000, Qt::red, Qt::blue),
@@ -284,7 +296,7 @@ TEST_P(RenderPhotos, PhotoIsDecodedAndFittedIntoTheFrame)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, RenderPhotos, testing::Range(0, 9));
+INSTANTIATE_TEST_SUITE_P(Kinds, RenderPhotos, testing::Range(0, 10));
 
 TEST(RenderPhotos, UndecodablePhotoShowsBlackAndTheRunGoesOn)
 {
@@ -304,6 +316,27 @@ TEST(RenderPhotos, UndecodablePhotoShowsBlackAndTheRunGoesOn)
     ExpectColour(r.At(FrameAt(1.5), 80, 60), kBlack, 0, "the damaged photo");
     ExpectColour(r.At(FrameAt(2.5), 80, 60), kBlue, 0, "after");
     ExpectColour(r.At(FrameAt(4.5), 80, 60), kBlack, 0, "a missing photo");
+}
+
+TEST(RenderPhotos, GiantJpegIsReadAtAReducedScaleNotRefused)
+{
+    // 20000x14000: 1.1 GB as a full-size picture, far past what the image reader allows.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("giant.jpg");
+    {
+        QImage giant(20000, 14000, QImage::Format_Grayscale8);
+        giant.fill(160);
+        ASSERT_TRUE(
+            testmedia::SaveJpeg(giant, path, {50, false, QImageIOHandler::TransformationNone}));
+    }
+    auto timeline = CreateTimeline();
+    auto video = AddVideoGroup(timeline.Get(), kW, kH);
+    LayOutPhotos(timeline.Get(), video.Get(), {path}, 1, 0, false);
+    const Rendered r = Render(timeline.Get());
+    ASSERT_EQ(r.Frames().size(), 30u);
+    // Fitted to 160x112, bars of 4 rows above and below.
+    ExpectColour(r.At(0, 80, 60), Rgb{160, 160, 160}, 3, "inside");
+    ExpectColour(r.At(0, 80, 1), kBlack, 0, "bar");
 }
 
 TEST(RenderPhotos, ZeroSecondsPerPhotoNeitherCrashesNorHangs)
