@@ -216,6 +216,12 @@ private:
         ctx->time_base = av::FrameTimeBase(frameTime);
         ctx->framerate = av_inv_q(ctx->time_base);
         ctx->max_b_frames = 0;
+        // Encoders that can split a frame into slices use every core for it (an
+        // "threads" option overrides this).
+        if (m_codec->capabilities & AV_CODEC_CAP_SLICE_THREADS) {
+            ctx->thread_count = 0;
+            ctx->thread_type = FF_THREAD_SLICE;
+        }
         const HRESULT hr = OpenEncoder(ctx, m_codec, m_description.options);
         if (Failed(hr))
             return hr;

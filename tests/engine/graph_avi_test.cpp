@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QtEndian>
 
 #include <cmath>
 #include <map>
@@ -151,6 +152,8 @@ struct HoldCase
     // Frame i shows picture pictureOf(i) and is marked as a repeat by repeatOf(i).
     std::function<int(int)> pictureOf;
     std::function<bool(int)> repeatOf;
+    const char *encoder = "mpeg4";
+    const char *options = "q=2";
 };
 
 std::ostream &operator<<(std::ostream &os, const HoldCase &c)
@@ -229,5 +232,63 @@ INSTANTIATE_TEST_SUITE_P(
         HoldCase{"FirstFrameMarkedRepeat",
                  30,
                  [](int i) { return i / 10; },
-                 [](int i) { return i % 10 != 0 || i == 0; }}),
+                 [](int i) { return i % 10 != 0 || i == 0; }},
+        // An encoder that holds frames back (look-ahead): empty chunks wait behind them.
+        HoldCase{"EncoderWithDelay",
+                 50,
+                 [](int i) { return i / 20; },
+                 [](int i) { return i % 20 != 0; },
+                 "libx264",
+                 "crf=10"}),
     [](const auto &info) { return std::string(info.param.name); });
+
+TEST(GraphAviLarge, FilesPastOneGigabyteStayReadable)
+{
+    // Coded frames of 2 MiB each (their content does not matter to the writer).
+    constexpr int kFrames = 560;
+    constexpr std::size_t kFrameBytes = 2u << 20;
+    MediaType coded = RgbType(320, 240);
+    auto *vih = reinterpret_cast<VIDEOINFOHEADER *>(coded.format.data());
+    vih->bmiHeader.biCompression = 0x34504D46; // FMP4
+    coded.subtype = SubtypeFromFourcc(0x34504D46);
+    StreamScript script;
+    script.type = coded;
+    script.count = kFrames;
+    script.sampleDuration = kNtscFrame;
+    script.fill = [](int i, std::vector<std::uint8_t> &data, bool &) {
+        data.assign(kFrameBytes, static_cast<std::uint8_t>(i));
+    };
+
+    Rig rig;
+    auto source = rig.Add(MakeSource(script), QStringLiteral("Coded"));
+    ASSERT_EQ(rig.LinkToMux(source.Get(), 0), S_OK);
+    ASSERT_EQ(rig.RunToEnd(120000), EC_COMPLETE);
+
+    QFile file(rig.path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_GT(file.size(), static_cast<qint64>(kFrames * kFrameBytes));
+    // The first RIFF is an AVI, the ones after it extensions ("AVIX").
+    std::vector<QByteArray> riffs;
+    for (qint64 at = 0; at + 12 <= file.size();) {
+        file.seek(at);
+        const QByteArray head = file.read(12);
+        if (!head.startsWith("RIFF"))
+            break;
+        riffs.push_back(head.mid(8, 4));
+        const auto size = qFromLittleEndian<quint32>(head.constData() + 4);
+        at += 8 + size + (size & 1);
+    }
+    ASSERT_GE(riffs.size(), 2u);
+    EXPECT_EQ(riffs.front(), QByteArray("AVI "));
+    EXPECT_EQ(riffs.back(), QByteArray("AVIX"));
+    file.close();
+
+    const AviContents avi = ReadAvi(rig.path);
+    ASSERT_TRUE(avi.opened);
+    EXPECT_EQ(avi.streams[0].headerFrames, kFrames);
+    const auto packets = PacketsOf(avi, 0);
+    ASSERT_EQ(static_cast<int>(packets.size()), kFrames);
+    EXPECT_EQ(packets.back().pts, kFrames - 1);
+    EXPECT_EQ(packets.back().size, static_cast<int>(kFrameBytes));
+    QFile::remove(rig.path);
+}
