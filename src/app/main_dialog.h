@@ -14,6 +14,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <map>
 
 class QMenu;
@@ -176,6 +177,19 @@ public:
     // owner, and its end joins the worker.
     class ConversionWorker;
     std::shared_ptr<ConversionWorker> m_conversionWorker;
+    // The production stage (render_slideshow.cpp): builds the slideshow's timeline and
+    // renders it into m_tempAviPath. True when the graph ran to its end (also after an
+    // error while streaming, or a close request during the wait); false after a reported
+    // failure, with the window idle again.
+    bool RenderSlideshowToAvi();
+    // Codec choice (codec_choice.cpp): the preferred video compressor, else (after
+    // offering its installer) the first installed fallback. True when `filter` was bound.
+    bool ChooseVideoCompressor(platform::ComPtr<engine::IBaseFilter> &filter);
+    // 3 for MPEG audio ("mp3", "mpeg", "mpg", "mpega", "mp2", any letter case), else 0.
+    // An empty path stands for the first music file.
+    int GetAudioFileKind(const QString &path);
+    // Handles the events waiting for this thread and returns; never waits.
+    void PumpWaitingMessages();
 
     // ---- Support components (src/support/) --------------------------------------------
     // The installation steps of every start, run before the window is first shown.
@@ -199,6 +213,11 @@ public:
     bool CheckVideoCodecAtStartup();
 
     // ---- Help (src/help/) -------------------------------------------------------------
+    // "?": the help file, owned by this window.
+    void ShowHelp();
+    // Commands this window does not handle itself go to the application (its help
+    // command, F1); without an application they are dropped.
+    void SetApplicationCommandRoute(std::function<void(int)> route) { m_routeToApp = std::move(route); }
 
 protected:
     void PaintClient(QPainter &painter) override;
@@ -217,6 +236,7 @@ private:
 
     platform::Services m_services;
     std::map<int, Handler> m_commands;
+    std::function<void(int)> m_routeToApp;
     QMenu *m_systemMenu = nullptr;
     QTimer *m_conversionTimer = nullptr;
     bool m_initialised = false;

@@ -1,0 +1,235 @@
+// Choosing the video compressor among the installed ones, classifying the music file,
+// the progress divisor, and the message pump.
+
+#include "stage_fixture.h"
+
+#include "production/render_stage.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+namespace stagetest {
+namespace {
+
+using platform::MessageResult;
+
+const QString kCinepak = QStringLiteral("Cinepak Codec by Radius");
+const QString kVideo1 = QStringLiteral("Microsoft Video 1");
+const QString kIndeo = QStringLiteral("Intel Indeo(R) Video R3.2");
+
+struct ChoiceRow
+{
+    const char *name;
+    QStringList installed; // added to the machine's compressor list, in this order
+    QStringList hidden;    // built-in compressors taken off the list
+    QString expected;      // the compressor bound; empty: none
+};
+
+class VideoCompressorChoice : public StageTest, public ::testing::WithParamInterface<ChoiceRow>
+{};
+
+TEST_P(VideoCompressorChoice, TakesTheFirstCandidateInOrderAfterTheAnswerNo)
+{
+    const ChoiceRow &row = GetParam();
+    int n = 0;
+    for (const QString &name : row.installed)
+        InstallVideoCompressor(QStringLiteral("c%1").arg(n++), name, QStringLiteral("msvideo1"));
+    OpenWindow();
+    UseWrappedEngine();
+    devices->hiddenNames = row.hidden;
+    prompter.script.QueueAnswer(MessageResult::No);
+
+    platform::ComPtr<engine::IBaseFilter> filter;
+    EXPECT_EQ(dialog->ChooseVideoCompressor(filter), !row.expected.isEmpty());
+    EXPECT_EQ(static_cast<bool>(filter), !row.expected.isEmpty());
+    EXPECT_EQ(devices->boundNames,
+              row.expected.isEmpty() ? QStringList() : QStringList{row.expected});
+    const auto boxes = prompter.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].record.caption, QStringLiteral("Warning"));
+    EXPECT_EQ(boxes[0].record.buttons, platform::MessageButtons::YesNo);
+    EXPECT_EQ(boxes[0].record.icon, platform::MessageIcon::None);
+    EXPECT_EQ(boxes[0].record.owner, dialog.get());
+    EXPECT_EQ(boxes[0].record.text,
+              QStringLiteral("Vantorel will use microsoft windows video codec. Please install "
+                             "the wmv9VCMsetup.exe in order to get the high-quality product. To "
+                             "install it now?"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Fallbacks,
+                         VideoCompressorChoice,
+                         ::testing::Values(
+                             // Cinepak comes first, though Video 1 is installed too.
+                             ChoiceRow{"CinepakBeforeVideo1", {}, {}, kCinepak},
+                             // Candidate order, not the order in which the machine lists them.
+                             ChoiceRow{"Video1BeforeIndeo", {kIndeo}, {kCinepak}, kVideo1},
+                             ChoiceRow{"IndeoLast", {kIndeo}, {kCinepak, kVideo1}, kIndeo},
+                             ChoiceRow{"NothingInstalled", {}, {kCinepak, kVideo1}, QString()},
+                             // Names are compared whole and case-sensitively.
+                             ChoiceRow{"NamesDifferingInCaseOrByTrailingTextDoNotMatch",
+                                       {QStringLiteral("microsoft windows media video 9"),
+                                        QStringLiteral("Microsoft Windows Media Video 9 Pro"),
+                                        QStringLiteral("cinepak codec by radius"),
+                                        QStringLiteral("Microsoft Video 1 ")},
+                                       {kCinepak},
+                                       kVideo1}),
+                         RowName());
+
+TEST_F(StageTest, ThePreferredCompressorIsTakenWithoutAPrompt)
+{
+    InstallPreferredCompressor();
+    OpenWindow();
+    UseWrappedEngine();
+    platform::ComPtr<engine::IBaseFilter> filter;
+    EXPECT_TRUE(dialog->ChooseVideoCompressor(filter));
+    EXPECT_TRUE(filter);
+    EXPECT_EQ(devices->boundNames, QStringList{kPreferredName});
+    EXPECT_TRUE(prompter.Boxes().empty());
+}
+
+// The answer Yes runs the installer shipped beside the program; once it has ended, the
+// preferred compressor is looked for again before the fallbacks.
+TEST_F(StageTest, AfterTheInstallerHasRunThePreferredCompressorIsTriedFirst)
+{
+    OpenWindow();
+    UseWrappedEngine();
+    prompter.script.QueueAnswer(MessageResult::Yes);
+    platform::ComPtr<engine::IBaseFilter> filter;
+    EXPECT_TRUE(dialog->ChooseVideoCompressor(filter));
+    EXPECT_EQ(devices->boundNames, QStringList{kPreferredName});
+    EXPECT_EQ(prompter.Boxes().size(), 1u);
+    EXPECT_EQ(dialog->m_processRunning, 0);
+}
+
+// An installer that cannot be started is reported (by the installer step), and the
+// preferred compressor is not tried again.
+TEST_F(StageTest, AnInstallerThatCannotStartLeavesTheFallbacks)
+{
+    OpenWindow();
+    UseWrappedEngine();
+    dialog->m_programDir = env.ScratchDir() + u'/';
+    prompter.script.QueueAnswer(MessageResult::Yes);
+    platform::ComPtr<engine::IBaseFilter> filter;
+    EXPECT_TRUE(dialog->ChooseVideoCompressor(filter));
+    EXPECT_EQ(devices->boundNames, QStringList{kCinepak});
+    const QStringList texts = prompter.Texts();
+    ASSERT_EQ(texts.size(), 2);
+    EXPECT_TRUE(texts[1].startsWith(QStringLiteral("Failed to install the wmv9VCMsetup.exe")));
+}
+
+// ---- The music file's kind and the progress divisor ------------------------------------
+
+struct MusicNameRow
+{
+    const char *path;
+    int kind;
+    int divisor;
+};
+
+class MusicName : public StageTest, public ::testing::WithParamInterface<MusicNameRow>
+{};
+
+TEST_P(MusicName, GivesTheAudioKindAndTheProgressDivisor)
+{
+    const MusicNameRow &row = GetParam();
+    OpenWindow();
+    const QString path = QString::fromLatin1(row.path);
+    // Asked with an empty path, the first music file counts.
+    dialog->m_musicFiles = QStringList{path, QStringLiteral("/music/other.mp3")};
+    EXPECT_EQ(dialog->GetAudioFileKind(QString()), row.kind);
+    EXPECT_EQ(dialog->GetAudioFileKind(path), row.kind);
+    EXPECT_EQ(production::ProgressDivisor(path), row.divisor);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names,
+                         MusicName,
+                         ::testing::Values(MusicNameRow{"/music/song.MP3", 3, 4},
+                                           MusicNameRow{"/music/song.mp3", 3, 4},
+                                           MusicNameRow{"/music/song.Mpeg", 3, 6},
+                                           MusicNameRow{"/music/song.mpg", 3, 6},
+                                           MusicNameRow{"/music/song.mpega", 3, 6},
+                                           MusicNameRow{"/music/song.mp2", 3, 6},
+                                           MusicNameRow{"/music/song.wma", 0, 6},
+                                           MusicNameRow{"/music/song.wav", 0, 4},
+                                           MusicNameRow{"/music/song.WAV", 0, 4},
+                                           MusicNameRow{"/music/song.mp3.txt", 0, 6},
+                                           MusicNameRow{"/music/song", 0, 4},
+                                           MusicNameRow{"/music/song.", 0, 4},
+                                           // The only dot is in a folder name.
+                                           MusicNameRow{"/My.Music/song", 0, 6},
+                                           MusicNameRow{"/My.mp3/song", 0, 6},
+                                           // A dot in the first place does not count.
+                                           MusicNameRow{".mp3", 0, 4}));
+
+TEST_F(StageTest, WithoutMusicTheAudioKindIsZero)
+{
+    OpenWindow();
+    dialog->m_musicFiles.clear();
+    EXPECT_EQ(dialog->GetAudioFileKind(QString()), 0);
+    dialog->m_musicFiles = QStringList{QString()};
+    EXPECT_EQ(dialog->GetAudioFileKind(QString()), 0);
+}
+
+// ---- The message pump ------------------------------------------------------------------
+
+TEST_F(StageTest, ThePumpHandlesWhatWaitsAndNeverWaitsForMore)
+{
+    OpenWindow();
+    int handled = 0;
+    QMetaObject::invokeMethod(
+        dialog.get(), [&] { ++handled; }, Qt::QueuedConnection);
+    QTimer::singleShot(2000, dialog.get(), [&] { handled += 100; });
+    QElapsedTimer timer;
+    timer.start();
+    dialog->PumpWaitingMessages();
+    EXPECT_EQ(handled, 1);
+    dialog->PumpWaitingMessages(); // nothing waiting
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_EQ(handled, 1);
+}
+
+// ---- The movie-length rule on its own ------------------------------------------------
+
+struct LengthRow
+{
+    int photos, seconds;
+    double music;
+    bool whole;
+    std::int64_t v, t, r;
+};
+
+class MovieLengthRule : public ::testing::TestWithParam<LengthRow>
+{};
+
+TEST_P(MovieLengthRule, GivesSlideshowMusicPartAndPlays)
+{
+    const LengthRow &row = GetParam();
+    const production::MovieLength length
+        = production::ComputeMovieLength(row.photos, row.seconds, row.music, row.whole);
+    EXPECT_EQ(length.slideshowSeconds, row.v);
+    EXPECT_EQ(length.musicSeconds, row.t);
+    EXPECT_EQ(length.plays, row.r);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows,
+    MovieLengthRule,
+    ::testing::Values(LengthRow{3, 4, 60, false, 16, 16, 1},
+                      LengthRow{3, 4, 60, true, 16, 60, 1},
+                      LengthRow{3, 4, 60.9, true, 16, 60, 1},
+                      LengthRow{3, 4, 5, false, 16, 16, 4},
+                      LengthRow{3, 4, 5, true, 16, 20, 4},
+                      LengthRow{3, 4, 4, true, 16, 16, 4}, // 4 plays fill 16 exactly
+                      LengthRow{3, 4, 0.125, false, 16, 16, 128},
+                      LengthRow{3, 4, 0.125, true, 16, 16, 128},
+                      LengthRow{3, 4, 16, true, 16, 16, 1}, // neither longer nor shorter
+                      LengthRow{3, 4, 0, true, 16, 16, 1},
+                      LengthRow{3, 4, -3, true, 16, 16, 1},
+                      LengthRow{3, 0, 5, false, 0, 0, 1},
+                      LengthRow{3, 0, 5, true, 0, 5, 1},
+                      // An absurd length saturates instead of overflowing.
+                      LengthRow{1, 4, 1e300, true, 8, INT64_MAX, 1}));
+
+} // namespace
+} // namespace stagetest

@@ -1,0 +1,133 @@
+#pragma once
+// A real main window, offscreen, in a private world (registry, system and scratch
+// folders), with the engine's real classes, small photos and music made on the spot, and
+// a prompter that also notes whether the window was busy when each box showed.
+
+#include "app/main_dialog.h"
+#include "engine_doubles.h"
+#include "support/doubles.h"
+#include "support/environment.h"
+#include "support/media_makers.h"
+
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+// Readable texts in failure messages.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList &texts, std::ostream *os)
+{
+    *os << '{' << texts.join(QStringLiteral(" | ")).toStdString() << '}';
+}
+
+namespace stagetest {
+
+struct ShownBox
+{
+    testing_support::PromptRecord record;
+    bool busy = false; // the window's state while the box showed
+};
+
+class RecordingPrompter final : public platform::Prompter
+{
+public:
+    testing_support::ScriptedPrompter script;
+    std::function<bool()> busy;
+
+    std::vector<ShownBox> Boxes() const { return m_boxes; }
+    QStringList Texts() const;
+    void Clear();
+
+    platform::MessageResult AppMessageBox(const QString &text) override;
+    platform::MessageResult MessageBox(QWidget *owner,
+                                       const QString &text,
+                                       const QString &caption,
+                                       platform::MessageButtons buttons,
+                                       platform::MessageIcon icon) override;
+    QString BrowseForFolder() override { return script.BrowseForFolder(); }
+    std::optional<QString>
+    OpenFile(QWidget *parent, const QString &filterList, bool fileMustExist) override
+    {
+        return script.OpenFile(parent, filterList, fileMustExist);
+    }
+
+private:
+    void Note();
+    std::vector<ShownBox> m_boxes;
+};
+
+// What libavformat finds in a written AVI.
+struct AviFacts
+{
+    bool opened = false;
+    QString format;
+    QString videoCodec;
+    int width = 0;
+    int height = 0;
+    double frameRate = 0;
+    std::int64_t videoFrames = 0;  // as the file's header and index count them
+    std::int64_t videoPackets = 0; // frames that carry data (a repeat may carry none)
+    double videoSeconds = 0;       // the video stream's duration
+    QString audioCodec;
+    int audioStreams = 0;
+    int videoStreams = 0;
+};
+AviFacts ProbeAvi(const QString &path);
+
+// Names the cases of a table after the `name` of their row.
+struct RowName
+{
+    template <class Row>
+    std::string operator()(const ::testing::TestParamInfo<Row> &row) const
+    {
+        return row.param.name;
+    }
+};
+
+inline const QString kPreferredName = QStringLiteral("Microsoft Windows Media Video 9");
+
+class StageTest : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The entry the codec installer writes: the preferred compressor on mpeg4 at q=2.
+    static void InstallPreferredCompressor();
+    static void
+    InstallVideoCompressor(const QString &id, const QString &name, const QString &encoder);
+    // Opens the window as the program does (its start-up steps included), then forgets
+    // what start-up asked.
+    void OpenWindow();
+
+    QString MakePhoto(const QString &name, QColor color, int width = 96, int height = 64);
+    // A mono 8 kHz tone of `seconds` as WAV (exact lengths), or encoded as MP3 or WMA.
+    QString MakeWav(const QString &name, double seconds);
+    QString MakeMusic(const QString &name, double seconds, testmedia::MusicKind kind);
+    // A job of `photos` photos shown `seconds` each, to a 320x240 movie.
+    void PrepareJob(int photos, const QString &music, int seconds);
+
+    // Puts the wrapping engine classes in place; refusals are named in `refusals`.
+    void UseWrappedEngine();
+
+    bool Busy() const { return dialog->m_busy != 0; }
+
+    testing_support::TestEnvironment env;
+    RecordingPrompter prompter;
+    testing_support::FakeClock clock;
+    testing_support::StubbornFileSystem fs;
+    std::shared_ptr<Refusals> refusals = std::make_shared<Refusals>();
+    std::shared_ptr<GraphScript> graph = std::make_shared<GraphScript>();
+    std::shared_ptr<DeviceScript> devices = std::make_shared<DeviceScript>();
+    std::unique_ptr<MainDialog> dialog;
+};
+
+} // namespace stagetest
