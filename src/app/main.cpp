@@ -1,3 +1,4 @@
+#include "app/batch_front_end.h"
 #include "app/converter_app.h"
 #include "platform/prompter.h"
 
@@ -5,6 +6,9 @@
 
 int main(int argc, char **argv)
 {
+    // "vantorel --batch ..." makes one movie without a screen; otherwise the window opens.
+    if (batch::WantsBatch(argc, argv))
+        return batch::RunBatch(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(platform::ApplicationTitle());
     ConverterApp theApp;

@@ -111,6 +111,7 @@ void MainDialog::BuildDispatchTable()
         {IDC_CHOOSE_MUSIC, &MainDialog::OnChooseMusic},
         {IDC_CHOOSE_OUTPUT, &MainDialog::OnChooseOutput},
         {IDC_SETTING, &MainDialog::OnSetting},
+        {IDC_GO, &MainDialog::OnGo},
     };
 }
 

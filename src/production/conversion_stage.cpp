@@ -19,8 +19,8 @@ namespace {
 
 // The switches after the input (and the frame size): 128 kbit/s audio, MPEG-4 video at
 // 1200 kbit/s with the encoder's better decisions, NTSC frame rate.
-const QString kFixedOptions = QStringLiteral(
-    " -ab 128kb -vcodec mpeg4 -b 1200kb  -mbd 2 -flags +4mv+trell -aic 2 -cmp 2 -subcmp 2 -r 30000/1001");
+const QString kFixedOptions = QStringLiteral(" -ab 128kb -vcodec mpeg4 -b 1200kb  -mbd 2 -flags "
+                                             "+4mv+trell -aic 2 -cmp 2 -subcmp 2 -r 30000/1001");
 
 constexpr long kReadSize = 100;
 constexpr int kAbandonCheckMs = 100;
@@ -66,8 +66,12 @@ bool WaitForOutput(int fd, const std::atomic<bool> *abandon)
 
 } // namespace
 
-QString ConverterCommandLine(const QString &converterPath, const QString &tempAviPath,
-                             const QString &outputPath, bool highQuality, int width, int height)
+QString ConverterCommandLine(const QString &converterPath,
+                             const QString &tempAviPath,
+                             const QString &outputPath,
+                             bool highQuality,
+                             int width,
+                             int height)
 {
     QString commandLine = QuotedPath(converterPath) + u' ';
     commandLine += QStringLiteral(" -i ") + QuotedPath(tempAviPath) + u' ';
@@ -78,7 +82,9 @@ QString ConverterCommandLine(const QString &converterPath, const QString &tempAv
     return commandLine;
 }
 
-QString RunAndCapture(QString program, QString arguments, platform::Processes &processes,
+QString RunAndCapture(QString program,
+                      QString arguments,
+                      platform::Processes &processes,
                       const std::atomic<bool> *abandon)
 {
     const QString commandLine = program + u' ' + arguments;
@@ -171,11 +177,14 @@ int MainDialog::RunConversion()
         m_converting = 0;
         return 0;
     }
-    const QString commandLine = ConverterCommandLine(m_converterPath, m_tempAviPath, m_outputPath,
-                                                     m_highQuality != 0, m_videoWidth, m_videoHeight);
-    const QString captured =
-        TrimmedRight(RunAndCapture(commandLine, QStringLiteral(" "), *m_services.processes,
-                                   &worker.Abandoned()));
+    const QString commandLine = ConverterCommandLine(m_converterPath,
+                                                     m_tempAviPath,
+                                                     m_outputPath,
+                                                     m_highQuality != 0,
+                                                     m_videoWidth,
+                                                     m_videoHeight);
+    const QString captured = TrimmedRight(RunAndCapture(
+        commandLine, QStringLiteral(" "), *m_services.processes, &worker.Abandoned()));
     m_processRunning = 0;
 
     // The verdict is settled, and a failure shown, before the stage is marked as ended:
@@ -226,12 +235,16 @@ void MainDialog::FinishConversion()
     m_services.clock->Sleep(kPauseBeforeCleanupMs);
     fs.DeleteFile(m_tempAviPath);
     if (m_convertOk) {
-        m_services.prompter->MessageBox(this, QStringLiteral("The movie has been created successfully!"),
-                                        QStringLiteral("Congratulation"), platform::MessageButtons::Ok,
+        m_services.prompter->MessageBox(this,
+                                        QStringLiteral("The movie has been created successfully!"),
+                                        QStringLiteral("Congratulation"),
+                                        platform::MessageButtons::Ok,
                                         platform::MessageIcon::None);
     } else {
-        m_services.prompter->MessageBox(this, QStringLiteral("The movie has been created."),
-                                        platform::ApplicationTitle(), platform::MessageButtons::Ok,
+        m_services.prompter->MessageBox(this,
+                                        QStringLiteral("The movie has been created."),
+                                        platform::ApplicationTitle(),
+                                        platform::MessageButtons::Ok,
                                         platform::MessageIcon::None);
     }
     m_progress->setValue(0);

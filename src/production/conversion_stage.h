@@ -18,14 +18,20 @@ class Processes;
 //   "<converter>"  -i "<temporary AVI>" [ -s <width>X<height>] <fixed options> "<movie>"
 // A path holding a double quote (possible on Linux) is escaped so that it still arrives
 // as one argument; every other path stands between plain quotes exactly as it is.
-QString ConverterCommandLine(const QString &converterPath, const QString &tempAviPath,
-                             const QString &outputPath, bool highQuality, int width, int height);
+QString ConverterCommandLine(const QString &converterPath,
+                             const QString &tempAviPath,
+                             const QString &outputPath,
+                             bool highQuality,
+                             int width,
+                             int height);
 
 // Runs `program` + " " + `arguments` with standard output and error on one pipe and
 // returns the output from the first 100-byte read that holds a "[" on (earlier reads are
 // dropped). A program that cannot start gives an empty text. When `abandon` becomes true
 // the reading stops within about 100 ms and the child is left to run.
-QString RunAndCapture(QString program, QString arguments, platform::Processes &processes,
+QString RunAndCapture(QString program,
+                      QString arguments,
+                      platform::Processes &processes,
                       const std::atomic<bool> *abandon = nullptr);
 
 // The worker's entry; returns RunConversion's result.

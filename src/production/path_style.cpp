@@ -7,10 +7,10 @@
 namespace production {
 namespace {
 
-const QString kMessageCannotCreateFile =
-    QStringLiteral("The output file can't be created. Please check the directory attributes.");
-const QString kMessageCannotCreateFolder =
-    QStringLiteral("Failed to create the directory. Please create the directory manually.");
+const QString kMessageCannotCreateFile
+    = QStringLiteral("The output file can't be created. Please check the directory attributes.");
+const QString kMessageCannotCreateFolder
+    = QStringLiteral("Failed to create the directory. Please create the directory manually.");
 const QString kMessageNoOutputFolder = QStringLiteral("Please select the output directory!");
 
 QChar Separator(PathStyle style)
@@ -70,7 +70,7 @@ QString Anchor(PathStyle style, const QString &text, const QString &windowsDir)
 bool IsMovieExtension(const QString &extension)
 {
     return extension.compare(QLatin1String("mp4"), Qt::CaseInsensitive) == 0
-        || extension.compare(QLatin1String("mpeg4"), Qt::CaseInsensitive) == 0;
+           || extension.compare(QLatin1String("mpeg4"), Qt::CaseInsensitive) == 0;
 }
 
 // Every path of a plan derives its working folder and temporary file the same way.
@@ -81,11 +81,12 @@ void FinishPlan(PathStyle style, OutputPathPlan &plan, const QString &previousWo
     plan.tempAviPath = plan.workDir + QStringLiteral("TempData.avi");
 }
 
-OutputPathPlan PlanDefault(PathStyle style, const OutputPathRequest &request, platform::FileSystem &fs)
+OutputPathPlan
+PlanDefault(PathStyle style, const OutputPathRequest &request, platform::FileSystem &fs)
 {
     OutputPathPlan plan;
-    const std::optional<QString> windowsFolder =
-        request.askWindowsFolder ? request.askWindowsFolder() : std::nullopt;
+    const std::optional<QString> windowsFolder
+        = request.askWindowsFolder ? request.askWindowsFolder() : std::nullopt;
     if (!windowsFolder || windowsFolder->isEmpty()) {
         plan.message = kMessageNoOutputFolder;
         plan.focusOutputBox = true;
@@ -108,8 +109,8 @@ OutputPathPlan PlanDefault(PathStyle style, const OutputPathRequest &request, pl
 
 } // namespace
 
-OutputPathPlan PlanOutputPaths(PathStyle style, const OutputPathRequest &request,
-                               platform::FileSystem &fs)
+OutputPathPlan
+PlanOutputPaths(PathStyle style, const OutputPathRequest &request, platform::FileSystem &fs)
 {
     QString text = TrimTrailingBlanks(request.typed);
     if (text.isEmpty())

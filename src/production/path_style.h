@@ -55,8 +55,8 @@ struct OutputPathPlan
 // old file at the movie path itself is deleted and a probe file made and removed there;
 // one missing folder level may be created; for an empty box the default folder is made.
 // No other file is deleted or truncated.
-OutputPathPlan PlanOutputPaths(PathStyle style, const OutputPathRequest &request,
-                               platform::FileSystem &fs);
+OutputPathPlan
+PlanOutputPaths(PathStyle style, const OutputPathRequest &request, platform::FileSystem &fs);
 
 // A file system that is not the local one (an in-memory one in tests) answers the
 // creation probe itself by implementing this next to platform::FileSystem.

@@ -27,11 +27,26 @@ using testing_support::TestEnvironment;
 
 namespace {
 
-const QString kOptions = QStringLiteral(
-    " -ab 128kb -vcodec mpeg4 -b 1200kb  -mbd 2 -flags +4mv+trell -aic 2 -cmp 2 -subcmp 2 -r 30000/1001");
-const QStringList kOptionArgs = {"-ab",    "128kb", "-vcodec", "mpeg4", "-b",      "1200kb", "-mbd",
-                                 "2",      "-flags", "+4mv+trell", "-aic", "2",   "-cmp",   "2",
-                                 "-subcmp", "2",     "-r",      "30000/1001"};
+const QString kOptions = QStringLiteral(" -ab 128kb -vcodec mpeg4 -b 1200kb  -mbd 2 -flags "
+                                        "+4mv+trell -aic 2 -cmp 2 -subcmp 2 -r 30000/1001");
+const QStringList kOptionArgs = {"-ab",
+                                 "128kb",
+                                 "-vcodec",
+                                 "mpeg4",
+                                 "-b",
+                                 "1200kb",
+                                 "-mbd",
+                                 "2",
+                                 "-flags",
+                                 "+4mv+trell",
+                                 "-aic",
+                                 "2",
+                                 "-cmp",
+                                 "2",
+                                 "-subcmp",
+                                 "2",
+                                 "-r",
+                                 "30000/1001"};
 
 // ---- Command line -----------------------------------------------------------------------
 
@@ -49,19 +64,26 @@ class ConverterCommand : public ::testing::TestWithParam<CommandRow>
 TEST_P(ConverterCommand, IsWrittenExactlyAndSplitsIntoTheConvertersArguments)
 {
     const CommandRow &row = GetParam();
-    const QString line = ConverterCommandLine("/usr/lib/vantorel/KelvoraCfg.dll", "/home/u/Vantorel/TempData.avi",
-                                              "/home/u/Vantorel/Output.mp4", row.highQuality, row.width,
+    const QString line = ConverterCommandLine("/usr/lib/vantorel/KelvoraCfg.dll",
+                                              "/home/u/Vantorel/TempData.avi",
+                                              "/home/u/Vantorel/Output.mp4",
+                                              row.highQuality,
+                                              row.width,
                                               row.height);
-    EXPECT_EQ(line, "\"/usr/lib/vantorel/KelvoraCfg.dll\"  -i \"/home/u/Vantorel/TempData.avi\" "
-                        + QString::fromLatin1(row.sizeText) + kOptions + " \"/home/u/Vantorel/Output.mp4\"");
-    QStringList expected = {"/usr/lib/vantorel/KelvoraCfg.dll", "-i", "/home/u/Vantorel/TempData.avi"};
+    EXPECT_EQ(line,
+              "\"/usr/lib/vantorel/KelvoraCfg.dll\"  -i \"/home/u/Vantorel/TempData.avi\" "
+                  + QString::fromLatin1(row.sizeText) + kOptions
+                  + " \"/home/u/Vantorel/Output.mp4\"");
+    QStringList expected
+        = {"/usr/lib/vantorel/KelvoraCfg.dll", "-i", "/home/u/Vantorel/TempData.avi"};
     if (row.highQuality)
         expected << "-s" << QStringLiteral("%1X%2").arg(row.width).arg(row.height);
     expected << kOptionArgs << "/home/u/Vantorel/Output.mp4";
     EXPECT_EQ(platform::SplitCommandLine(line + "  "), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, ConverterCommand,
+INSTANTIATE_TEST_SUITE_P(Sizes,
+                         ConverterCommand,
                          ::testing::Values(CommandRow{false, 320, 240, ""},
                                            CommandRow{false, 640, 480, ""},
                                            CommandRow{true, 320, 240, " -s 320X240"},
@@ -106,15 +128,16 @@ TEST_P(Capture, CollectsFromTheReadThatHoldsTheFirstMarker)
 {
     const CaptureRow &row = GetParam();
     const QString script = stand_in::WriteScript(env.ScratchDir() + "/converter", row.script);
-    const QString result =
-        RunAndCapture(u'"' + script + u'"', QStringLiteral(" "), platform::TheProcesses());
+    const QString result
+        = RunAndCapture(u'"' + script + u'"', QStringLiteral(" "), platform::TheProcesses());
     if (*row.mustContain == 0) {
         EXPECT_EQ(result, QString());
     } else {
         EXPECT_TRUE(result.contains(QString::fromUtf8(row.mustContain))) << result.toStdString();
     }
     if (*row.mustNotContain) {
-        EXPECT_FALSE(result.contains(QString::fromUtf8(row.mustNotContain))) << result.toStdString();
+        EXPECT_FALSE(result.contains(QString::fromUtf8(row.mustNotContain)))
+            << result.toStdString();
     }
     if (*row.startsWith) {
         EXPECT_TRUE(result.startsWith(QString::fromUtf8(row.startsWith))) << result.toStdString();
@@ -122,30 +145,48 @@ TEST_P(Capture, CollectsFromTheReadThatHoldsTheFirstMarker)
 }
 
 // 100 characters: "muxing" padded with dots.
-#define HUNDRED "muxing.............................................................................................."
+#define HUNDRED \
+    "muxing......................................................................................" \
+    "........"
 
 INSTANTIATE_TEST_SUITE_P(
-    Rules, Capture,
+    Rules,
+    Capture,
     ::testing::Values(
-        CaptureRow{"WholeFirstReadIsKept", "printf 'ffmpeg 5.1\\nPress [q] to stop\\nmuxing overhead: 1%%\\n'",
-                   "muxing overhead", "", "ffmpeg 5.1"},
-        CaptureRow{"EarlierReadsAreDropped", "printf '" HUNDRED "[mp4 @ 1] done\\n'", "[mp4 @ 1] done", "muxing",
+        CaptureRow{"WholeFirstReadIsKept",
+                   "printf 'ffmpeg 5.1\\nPress [q] to stop\\nmuxing overhead: 1%%\\n'",
+                   "muxing overhead",
+                   "",
+                   "ffmpeg 5.1"},
+        CaptureRow{"EarlierReadsAreDropped",
+                   "printf '" HUNDRED "[mp4 @ 1] done\\n'",
+                   "[mp4 @ 1] done",
+                   "muxing",
                    "[mp4"},
         CaptureRow{"NoMarkerNoText", "printf 'muxing overhead\\n'", "", ""},
-        CaptureRow{"StandardErrorToo", "printf 'progress\\n'; sleep 0.1; printf '[x] muxing\\n' >&2",
-                   "[x] muxing", ""},
-        CaptureRow{"LaterReadsAllCollected",
-                   "printf '[start]\\n'; sleep 0.1; printf 'frame 1\\n'; sleep 0.1; printf 'muxing\\n'",
-                   "frame 1\nmuxing", "", "[start]"},
+        CaptureRow{"StandardErrorToo",
+                   "printf 'progress\\n'; sleep 0.1; printf '[x] muxing\\n' >&2",
+                   "[x] muxing",
+                   ""},
+        CaptureRow{
+            "LaterReadsAllCollected",
+            "printf '[start]\\n'; sleep 0.1; printf 'frame 1\\n'; sleep 0.1; printf 'muxing\\n'",
+            "frame 1\nmuxing",
+            "",
+            "[start]"},
         CaptureRow{"CharacterSplitBetweenReads",
-                   "printf '[...............................................................................................'"
+                   "printf "
+                   "'[............................................................................."
+                   "..................'"
                    "; printf '\\303\\251t\\303\\251\\n'",
-                   "\xc3\xa9t\xc3\xa9", ""}),
+                   "\xc3\xa9t\xc3\xa9",
+                   ""}),
     [](const auto &row) { return std::string(row.param.name); });
 
 TEST(CaptureStart, AProgramThatCannotStartGivesNothing)
 {
-    EXPECT_EQ(RunAndCapture("\"/nonexistent/KelvoraCfg.dll\"", " ", platform::TheProcesses()), QString());
+    EXPECT_EQ(RunAndCapture("\"/nonexistent/KelvoraCfg.dll\"", " ", platform::TheProcesses()),
+              QString());
 }
 
 // ---- The stage in the main window -------------------------------------------------------
@@ -159,7 +200,8 @@ protected:
         ASSERT_TRUE(dialog->OnInitDialog());
         prompter.Clear();
         scratch = env.ScratchDir();
-        dialog->m_tempAviPath = testing_support::WriteFile(scratch + "/TempData.avi", "RIFF....AVI ");
+        dialog->m_tempAviPath
+            = testing_support::WriteFile(scratch + "/TempData.avi", "RIFF....AVI ");
         dialog->m_outputPath = scratch + "/Output.mp4";
         dialog->m_converterPath = scratch + "/KelvoraCfg.dll";
     }
@@ -268,20 +310,30 @@ TEST_P(Outcome, MessagesAndTheTemporaryFileFollowTheConvertersOutputAndTheMovieF
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, Outcome,
+    Table,
+    Outcome,
     ::testing::Values(
         OutcomeRow{"Success",
-                   "printf 'Press [q] to stop\\n'; printf movie > \"$out\"; printf 'muxing overhead: 1%%\\n'",
-                   {kSuccess}, true, true},
-        OutcomeRow{"FailureWithMovie", "printf '[x] broken\\n'; printf movie > \"$out\"", {kFailed, kCreated}, true},
+                   "printf 'Press [q] to stop\\n'; printf movie > \"$out\"; printf 'muxing "
+                   "overhead: 1%%\\n'",
+                   {kSuccess},
+                   true,
+                   true},
+        OutcomeRow{"FailureWithMovie",
+                   "printf '[x] broken\\n'; printf movie > \"$out\"",
+                   {kFailed, kCreated},
+                   true},
         OutcomeRow{"FailureWithoutMovie", "printf '[x] broken\\n'", {kFailed}, false},
         OutcomeRow{"SilentWithMovie", "printf movie > \"$out\"", {kCreated}, true},
         OutcomeRow{"SilentWithoutMovie", "exit 0", {}, false},
         OutcomeRow{"SuccessWordWithoutMovie", "printf '[x] muxing overhead\\n'", {}, false, true},
-        OutcomeRow{"EmptyMovieCountsAsNone", "printf '[x] muxing\\n'; : > \"$out\"", {}, false, true},
+        OutcomeRow{
+            "EmptyMovieCountsAsNone", "printf '[x] muxing\\n'; : > \"$out\"", {}, false, true},
         OutcomeRow{"Crash", "printf '[x] half way\\n'; kill -SEGV $$", {kFailed}, false},
-        OutcomeRow{"MarkerOnlyAfterMuxing", "printf 'muxing\\n'; sleep 0.1; printf '[x] end\\n'; printf m > \"$out\"",
-                   {kFailed, kCreated}, true}),
+        OutcomeRow{"MarkerOnlyAfterMuxing",
+                   "printf 'muxing\\n'; sleep 0.1; printf '[x] end\\n'; printf m > \"$out\"",
+                   {kFailed, kCreated},
+                   true}),
     [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(Stage, AConverterThatCannotStartEndsTheRunSilently)
@@ -321,7 +373,8 @@ TEST_F(Stage, TheConverterGetsPathsWithQuotesAsSingleArguments)
     dialog->m_videoWidth = 480;
     dialog->m_videoHeight = 320;
     const QString argsFile = scratch + "/args.txt";
-    stand_in::WriteScript(dialog->m_converterPath, "printf '%s\\n' \"$@\" > '" + argsFile.toUtf8() + "'");
+    stand_in::WriteScript(dialog->m_converterPath,
+                          "printf '%s\\n' \"$@\" > '" + argsFile.toUtf8() + "'");
     StartStage();
     ASSERT_TRUE(WaitUntilIdle());
     QFile file(argsFile);

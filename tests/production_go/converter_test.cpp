@@ -3,8 +3,8 @@
 
 #include "stand_in.h"
 
-#include "production/conversion_stage.h"
 #include "platform/processes.h"
+#include "production/conversion_stage.h"
 #include "support/environment.h"
 
 #include <gtest/gtest.h>
@@ -33,14 +33,16 @@ protected:
         converter = stand_in::InstallConverter(programDir);
         // The stand-in ffmpeg reports where its input comes from and its arguments.
         stand_in::WriteScript(fakeBin + "/ffmpeg",
-                              "PATH=/usr/bin:/bin\necho \"stdin=$(readlink /proc/$$/fd/0)\"\nprintf 'arg=%s\\n' \"$@\"");
+                              "PATH=/usr/bin:/bin\necho \"stdin=$(readlink "
+                              "/proc/$$/fd/0)\"\nprintf 'arg=%s\\n' \"$@\"");
         env.Set("PATH", fakeBin);
     }
 
     QString CommandLine(bool highQuality) const
     {
-        return ConverterCommandLine(converter, "/t/TempData.avi", "/t/Output.mp4", highQuality, 320, 240)
-            + "  ";
+        return ConverterCommandLine(
+                   converter, "/t/TempData.avi", "/t/Output.mp4", highQuality, 320, 240)
+               + "  ";
     }
 
     static QStringList ArgsOf(const QString &output)
@@ -68,10 +70,27 @@ TEST_F(Converter, TranslatesTheOldSpellingsAndRunsFfmpegWithoutInput)
         EXPECT_TRUE(r.output.contains("stdin=/dev/null")) << r.output.toStdString();
         QStringList expected = {"-y", "-i", "/t/TempData.avi"};
         if (highQuality)
-            expected << "-s" << "320x240";
-        expected << "-b:a" << "128k" << "-vcodec" << "mpeg4" << "-b:v" << "1200k" << "-mbd" << "2"
-                 << "-cmp" << "2" << "-subcmp" << "2" << "-r" << "30000/1001" << "-flags:v" << "+mv4+aic"
-                 << "-trellis" << "1" << "/t/Output.mp4";
+            expected << "-s"
+                     << "320x240";
+        expected << "-b:a"
+                 << "128k"
+                 << "-vcodec"
+                 << "mpeg4"
+                 << "-b:v"
+                 << "1200k"
+                 << "-mbd"
+                 << "2"
+                 << "-cmp"
+                 << "2"
+                 << "-subcmp"
+                 << "2"
+                 << "-r"
+                 << "30000/1001"
+                 << "-flags:v"
+                 << "+mv4+aic"
+                 << "-trellis"
+                 << "1"
+                 << "/t/Output.mp4";
         EXPECT_EQ(ArgsOf(r.output), expected);
     }
 }
@@ -95,8 +114,10 @@ class ConverterRefuses : public Converter, public ::testing::WithParamInterface<
 TEST_P(ConverterRefuses, SaysWhyOnALineThatBeginsWithAMarker)
 {
     const RefusalRow &row = GetParam();
-    stand_in::ProcessResult setup = stand_in::RunToEnd(
-        "/bin/sh -c " + platform::QuoteArgument("PATH=/usr/bin:/bin; cd '" + programDir + "' && " + QString::fromUtf8(row.breakIt)));
+    stand_in::ProcessResult setup
+        = stand_in::RunToEnd("/bin/sh -c "
+                             + platform::QuoteArgument("PATH=/usr/bin:/bin; cd '" + programDir
+                                                       + "' && " + QString::fromUtf8(row.breakIt)));
     ASSERT_EQ(setup.exitCode, 0) << setup.output.toStdString();
 
     const stand_in::ProcessResult r = stand_in::RunToEnd(CommandLine(true));
@@ -110,12 +131,16 @@ TEST_P(ConverterRefuses, SaysWhyOnALineThatBeginsWithAMarker)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, ConverterRefuses,
-    ::testing::Values(RefusalRow{"MissingLibrary", "rm avutil.dll", "avutil.dll is missing", 3},
-                      RefusalRow{"DanglingLink", "rm avcodec.dll && ln -s gone avcodec.dll",
-                                 "avcodec.dll is missing", 3},
-                      RefusalRow{"NoFfmpeg", "rm ../bin/ffmpeg", "ffmpeg: not found on PATH", 127},
-                      RefusalRow{"FfmpegNotExecutable", "chmod a-x ../bin/ffmpeg", "cannot run ffmpeg", 126}),
+    Cases,
+    ConverterRefuses,
+    ::testing::Values(
+        RefusalRow{"MissingLibrary", "rm avutil.dll", "avutil.dll is missing", 3},
+        RefusalRow{"DanglingLink",
+                   "rm avcodec.dll && ln -s gone avcodec.dll",
+                   "avcodec.dll is missing",
+                   3},
+        RefusalRow{"NoFfmpeg", "rm ../bin/ffmpeg", "ffmpeg: not found on PATH", 127},
+        RefusalRow{"FfmpegNotExecutable", "chmod a-x ../bin/ffmpeg", "cannot run ffmpeg", 126}),
     [](const auto &row) { return std::string(row.param.name); });
 
 // The real ffmpeg accepts the translated options and makes the movie the stage asks for.
@@ -131,8 +156,10 @@ TEST(ConverterWithFfmpeg, MakesAnMpeg4MovieAtTheRequestedSizeAndRate)
         + input + "\"");
     ASSERT_EQ(made.exitCode, 0) << made.output.toStdString();
     const QString output = dir + "/Output.mp4";
-    const QString captured = RunAndCapture(ConverterCommandLine(converter, input, output, true, 160, 120), " ",
-                                           platform::TheProcesses());
+    const QString captured
+        = RunAndCapture(ConverterCommandLine(converter, input, output, true, 160, 120),
+                        " ",
+                        platform::TheProcesses());
     EXPECT_TRUE(captured.contains("muxing")) << captured.toStdString();
 
     AVFormatContext *ctx = nullptr;

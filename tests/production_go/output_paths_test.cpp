@@ -26,10 +26,10 @@ using testing_support::TestEnvironment;
 
 namespace {
 
-const QString kCannotCreateFile =
-    QStringLiteral("The output file can't be created. Please check the directory attributes.");
-const QString kCannotCreateFolder =
-    QStringLiteral("Failed to create the directory. Please create the directory manually.");
+const QString kCannotCreateFile
+    = QStringLiteral("The output file can't be created. Please check the directory attributes.");
+const QString kCannotCreateFolder
+    = QStringLiteral("Failed to create the directory. Please create the directory manually.");
 const QString kNoOutputFolder = QStringLiteral("Please select the output directory!");
 
 struct WindowsRow
@@ -65,8 +65,8 @@ protected:
             fs.AddFile(QString::fromLatin1(keep), 1000);
     }
 
-    static constexpr const char *kUserFiles[] = {
-        "D:\\Movies\\clip.avi", "D:\\my.folder\\clip", "D:\\my.mp4", "D:\\Movies\\Clip"};
+    static constexpr const char *kUserFiles[]
+        = {"D:\\Movies\\clip.avi", "D:\\my.folder\\clip", "D:\\my.mp4", "D:\\Movies\\Clip"};
 
     MemoryFileSystem fs;
 };
@@ -105,33 +105,57 @@ TEST_P(WindowsStylePaths, TypedTextBecomesTheMoviePathAndOnlyThatPathIsTouched)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    OriginalExamples, WindowsStylePaths,
+    OriginalExamples,
+    WindowsStylePaths,
     ::testing::Values(
         WindowsRow{"Movies\\Clip", "C:\\Movies\\Clip", "C:\\Movies\\Clip.mp4", "C:\\Movies\\"},
         WindowsRow{"\\Movies\\Clip", "C:\\Movies\\Clip", "C:\\Movies\\Clip.mp4", "C:\\Movies\\"},
         WindowsRow{"D:", "D:\\Output", "D:\\Output.mp4", "D:\\"},
         WindowsRow{"D:\\Movies\\", "D:\\Movies\\Output", "D:\\Movies\\Output.mp4", "D:\\Movies\\"},
-        WindowsRow{"D:\\Movies\\.avi", "D:\\Movies\\Output.mp4", "D:\\Movies\\Output.mp4", "D:\\Movies\\"},
+        WindowsRow{
+            "D:\\Movies\\.avi", "D:\\Movies\\Output.mp4", "D:\\Movies\\Output.mp4", "D:\\Movies\\"},
         WindowsRow{"D:clip", "D:clip\\Output", "D:clip\\Output.mp4", "D:clip\\"},
-        WindowsRow{"D:\\Movies\\clip.avi", "D:\\Movies\\clip.mp4", "D:\\Movies\\clip.mp4", "D:\\Movies\\"},
-        WindowsRow{"D:\\Movies\\clip.MPEG4", "D:\\Movies\\clip.MPEG4", "D:\\Movies\\clip.MPEG4", "D:\\Movies\\"},
-        WindowsRow{"D:\\Movies\\clip.MP4", "D:\\Movies\\clip.MP4", "D:\\Movies\\clip.MP4", "D:\\Movies\\"},
+        WindowsRow{
+            "D:\\Movies\\clip.avi", "D:\\Movies\\clip.mp4", "D:\\Movies\\clip.mp4", "D:\\Movies\\"},
+        WindowsRow{"D:\\Movies\\clip.MPEG4",
+                   "D:\\Movies\\clip.MPEG4",
+                   "D:\\Movies\\clip.MPEG4",
+                   "D:\\Movies\\"},
+        WindowsRow{
+            "D:\\Movies\\clip.MP4", "D:\\Movies\\clip.MP4", "D:\\Movies\\clip.MP4", "D:\\Movies\\"},
         WindowsRow{"D:\\Movies\\Clip", "D:\\Movies\\Clip", "D:\\Movies\\Clip.mp4", "D:\\Movies\\"},
-        WindowsRow{"D:\\Movies\\Clip  \t ", "D:\\Movies\\Clip", "D:\\Movies\\Clip.mp4", "D:\\Movies\\"},
+        WindowsRow{
+            "D:\\Movies\\Clip  \t ", "D:\\Movies\\Clip", "D:\\Movies\\Clip.mp4", "D:\\Movies\\"},
         WindowsRow{"D:/Movies/clip", "D:/Movies/clip", "D:/Movies/clip.mp4", "D:/Movies/"},
         // A dot in a folder name is no extension: the movie stays in the chosen folder.
-        WindowsRow{"D:\\my.folder\\clip", "D:\\my.folder\\clip", "D:\\my.folder\\clip.mp4", "D:\\my.folder\\"},
-        WindowsRow{"\\\\server\\share\\clip", "C:\\\\server\\share\\clip", "C:\\\\server\\share\\clip.mp4",
+        WindowsRow{"D:\\my.folder\\clip",
+                   "D:\\my.folder\\clip",
+                   "D:\\my.folder\\clip.mp4",
+                   "D:\\my.folder\\"},
+        WindowsRow{"\\\\server\\share\\clip",
+                   "C:\\\\server\\share\\clip",
+                   "C:\\\\server\\share\\clip.mp4",
                    "C:\\\\server\\share\\"},
         WindowsRow{"", "C:\\Vantorel\\Output.mp4", "C:\\Vantorel\\Output.mp4", "C:\\Vantorel\\"},
         WindowsRow{"   ", "C:\\Vantorel\\Output.mp4", "C:\\Vantorel\\Output.mp4", "C:\\Vantorel\\"},
         WindowsRow{"", "", "", "", "Please select the output directory!", ""},
-        WindowsRow{"R:\\clip.mp4", "R:\\clip.mp4", "", "", "Failed to create the directory. Please create the directory manually."},
-        WindowsRow{"D:\\New\\clip", "D:\\New\\clip", "D:\\New\\clip.mp4", "D:\\New\\"},
-        WindowsRow{"D:\\New1\\New2\\clip", "D:\\New1\\New2\\clip", "", "",
+        WindowsRow{"R:\\clip.mp4",
+                   "R:\\clip.mp4",
+                   "",
+                   "",
                    "Failed to create the directory. Please create the directory manually."},
-        WindowsRow{"\\clip", "\\clip", "", "",
-                   "The output file can't be created. Please check the directory attributes.", "WINDOWS"}));
+        WindowsRow{"D:\\New\\clip", "D:\\New\\clip", "D:\\New\\clip.mp4", "D:\\New\\"},
+        WindowsRow{"D:\\New1\\New2\\clip",
+                   "D:\\New1\\New2\\clip",
+                   "",
+                   "",
+                   "Failed to create the directory. Please create the directory manually."},
+        WindowsRow{"\\clip",
+                   "\\clip",
+                   "",
+                   "",
+                   "The output file can't be created. Please check the directory attributes.",
+                   "WINDOWS"}));
 
 TEST(WindowsStyleDefault, TheDefaultFolderIsMadeAtTheRootOfTheWindowsDrive)
 {
@@ -222,19 +246,28 @@ TEST_P(PosixStylePaths, TypedTextBecomesTheMoviePath)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    HomeFolder, PosixStylePaths,
+    HomeFolder,
+    PosixStylePaths,
     ::testing::Values(
         PosixRow{"RelativeLandsUnderHome", "clip", "$H/clip", "$H/clip.mp4"},
         PosixRow{"RelativeFolder", "Movies/clip", "$H/Movies/clip", "$H/Movies/clip.mp4"},
         PosixRow{"Tilde", "~/Movies/clip.avi", "$H/Movies/clip.mp4", "$H/Movies/clip.mp4"},
         PosixRow{"EmptyBoxGivesDefault", "", "$H/Vantorel/Output.mp4", "$H/Vantorel/Output.mp4"},
         PosixRow{"FolderOnly", "$H/Movies/", "$H/Movies/Output", "$H/Movies/Output.mp4"},
-        PosixRow{"DotInFolderName", "$H/my.folder/clip", "$H/my.folder/clip", "$H/my.folder/clip.mp4"},
-        PosixRow{"BackslashIsAPlainCharacter", "$H/Movies/a\\b", "$H/Movies/a\\b", "$H/Movies/a\\b.mp4"},
+        PosixRow{
+            "DotInFolderName", "$H/my.folder/clip", "$H/my.folder/clip", "$H/my.folder/clip.mp4"},
+        PosixRow{
+            "BackslashIsAPlainCharacter", "$H/Movies/a\\b", "$H/Movies/a\\b", "$H/Movies/a\\b.mp4"},
         PosixRow{"OneMissingLevelIsMade", "$H/New/clip", "$H/New/clip", "$H/New/clip.mp4"},
-        PosixRow{"TwoMissingLevels", "$H/New1/New2/clip", "$H/New1/New2/clip", "",
+        PosixRow{"TwoMissingLevels",
+                 "$H/New1/New2/clip",
+                 "$H/New1/New2/clip",
+                 "",
                  "Failed to create the directory. Please create the directory manually."},
-        PosixRow{"FolderIsAFile", "$H/plainfile/clip", "$H/plainfile/clip", "",
+        PosixRow{"FolderIsAFile",
+                 "$H/plainfile/clip",
+                 "$H/plainfile/clip",
+                 "",
                  "Failed to create the directory. Please create the directory manually."}),
     [](const auto &row) { return std::string(row.param.name); });
 

@@ -12,8 +12,9 @@ QString WriteScript(const QString &path, const QByteArray &body)
     if (file.open(QIODevice::WriteOnly)) {
         file.write("#!/bin/sh\n" + body + "\n");
         file.close();
-        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                            | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                            | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                            | QFile::ExeOther);
     }
     return path;
 }

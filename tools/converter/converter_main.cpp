@@ -62,12 +62,14 @@ int main(int argc, char **argv)
         struct stat st;
         // stat follows links: a link whose target is gone counts as missing.
         if (folder.empty() || stat((folder + library).c_str(), &st) != 0)
-            Fail(3, std::string("cannot convert: ") + library + " is missing in "
-                        + (folder.empty() ? std::string("the program folder") : folder));
+            Fail(3,
+                 std::string("cannot convert: ") + library + " is missing in "
+                     + (folder.empty() ? std::string("the program folder") : folder));
     }
 
     std::vector<std::string> arguments{"ffmpeg", "-y"};
-    const auto translated = converter::TranslateArguments(std::vector<std::string>(argv + 1, argv + argc));
+    const auto translated
+        = converter::TranslateArguments(std::vector<std::string>(argv + 1, argv + argc));
     arguments.insert(arguments.end(), translated.begin(), translated.end());
     std::vector<char *> pointers;
     for (std::string &a : arguments)
@@ -88,5 +90,6 @@ int main(int argc, char **argv)
     execvp("ffmpeg", pointers.data());
     const int error = errno;
     Fail(error == ENOENT ? 127 : 126,
-         std::string("cannot run ffmpeg: ") + (error == ENOENT ? "not found on PATH" : std::strerror(error)));
+         std::string("cannot run ffmpeg: ")
+             + (error == ENOENT ? "not found on PATH" : std::strerror(error)));
 }
