@@ -169,6 +169,14 @@ public:
             return m_plan.clips[a].start < m_plan.clips[b].start;
         });
         m_byStart = std::move(order);
+        for (const TransitionPlan &tr : m_plan.transitions) {
+            if (tr.stop <= tr.start || tr.track < 0)
+                continue; // an empty transition never shows
+            const auto track = static_cast<std::size_t>(tr.track);
+            if (m_transitionsByTrack.size() <= track)
+                m_transitionsByTrack.resize(track + 1);
+            m_transitionsByTrack[track].push_back(&tr);
+        }
         const std::int64_t unitsPerRate = kUnitsPerSecond * m_plan.rateDen;
         m_frames = (m_plan.end * m_plan.rateNum + unitsPerRate - 1) / unitsPerRate;
     }
@@ -289,9 +297,11 @@ private:
 
     const TransitionPlan *TransitionAt(int track, ReferenceTime t) const
     {
-        for (const TransitionPlan &tr : m_plan.transitions) {
-            if (tr.track == track && tr.start <= t && t < tr.stop)
-                return &tr;
+        if (track < 0 || static_cast<std::size_t>(track) >= m_transitionsByTrack.size())
+            return nullptr;
+        for (const TransitionPlan *tr : m_transitionsByTrack[static_cast<std::size_t>(track)]) {
+            if (tr->start <= t && t < tr->stop)
+                return tr;
         }
         return nullptr;
     }
@@ -336,6 +346,7 @@ private:
     const ComPtr<IResizer> m_resizer;
     const Frame m_black;
     std::vector<std::size_t> m_byStart; // clip indexes by start time
+    std::vector<std::vector<const TransitionPlan *>> m_transitionsByTrack; // into m_plan
     std::int64_t m_frames = 0;
 
     std::unique_ptr<PhotoCache> m_cache;
