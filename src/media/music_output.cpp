@@ -26,8 +26,8 @@ QString TrimmedRight(const QString &text)
 
 void MainDialog::OnChooseMusic()
 {
-    const std::optional<QString> file =
-        m_services.prompter->OpenFile(this, kMusicFilters, /*fileMustExist=*/true);
+    const std::optional<QString> file
+        = m_services.prompter->OpenFile(this, kMusicFilters, /*fileMustExist=*/true);
     if (!file)
         return;
     SetControlText(IDC_MUSIC_FILE, *file);
@@ -53,7 +53,7 @@ void MainDialog::OnChooseOutput()
     if (folder.isEmpty())
         return;
     // The root already ends in the separator.
-    const QString name = folder.endsWith(u'/') ? QStringLiteral("Output.")
-                                               : QStringLiteral("/Output.");
+    const QString name
+        = folder.endsWith(u'/') ? QStringLiteral("Output.") : QStringLiteral("/Output.");
     SetControlText(IDC_OUTPUT, folder + name + m_outputExt);
 }

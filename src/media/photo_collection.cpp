@@ -75,6 +75,15 @@ void SelectRow(QTreeWidget *list, int row)
     item->setSelected(true);
 }
 
+// Every change keeps the list and the path entries of equal length, and moving rows relies
+// on it. Should they ever differ, a move does nothing rather than touch a missing entry.
+bool InStep(const QTreeWidget *list, const QStringList &paths)
+{
+    const bool inStep = list->topLevelItemCount() == paths.size();
+    Q_ASSERT(inStep);
+    return inStep;
+}
+
 // Exchanges the three texts of two rows; row `to` is written first.
 void SwapRowTexts(QTreeWidget *list, int from, int to)
 {
@@ -212,7 +221,7 @@ void MainDialog::OnRemoveAllPhotos()
 void MainDialog::OnPhotoUp()
 {
     const int row = SelectedRow(m_photoList);
-    if (row <= 0)
+    if (row <= 0 || !InStep(m_photoList, m_photoPaths))
         return;
     SwapRowTexts(m_photoList, row, row - 1);
     // The selection follows the moved photo.
@@ -225,7 +234,8 @@ void MainDialog::OnPhotoUp()
 void MainDialog::OnPhotoDown()
 {
     const int row = SelectedRow(m_photoList);
-    if (row < 0 || row >= m_photoList->topLevelItemCount() - 1)
+    if (row < 0 || row >= m_photoList->topLevelItemCount() - 1
+        || !InStep(m_photoList, m_photoPaths))
         return;
     SwapRowTexts(m_photoList, row, row + 1);
     SelectRow(m_photoList, row + 1);

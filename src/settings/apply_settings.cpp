@@ -26,9 +26,10 @@ void MainDialog::ApplySettings()
     m_frameRate = 29.97;
     // 2, 4 or 6 seconds; no chosen entry (-1) gives 0.
     m_secondsPerPhoto = 2 * m_secondsIndex + 2;
-    const VideoSize size = m_sizeIndex >= 0 && m_sizeIndex < static_cast<int>(std::size(kVideoSizes))
-                               ? kVideoSizes[m_sizeIndex]
-                               : kVideoSizes[0];
+    const VideoSize size
+        = m_sizeIndex >= 0 && m_sizeIndex < static_cast<int>(std::size(kVideoSizes))
+              ? kVideoSizes[m_sizeIndex]
+              : kVideoSizes[0];
     m_videoWidth = size.width;
     m_videoHeight = size.height;
 }

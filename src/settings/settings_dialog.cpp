@@ -58,9 +58,8 @@ void SettingsDialog::FillSizeCombo()
     for (const VideoSize &size : kVideoSizes)
         m_sizeCombo->addItem(QString::fromLatin1(size.text));
     // An index outside the list (-1) selects nothing and leaves the field empty.
-    m_sizeCombo->setCurrentIndex(m_sizeIndex >= 0 && m_sizeIndex < m_sizeCombo->count()
-                                     ? m_sizeIndex
-                                     : -1);
+    m_sizeCombo->setCurrentIndex(
+        m_sizeIndex >= 0 && m_sizeIndex < m_sizeCombo->count() ? m_sizeIndex : -1);
 }
 
 int SettingsDialog::SelectionOf(const QComboBox *combo)

@@ -45,8 +45,9 @@ TEST_F(MusicAndOutput, TheMusicChooserAsksForAnExistingFileWithTheFiveFilters)
     const std::vector<PromptRecord> records = prompter.Records();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].kind, PromptRecord::OpenFile);
-    EXPECT_EQ(records[0].text, QStringLiteral("mp3 file|*.mp3|wma file|*.wma|wave file|*.wav|"
-                                              "mpg file|*.mpg|All Files|*.*||"));
+    EXPECT_EQ(records[0].text,
+              QStringLiteral("mp3 file|*.mp3|wma file|*.wma|wave file|*.wav|"
+                             "mpg file|*.mpg|All Files|*.*||"));
     EXPECT_EQ(records[0].owner, dialog.get());
     EXPECT_EQ(Text(IDC_MUSIC_FILE), song);
     EXPECT_EQ(dialog->m_musicFiles, QStringList{song});
@@ -125,7 +126,8 @@ TEST_P(OutputProposal, ReplacesTheOutputFieldWithOutputDotExtensionInTheFolder)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Folders, OutputProposal,
+    Folders,
+    OutputProposal,
     ::testing::Values(OutputCase{"Folder", "Videos", "mp4", "%1/Videos/Output.mp4"},
                       OutputCase{"NestedFolder", "a/b c", "mp4", "%1/a/b c/Output.mp4"},
                       OutputCase{"Root", "/", "mp4", "/Output.mp4"},

@@ -24,10 +24,7 @@ protected:
     }
 
     // Rows and path entries describe the same photos, in the same order.
-    void ExpectRowsAndPathsInStep() const
-    {
-        EXPECT_EQ(RowPaths(), dialog->m_photoPaths);
-    }
+    void ExpectRowsAndPathsInStep() const { EXPECT_EQ(RowPaths(), dialog->m_photoPaths); }
 };
 
 TEST_F(PhotoCollection, ExtensionGroupsDecideTheOrderNotTheNames)
@@ -46,15 +43,20 @@ TEST_F(PhotoCollection, ExtensionGroupsDecideTheOrderNotTheNames)
     AddFolder(folder);
     const QString after = QDate::currentDate().toString(QStringLiteral("MM-dd-yyyy"));
 
-    EXPECT_EQ(RowTexts(0), (QStringList{QStringLiteral("d.JPG"), QStringLiteral("e.jpg"),
-                                        QStringLiteral("c.jpeg"), QStringLiteral("b.bmp"),
-                                        QStringLiteral("a.gif")}));
+    EXPECT_EQ(RowTexts(0),
+              (QStringList{QStringLiteral("d.JPG"),
+                           QStringLiteral("e.jpg"),
+                           QStringLiteral("c.jpeg"),
+                           QStringLiteral("b.bmp"),
+                           QStringLiteral("a.gif")}));
     EXPECT_EQ(RowTexts(2), QStringList(5, folder));
     for (const QString &date : RowTexts(1))
         EXPECT_TRUE(date == before || date == after) << date.toStdString();
     EXPECT_EQ(dialog->m_photoPaths,
-              (QStringList{folder + QStringLiteral("/d.JPG"), folder + QStringLiteral("/e.jpg"),
-                           folder + QStringLiteral("/c.jpeg"), folder + QStringLiteral("/b.bmp"),
+              (QStringList{folder + QStringLiteral("/d.JPG"),
+                           folder + QStringLiteral("/e.jpg"),
+                           folder + QStringLiteral("/c.jpeg"),
+                           folder + QStringLiteral("/b.bmp"),
                            folder + QStringLiteral("/a.gif")}));
     EXPECT_EQ(dialog->m_totalPhotoBytes, 43210);
     EXPECT_EQ(Text(IDC_PHOTO_COUNT), QStringLiteral("5"));
@@ -68,8 +70,9 @@ TEST_F(PhotoCollection, WithinAGroupNamesAreSortedWithoutRegardToCase)
     for (const char *name : {"b.jpg", "C.JPG", "a.Jpg"})
         MakeFile(folder, QString::fromLatin1(name), 1);
     AddFolder(folder);
-    EXPECT_EQ(RowTexts(0), (QStringList{QStringLiteral("a.Jpg"), QStringLiteral("b.jpg"),
-                                        QStringLiteral("C.JPG")}));
+    EXPECT_EQ(
+        RowTexts(0),
+        (QStringList{QStringLiteral("a.Jpg"), QStringLiteral("b.jpg"), QStringLiteral("C.JPG")}));
 }
 
 TEST_F(PhotoCollection, CreateDateIsTheFilesDayInLocalTime)
@@ -80,8 +83,8 @@ TEST_F(PhotoCollection, CreateDateIsTheFilesDayInLocalTime)
     // Whatever the file system records as the making of the file, the column shows that
     // day as month-day-year.
     const QFileInfo info(file);
-    const QDateTime made =
-        info.birthTime().isValid() ? info.birthTime() : info.metadataChangeTime();
+    const QDateTime made
+        = info.birthTime().isValid() ? info.birthTime() : info.metadataChangeTime();
     const QString shown = RowTexts(1).value(0);
     EXPECT_EQ(QDate::fromString(shown, QStringLiteral("MM-dd-yyyy")), made.toLocalTime().date())
         << shown.toStdString();
@@ -93,8 +96,11 @@ TEST_F(PhotoCollection, AFolderAddedTwiceIsListedAndCountedTwice)
     const QString folder = FolderOfPhotos(2);
     AddFolder(folder);
     AddFolder(folder);
-    EXPECT_EQ(RowTexts(0), (QStringList{QStringLiteral("p0.jpg"), QStringLiteral("p1.jpg"),
-                                        QStringLiteral("p0.jpg"), QStringLiteral("p1.jpg")}));
+    EXPECT_EQ(RowTexts(0),
+              (QStringList{QStringLiteral("p0.jpg"),
+                           QStringLiteral("p1.jpg"),
+                           QStringLiteral("p0.jpg"),
+                           QStringLiteral("p1.jpg")}));
     ExpectRowsAndPathsInStep();
     EXPECT_EQ(dialog->m_totalPhotoBytes, 2 * (100 + 101));
     EXPECT_EQ(Text(IDC_PHOTO_COUNT), QStringLiteral("4"));
@@ -104,16 +110,18 @@ TEST_F(PhotoCollection, AFolderAddedTwiceIsListedAndCountedTwice)
     // stay in step, and Up and Down keep working on the right photos.
     ClickRow(2);
     Click(IDC_REMOVE);
-    EXPECT_EQ(RowTexts(0), (QStringList{QStringLiteral("p0.jpg"), QStringLiteral("p1.jpg"),
-                                        QStringLiteral("p1.jpg")}));
+    EXPECT_EQ(RowTexts(0),
+              (QStringList{
+                  QStringLiteral("p0.jpg"), QStringLiteral("p1.jpg"), QStringLiteral("p1.jpg")}));
     ExpectRowsAndPathsInStep();
     EXPECT_EQ(dialog->m_totalPhotoBytes, 100 + 2 * 101);
     EXPECT_EQ(Text(IDC_PHOTO_COUNT), QStringLiteral("3"));
     ClickRow(0);
     Click(IDC_DOWN);
     Click(IDC_DOWN);
-    EXPECT_EQ(RowTexts(0), (QStringList{QStringLiteral("p1.jpg"), QStringLiteral("p1.jpg"),
-                                        QStringLiteral("p0.jpg")}));
+    EXPECT_EQ(RowTexts(0),
+              (QStringList{
+                  QStringLiteral("p1.jpg"), QStringLiteral("p1.jpg"), QStringLiteral("p0.jpg")}));
     ExpectRowsAndPathsInStep();
 }
 
@@ -186,20 +194,19 @@ TEST_P(RemovingARow, TakesRowEntryAndSizeAndMovesTheSelectionUp)
         EXPECT_EQ(dialog->m_photoList->currentItem(),
                   dialog->m_photoList->topLevelItem(c.selectedAfter));
     }
-    EXPECT_EQ(Text(IDC_PHOTO_COUNT),
-              c.photos > 1 ? QString::number(c.photos - 1) : QString());
+    EXPECT_EQ(Text(IDC_PHOTO_COUNT), c.photos > 1 ? QString::number(c.photos - 1) : QString());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, RemovingARow,
-    ::testing::Values(RemoveCase{"FirstOfSeveral", 5, 0, -1, false},
-                      RemoveCase{"FourthOfFive", 5, 3, 2, false},
-                      RemoveCase{"Last", 5, 4, 3, false},
-                      RemoveCase{"Only", 1, 0, -1, false},
-                      RemoveCase{"FirstByKey", 3, 0, -1, true},
-                      RemoveCase{"MiddleByKey", 3, 1, 0, true},
-                      RemoveCase{"OnlyByKey", 1, 0, -1, true}),
-    [](const auto &row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows,
+                         RemovingARow,
+                         ::testing::Values(RemoveCase{"FirstOfSeveral", 5, 0, -1, false},
+                                           RemoveCase{"FourthOfFive", 5, 3, 2, false},
+                                           RemoveCase{"Last", 5, 4, 3, false},
+                                           RemoveCase{"Only", 1, 0, -1, false},
+                                           RemoveCase{"FirstByKey", 3, 0, -1, true},
+                                           RemoveCase{"MiddleByKey", 3, 1, 0, true},
+                                           RemoveCase{"OnlyByKey", 1, 0, -1, true}),
+                         [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(PhotoCollection, RemoveWithoutASelectionChangesNothing)
 {
@@ -303,7 +310,8 @@ TEST_P(MovingARow, RowsAndPathsMoveTogetherAndTheSelectionFollows)
     EXPECT_EQ(Text(IDC_PHOTO_COUNT), QStringLiteral("4"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Moves, MovingARow,
+INSTANTIATE_TEST_SUITE_P(Moves,
+                         MovingARow,
                          ::testing::Values(MoveCase{"UpOnFirst", 0, IDC_UP, "0123", 0},
                                            MoveCase{"UpInMiddle", 2, IDC_UP, "0213", 1},
                                            MoveCase{"UpOnLast", 3, IDC_UP, "0132", 2},

@@ -18,6 +18,7 @@
 #include <QTreeWidget>
 
 #include <memory>
+#include <ostream>
 
 namespace selection_test {
 
@@ -69,7 +70,8 @@ protected:
         QTreeWidgetItem *item = list->topLevelItem(row);
         ASSERT_NE(item, nullptr) << row;
         list->scrollToItem(item);
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+        QTest::mouseClick(
+            list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
     }
 
     int SelectedRow() const
@@ -106,3 +108,9 @@ protected:
 };
 
 } // namespace selection_test
+
+// Readable texts in failure messages.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}

@@ -100,12 +100,14 @@ protected:
 TEST_F(SettingsTest, TheFirstOpeningShowsTheStartValues)
 {
     RunSetting([](SettingsDialog *d) {
-        EXPECT_EQ(Items(Seconds(d)), (QStringList{QStringLiteral("2"), QStringLiteral("4"),
-                                                  QStringLiteral("6")}));
+        EXPECT_EQ(Items(Seconds(d)),
+                  (QStringList{QStringLiteral("2"), QStringLiteral("4"), QStringLiteral("6")}));
         EXPECT_EQ(Seconds(d)->currentText(), QStringLiteral("4"));
         EXPECT_EQ(Items(Sizes(d)),
-                  (QStringList{QStringLiteral("320x240"), QStringLiteral("640x480"),
-                               QStringLiteral("480x320"), QStringLiteral("320x480")}));
+                  (QStringList{QStringLiteral("320x240"),
+                               QStringLiteral("640x480"),
+                               QStringLiteral("480x320"),
+                               QStringLiteral("320x480")}));
         EXPECT_EQ(Sizes(d)->currentText(), QStringLiteral("320x240"));
         EXPECT_TRUE(Check(d, IDC_HIGH_QUALITY)->isChecked());
         EXPECT_FALSE(Check(d, IDC_PLAY_WHOLE_MUSIC)->isChecked());
@@ -162,14 +164,24 @@ TEST_P(SettingsChoice, OkTakesTheChoicesAndDerivesTheMovieValuesOtherEndsTouchNo
         if (c.toggleHighQuality)
             QTest::mouseClick(Check(d, IDC_HIGH_QUALITY), Qt::LeftButton, {}, QPoint(6, 6));
         switch (c.end) {
-        case End::OkButton: QTest::mouseClick(d->Control(IDOK), Qt::LeftButton); break;
+        case End::OkButton:
+            QTest::mouseClick(d->Control(IDOK), Qt::LeftButton);
+            break;
         case End::EnterInSecondsField:
             QTest::keyClick(Seconds(d)->lineEdit(), Qt::Key_Return);
             break;
-        case End::EnterInSizeField: QTest::keyClick(Sizes(d)->lineEdit(), Qt::Key_Return); break;
-        case End::CancelButton: QTest::mouseClick(d->Control(IDCANCEL), Qt::LeftButton); break;
-        case End::Escape: QTest::keyClick(d, Qt::Key_Escape); break;
-        case End::CloseBox: d->close(); break;
+        case End::EnterInSizeField:
+            QTest::keyClick(Sizes(d)->lineEdit(), Qt::Key_Return);
+            break;
+        case End::CancelButton:
+            QTest::mouseClick(d->Control(IDCANCEL), Qt::LeftButton);
+            break;
+        case End::Escape:
+            QTest::keyClick(d, Qt::Key_Escape);
+            break;
+        case End::CloseBox:
+            d->close();
+            break;
         }
     });
     EXPECT_EQ(window->m_secondsIndex, c.secondsIndex);
@@ -185,37 +197,219 @@ TEST_P(SettingsChoice, OkTakesTheChoicesAndDerivesTheMovieValuesOtherEndsTouchNo
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Choices, SettingsChoice,
-    ::testing::Values(
-        SettingsCase{"SixSecondsAt480x320", 2, nullptr, 2, nullptr, false, false, End::OkButton,
-                     2, 2, 0, 1, 6, 480, 320},
-        SettingsCase{"TwoSeconds", 0, nullptr, -1, nullptr, false, false, End::OkButton, 0, 0, 0,
-                     1, 2, 320, 240},
-        SettingsCase{"Portrait", -1, nullptr, 3, nullptr, false, false, End::OkButton, 1, 3, 0, 1,
-                     4, 320, 480},
-        SettingsCase{"BothChecksToggled", -1, nullptr, -1, nullptr, true, true, End::OkButton, 1,
-                     0, 1, 0, 4, 320, 240},
-        SettingsCase{"TypedSizeMatchingNothing", -1, nullptr, 1, "800x600", false, false,
-                     End::OkButton, 1, -1, 0, 1, 4, 320, 240},
-        SettingsCase{"TypedSecondsMatchingNothing", -1, "7", -1, nullptr, false, false,
-                     End::OkButton, -1, 0, 0, 1, 0, 320, 240},
-        // The field's text decides, not the entry that was current before the typing.
-        SettingsCase{"TypedSizeOfAnEntry", -1, nullptr, -1, "640x480", false, false,
-                     End::OkButton, 1, 1, 0, 1, 4, 640, 480},
-        SettingsCase{"TypedSizeInCapitals", -1, nullptr, -1, "640X480", false, false,
-                     End::OkButton, 1, 1, 0, 1, 4, 640, 480},
-        SettingsCase{"TypedSecondsThenEnter", -1, "6", -1, nullptr, false, false,
-                     End::EnterInSecondsField, 2, 0, 0, 1, 6, 320, 240},
-        SettingsCase{"TypedUnknownSecondsThenEnter", 2, "9", -1, nullptr, false, false,
-                     End::EnterInSecondsField, -1, 0, 0, 1, 0, 320, 240},
-        SettingsCase{"TypedUnknownSizeThenEnter", -1, nullptr, 2, "big", false, false,
-                     End::EnterInSizeField, 1, -1, 0, 1, 4, 320, 240},
-        SettingsCase{"CancelAfterChanges", 2, nullptr, 1, nullptr, true, true, End::CancelButton,
-                     1, 0, 0, 1, 4, 320, 240},
-        SettingsCase{"EscapeAfterChanges", 0, "5", 3, nullptr, true, false, End::Escape, 1, 0, 0,
-                     1, 4, 320, 240},
-        SettingsCase{"CloseBoxAfterChanges", 2, nullptr, -1, "1x1", false, true, End::CloseBox, 1,
-                     0, 0, 1, 4, 320, 240}),
+    Choices,
+    SettingsChoice,
+    ::testing::Values(SettingsCase{"SixSecondsAt480x320",
+                                   2,
+                                   nullptr,
+                                   2,
+                                   nullptr,
+                                   false,
+                                   false,
+                                   End::OkButton,
+                                   2,
+                                   2,
+                                   0,
+                                   1,
+                                   6,
+                                   480,
+                                   320},
+                      SettingsCase{"TwoSeconds",
+                                   0,
+                                   nullptr,
+                                   -1,
+                                   nullptr,
+                                   false,
+                                   false,
+                                   End::OkButton,
+                                   0,
+                                   0,
+                                   0,
+                                   1,
+                                   2,
+                                   320,
+                                   240},
+                      SettingsCase{"Portrait",
+                                   -1,
+                                   nullptr,
+                                   3,
+                                   nullptr,
+                                   false,
+                                   false,
+                                   End::OkButton,
+                                   1,
+                                   3,
+                                   0,
+                                   1,
+                                   4,
+                                   320,
+                                   480},
+                      SettingsCase{"BothChecksToggled",
+                                   -1,
+                                   nullptr,
+                                   -1,
+                                   nullptr,
+                                   true,
+                                   true,
+                                   End::OkButton,
+                                   1,
+                                   0,
+                                   1,
+                                   0,
+                                   4,
+                                   320,
+                                   240},
+                      SettingsCase{"TypedSizeMatchingNothing",
+                                   -1,
+                                   nullptr,
+                                   1,
+                                   "800x600",
+                                   false,
+                                   false,
+                                   End::OkButton,
+                                   1,
+                                   -1,
+                                   0,
+                                   1,
+                                   4,
+                                   320,
+                                   240},
+                      SettingsCase{"TypedSecondsMatchingNothing",
+                                   -1,
+                                   "7",
+                                   -1,
+                                   nullptr,
+                                   false,
+                                   false,
+                                   End::OkButton,
+                                   -1,
+                                   0,
+                                   0,
+                                   1,
+                                   0,
+                                   320,
+                                   240},
+                      // The field's text decides, not the entry that was current before the typing.
+                      SettingsCase{"TypedSizeOfAnEntry",
+                                   -1,
+                                   nullptr,
+                                   -1,
+                                   "640x480",
+                                   false,
+                                   false,
+                                   End::OkButton,
+                                   1,
+                                   1,
+                                   0,
+                                   1,
+                                   4,
+                                   640,
+                                   480},
+                      SettingsCase{"TypedSizeInCapitals",
+                                   -1,
+                                   nullptr,
+                                   -1,
+                                   "640X480",
+                                   false,
+                                   false,
+                                   End::OkButton,
+                                   1,
+                                   1,
+                                   0,
+                                   1,
+                                   4,
+                                   640,
+                                   480},
+                      SettingsCase{"TypedSecondsThenEnter",
+                                   -1,
+                                   "6",
+                                   -1,
+                                   nullptr,
+                                   false,
+                                   false,
+                                   End::EnterInSecondsField,
+                                   2,
+                                   0,
+                                   0,
+                                   1,
+                                   6,
+                                   320,
+                                   240},
+                      SettingsCase{"TypedUnknownSecondsThenEnter",
+                                   2,
+                                   "9",
+                                   -1,
+                                   nullptr,
+                                   false,
+                                   false,
+                                   End::EnterInSecondsField,
+                                   -1,
+                                   0,
+                                   0,
+                                   1,
+                                   0,
+                                   320,
+                                   240},
+                      SettingsCase{"TypedUnknownSizeThenEnter",
+                                   -1,
+                                   nullptr,
+                                   2,
+                                   "big",
+                                   false,
+                                   false,
+                                   End::EnterInSizeField,
+                                   1,
+                                   -1,
+                                   0,
+                                   1,
+                                   4,
+                                   320,
+                                   240},
+                      SettingsCase{"CancelAfterChanges",
+                                   2,
+                                   nullptr,
+                                   1,
+                                   nullptr,
+                                   true,
+                                   true,
+                                   End::CancelButton,
+                                   1,
+                                   0,
+                                   0,
+                                   1,
+                                   4,
+                                   320,
+                                   240},
+                      SettingsCase{"EscapeAfterChanges",
+                                   0,
+                                   "5",
+                                   3,
+                                   nullptr,
+                                   true,
+                                   false,
+                                   End::Escape,
+                                   1,
+                                   0,
+                                   0,
+                                   1,
+                                   4,
+                                   320,
+                                   240},
+                      SettingsCase{"CloseBoxAfterChanges",
+                                   2,
+                                   nullptr,
+                                   -1,
+                                   "1x1",
+                                   false,
+                                   true,
+                                   End::CloseBox,
+                                   1,
+                                   0,
+                                   0,
+                                   1,
+                                   4,
+                                   320,
+                                   240}),
     [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(SettingsTest, ReopeningShowsTheChoicesTakenBefore)
@@ -296,14 +490,22 @@ TEST_P(ApplyingSettings, SizeTableWithFallbackAndTwoSecondSteps)
     EXPECT_DOUBLE_EQ(window->m_frameRate, 29.97);
 }
 
-INSTANTIATE_TEST_SUITE_P(Indexes, ApplyingSettings,
+INSTANTIATE_TEST_SUITE_P(Indexes,
+                         ApplyingSettings,
                          ::testing::Values(ApplyCase{-1, -1, 0, 320, 240},
                                            ApplyCase{0, 0, 2, 320, 240},
                                            ApplyCase{1, 1, 4, 640, 480},
                                            ApplyCase{2, 2, 6, 480, 320},
                                            ApplyCase{2, 3, 6, 320, 480},
                                            ApplyCase{1, 4, 4, 320, 240},
-                                           ApplyCase{1, -7, 4, 320, 240}));
+                                           ApplyCase{1, -7, 4, 320, 240}),
+                         [](const auto &row) {
+                             const auto index = [](int i) {
+                                 return i < 0 ? "Minus" + std::to_string(-i) : std::to_string(i);
+                             };
+                             return "Seconds" + index(row.param.secondsIndex) + "Size"
+                                    + index(row.param.sizeIndex);
+                         });
 
 TEST(SettingsDialogLook, ControlsStandAtTheirPlacesOnTheDialogBackground)
 {
@@ -315,8 +517,8 @@ TEST(SettingsDialogLook, ControlsStandAtTheirPlacesOnTheDialogBackground)
     const resources::DialogTemplate *t = resources::FindDialog(resources::IDD_SETTINGS);
     ASSERT_NE(t, nullptr);
     const QSize base = resources::DialogBaseUnits(resources::DialogFont(*t));
-    const QList<QWidget *> controls =
-        dialog.Client()->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
+    const QList<QWidget *> controls
+        = dialog.Client()->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
     ASSERT_EQ(controls.size(), static_cast<qsizetype>(t->controls.size()));
     for (const resources::ControlTemplate &c : t->controls) {
         const QRect expected = resources::DialogUnitsToPixels(c.rect, base);
