@@ -75,22 +75,6 @@ TEST_F(PhotoCollection, WithinAGroupNamesAreSortedWithoutRegardToCase)
         (QStringList{QStringLiteral("a.Jpg"), QStringLiteral("b.jpg"), QStringLiteral("C.JPG")}));
 }
 
-TEST_F(PhotoCollection, CreateDateIsTheFilesDayInLocalTime)
-{
-    const QString folder = MakeFolder(QStringLiteral("dated"));
-    const QString file = MakeFile(folder, QStringLiteral("old.jpg"), 1);
-    AddFolder(folder);
-    // Whatever the file system records as the making of the file, the column shows that
-    // day as month-day-year.
-    const QFileInfo info(file);
-    const QDateTime made
-        = info.birthTime().isValid() ? info.birthTime() : info.metadataChangeTime();
-    const QString shown = RowTexts(1).value(0);
-    EXPECT_EQ(QDate::fromString(shown, QStringLiteral("MM-dd-yyyy")), made.toLocalTime().date())
-        << shown.toStdString();
-    EXPECT_EQ(shown.size(), 10);
-}
-
 TEST_F(PhotoCollection, AFolderAddedTwiceIsListedAndCountedTwice)
 {
     const QString folder = FolderOfPhotos(2);
@@ -344,18 +328,6 @@ TEST_F(PhotoCollection, UpTakesTheEffectBoxIntoTheRecordAndDownShowsTheRecord)
     Click(IDC_DOWN);
     EXPECT_TRUE(effect->isChecked());
     EXPECT_EQ(dialog->m_addMotionEffect, 1);
-}
-
-TEST_F(PhotoCollection, RemovePhotoPathTakesOneEntryByIndex)
-{
-    AddFolder(FolderOfPhotos(2));
-    AddFolder(FolderOfPhotos(2));
-    const QStringList before = dialog->m_photoPaths;
-    EXPECT_FALSE(dialog->RemovePhotoPath(-1));
-    EXPECT_FALSE(dialog->RemovePhotoPath(4));
-    EXPECT_EQ(dialog->m_photoPaths, before);
-    EXPECT_TRUE(dialog->RemovePhotoPath(0));
-    EXPECT_EQ(dialog->m_photoPaths, before.mid(1));
 }
 
 } // namespace
