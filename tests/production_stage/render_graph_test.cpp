@@ -250,6 +250,17 @@ INSTANTIATE_TEST_SUITE_P(
     Steps,
     GraphFailure,
     ::testing::Values(
+        // Without a render engine or a graph builder there is no graph to build.
+        GraphFailureRow{"NoRenderEngine",
+                        [](StageTest &, Refusals &) {
+                            platform::UnregisterBuiltInClass(engine::CLSID_RenderEngine);
+                        },
+                        QStringLiteral("Could not build the compression graph")},
+        GraphFailureRow{"NoCaptureGraphBuilder",
+                        [](StageTest &, Refusals &) {
+                            platform::UnregisterBuiltInClass(engine::CLSID_CaptureGraphBuilder2);
+                        },
+                        QStringLiteral("Could not build the compression graph")},
         GraphFailureRow{"NoVideoGrabber",
                         [](StageTest &, Refusals &) {
                             platform::UnregisterBuiltInClass(engine::CLSID_SampleGrabber);
