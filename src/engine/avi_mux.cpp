@@ -368,8 +368,6 @@ HRESULT AviMux::WritePacket(
     pkt->data = const_cast<std::uint8_t *>(data);
     pkt->size = static_cast<int>(size);
     pkt->stream_index = t.stream->index;
-    const AVRational from = t.audio ? AVRational{1, t.sampleRate} : t.stream->time_base;
-    (void) from;
     std::int64_t ts = t.audio ? av_rescale_q_rnd(
                           pts, AVRational{1, t.sampleRate}, t.stream->time_base, AV_ROUND_NEAR_INF)
                               : pts;

@@ -618,7 +618,6 @@ private:
     HRESULT EncodePending(std::size_t samples)
     {
         const std::size_t frameBytes = static_cast<std::size_t>(m_channels) * 2;
-        const std::size_t have = std::min(samples, m_pending.size() / frameBytes);
         m_pending.resize(std::max(m_pending.size(), samples * frameBytes), 0);
         av::FramePtr frame = av::MakeFrame();
         frame->format = m_ctx->sample_fmt;
@@ -632,7 +631,6 @@ private:
             return E_FAIL;
         m_pending.erase(m_pending.begin(),
                         m_pending.begin() + static_cast<std::ptrdiff_t>(samples * frameBytes));
-        (void) have;
         frame->pts = m_nextPts;
         m_nextPts += frame->nb_samples;
         return Encode(frame.get(), [this](AVPacket *p) { return SendPacket(p); });

@@ -240,7 +240,7 @@ INSTANTIATE_TEST_SUITE_P(
                  [](int i) { return i % 20 != 0; },
                  "libx264",
                  "crf=10"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST(GraphAviLarge, FilesPastOneGigabyteStayReadable)
 {

@@ -48,10 +48,12 @@ protected:
         const QString key = category + u'\\' + id;
         const auto root = platform::RegistryRoot::LocalMachine;
         ASSERT_TRUE(reg.WriteValue(root, key, QString(), name));
-        if (!encoder.isNull())
+        if (!encoder.isNull()) {
             ASSERT_TRUE(reg.WriteValue(root, key, kCompressorEncoderValue, encoder));
-        if (!options.isNull())
+        }
+        if (!options.isNull()) {
             ASSERT_TRUE(reg.WriteValue(root, key, kCompressorOptionsValue, options));
+        }
     }
 
     static QStringList FriendlyNames(const Guid &category)
@@ -254,7 +256,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BoundCase{"Microsoft Windows Media Video 9", "mpeg4", 16},
                       BoundCase{"Cinepak Codec by Radius", "cinepak", 40},
                       BoundCase{"Microsoft Video 1", "msvideo1", 16}),
-    [](const auto &info) { return std::string(info.param.codec); });
+    [](const auto &row) { return std::string(row.param.codec); });
 
 TEST_F(GraphDeviceEnum, Mp3CompressorWritesMp3Audio)
 {

@@ -202,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
                         return c ? r.LinkToMux(c.Get(), 0) : E_FAIL;
                     },
                     VFW_E_NO_ACCEPTABLE_TYPES}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST(GraphPins, MuxOffersItsNextInputOnceTheLastIsConnected)
 {
