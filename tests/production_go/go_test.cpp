@@ -68,6 +68,11 @@ struct VolumeRow
     QStringList boxes;
 };
 
+std::ostream &operator<<(std::ostream &out, const VolumeRow &row)
+{
+    return out << row.bytes << " bytes";
+}
+
 class PhotoVolume : public Go, public ::testing::WithParamInterface<VolumeRow>
 {};
 
