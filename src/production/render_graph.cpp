@@ -270,9 +270,11 @@ bool RenderTimelineToAvi(MainDialog &dialog,
         dialog.m_progress->setValue(static_cast<int>(progress));
     } while (eventCode == 0);
 
-    // An error while streaming ends the wait like a completion; the damage, if any, shows
-    // in the conversion that follows.
     control->Stop();
+    // A graph that failed while streaming (the disk filled up, an encoder gave up) has
+    // left an unfinished file: converting it would report a cut-off movie as a success.
+    if (eventCode == engine::EC_ERRORABORT && !dialog.m_stopRequested)
+        return Stop(dialog, QStringLiteral("Could not run compression graph"));
     return true;
 }
 

@@ -184,6 +184,21 @@ TEST_F(StageTest, AnUndecodablePhotoDoesNotStopTheRun)
     EXPECT_EQ(avi.videoFrames, FramesIn(5.0));
 }
 
+// A file that cannot be written to the end (here: a full device) stops the run instead
+// of handing a cut-off file to the conversion.
+TEST_F(StageTest, AGraphThatFailsWhileStreamingStopsTheRun)
+{
+    InstallPreferredCompressor();
+    OpenWindow();
+    PrepareJob(3, MakeWav(QStringLiteral("song.wav"), 3), 2);
+    dialog->m_tempAviPath = QStringLiteral("/dev/full");
+
+    EXPECT_FALSE(dialog->RenderSlideshowToAvi());
+    ASSERT_EQ(prompter.Texts(), QStringList{QStringLiteral("Could not run compression graph")});
+    EXPECT_FALSE(prompter.Boxes().front().busy);
+    EXPECT_EQ(dialog->m_busy, 0);
+}
+
 // No seconds per photo, but the whole music plays: the last photo fills the movie.
 TEST_F(StageTest, ZeroSecondsPerPhotoWithTheWholeMusicMakesAMovieOfTheMusic)
 {
