@@ -73,6 +73,9 @@ MainDialog::MainDialog(const platform::Services &services, QWidget *parent)
     auto systemMenuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
     connect(systemMenuKey, &QShortcut::activated, this,
             [this] { m_systemMenu->popup(mapToGlobal(QPoint(0, 0))); });
+    // F1 asks for help: the framework's help command, which the application handles.
+    auto helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(helpKey, &QShortcut::activated, this, [this] { OnCommand(ID_HELP); });
 
     BuildDispatchTable();
     ConnectControls();
@@ -103,6 +106,7 @@ void MainDialog::BuildDispatchTable()
         {ID_FILE_EXIT, &MainDialog::OnMenuExit},
         {ID_APP_ABOUT, &MainDialog::OnAbout},
         {IDC_ABOUT_BUTTON, &MainDialog::OnAbout},
+        {IDC_HELP_BUTTON, &MainDialog::ShowHelp},
         {IDC_ADD_PHOTOS, &MainDialog::OnAddPhotoFolder},
         {IDC_REMOVE, &MainDialog::OnRemovePhoto},
         {IDC_REMOVE_ALL, &MainDialog::OnRemoveAllPhotos},
@@ -131,8 +135,8 @@ void MainDialog::ConnectControls()
     }
     m_progress = Control<QProgressBar>(IDC_PROGRESS);
     m_photoList = Control<QTreeWidget>(IDC_PHOTO_LIST);
-    ConnectConversionTimer();
     ConnectSelectionNotifications();
+    ConnectConversionTimer();
 }
 
 void MainDialog::OnCommand(int id)
@@ -140,6 +144,8 @@ void MainDialog::OnCommand(int id)
     const auto it = m_commands.find(id);
     if (it != m_commands.end())
         (this->*(it->second))();
+    else if (m_routeToApp)
+        m_routeToApp(id);
 }
 
 void MainDialog::OnMenuExit()
