@@ -16,6 +16,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 
 class QMenu;
 class QProgressBar;
