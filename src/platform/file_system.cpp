@@ -94,6 +94,12 @@ public:
     }
 
     bool CreateFolder(const QString &path) override { return QDir().mkdir(path); }
+
+    bool CreateNewFile(const QString &path) override
+    {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    }
 };
 
 class RealClock final : public Clock

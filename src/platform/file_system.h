@@ -38,6 +38,9 @@ public:
     virtual bool DeleteFile(const QString &path) = 0;
     // Creates one folder (its parent must exist); false when it cannot be made.
     virtual bool CreateFolder(const QString &path) = 0;
+    // Creates a new, empty file; false when something of that name exists already or the
+    // file cannot be made. Never truncates an existing file.
+    virtual bool CreateNewFile(const QString &path) = 0;
 };
 
 FileSystem &TheFileSystem();

@@ -2,7 +2,6 @@
 
 #include "platform/file_system.h"
 
-#include <QFile>
 
 namespace production {
 namespace {
@@ -169,12 +168,8 @@ PlanOutputPaths(PathStyle style, const OutputPathRequest &request, platform::Fil
 
 bool CanCreateFile(platform::FileSystem &fs, const QString &path)
 {
-    if (auto probe = dynamic_cast<CreationProbe *>(&fs))
-        return probe->CanCreateFile(path);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    if (!fs.CreateNewFile(path))
         return false;
-    file.close();
     fs.DeleteFile(path);
     return true;
 }

@@ -58,15 +58,6 @@ struct OutputPathPlan
 OutputPathPlan
 PlanOutputPaths(PathStyle style, const OutputPathRequest &request, platform::FileSystem &fs);
 
-// A file system that is not the local one (an in-memory one in tests) answers the
-// creation probe itself by implementing this next to platform::FileSystem.
-class CreationProbe
-{
-public:
-    virtual ~CreationProbe() = default;
-    virtual bool CanCreateFile(const QString &path) = 0;
-};
-
 // Creates `path` as a new empty file and removes it again; true when that worked. Never
 // truncates: an existing file at the path makes the probe fail.
 bool CanCreateFile(platform::FileSystem &fs, const QString &path);

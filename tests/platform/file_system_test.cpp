@@ -59,6 +59,19 @@ TEST(FileSystem, CopyReplacesOrKeepsTheTarget)
     EXPECT_FALSE(fs.CopyFile(a, QStringLiteral("/proc/no-such/x"), false));
 }
 
+TEST(FileSystem, CreatingANewFileNeverTruncatesAnExistingOne)
+{
+    TestEnvironment env;
+    FileSystem &fs = TheFileSystem();
+    const QString kept = WriteFile(env.ScratchDir() + QStringLiteral("/clip.mp4"), "movie");
+    EXPECT_FALSE(fs.CreateNewFile(kept));
+    EXPECT_EQ(fs.Status(kept)->size, 5);
+    const QString fresh = env.ScratchDir() + QStringLiteral("/new.mp4");
+    EXPECT_TRUE(fs.CreateNewFile(fresh));
+    EXPECT_EQ(fs.Status(fresh)->size, 0);
+    EXPECT_FALSE(fs.CreateNewFile(env.ScratchDir() + QStringLiteral("/missing/new.mp4")));
+}
+
 TEST(FileSystem, DeleteReportsWhetherAFileWasDeleted)
 {
     TestEnvironment env;

@@ -87,7 +87,10 @@ bool MemoryFileSystem::CreateFolder(const QString &path)
     return true;
 }
 
-bool MemoryFileSystem::CanCreateFile(const QString &path)
+bool MemoryFileSystem::CreateNewFile(const QString &path)
 {
-    return !Exists(path) && CanMakeIn(Parent(path));
+    if (Exists(path) || !CanMakeIn(Parent(path)))
+        return false;
+    AddFile(path, 0);
+    return true;
 }

@@ -9,7 +9,7 @@
 #include <map>
 #include <set>
 
-class MemoryFileSystem final : public platform::FileSystem, public production::CreationProbe
+class MemoryFileSystem final : public platform::FileSystem
 {
 public:
     void AddFolder(const QString &path, bool readOnly = false);
@@ -24,7 +24,7 @@ public:
     bool CopyFile(const QString &source, const QString &target, bool failIfExists) override;
     bool DeleteFile(const QString &path) override;
     bool CreateFolder(const QString &path) override;
-    bool CanCreateFile(const QString &path) override;
+    bool CreateNewFile(const QString &path) override;
 
 private:
     struct Entry

@@ -139,6 +139,11 @@ bool StubbornFileSystem::CreateFolder(const QString &path)
     return platform::TheFileSystem().CreateFolder(path);
 }
 
+bool StubbornFileSystem::CreateNewFile(const QString &path)
+{
+    return platform::TheFileSystem().CreateNewFile(path);
+}
+
 platform::Services TestServices(ScriptedPrompter &prompter, FakeClock &clock,
                                 platform::FileSystem *fileSystem)
 {

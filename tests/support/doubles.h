@@ -85,6 +85,7 @@ public:
     bool CopyFile(const QString &source, const QString &target, bool failIfExists) override;
     bool DeleteFile(const QString &path) override;
     bool CreateFolder(const QString &path) override;
+    bool CreateNewFile(const QString &path) override;
 };
 
 // The real services with the prompter, clock and file system replaced.

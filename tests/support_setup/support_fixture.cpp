@@ -83,6 +83,10 @@ bool RecordingFileSystem::CreateFolder(const QString &path)
 {
     return platform::TheFileSystem().CreateFolder(path);
 }
+bool RecordingFileSystem::CreateNewFile(const QString &path)
+{
+    return platform::TheFileSystem().CreateNewFile(path);
+}
 
 std::optional<platform::ProcessInfo> RecordingProcesses::Start(const QString &commandLine,
                                                                bool captureOutput)

@@ -60,6 +60,7 @@ public:
     bool CopyFile(const QString &source, const QString &target, bool failIfExists) override;
     bool DeleteFile(const QString &path) override;
     bool CreateFolder(const QString &path) override;
+    bool CreateNewFile(const QString &path) override;
 };
 
 // The real processes; shell starts and process starts are recorded.
