@@ -105,25 +105,17 @@ const QString kWmv9 = QStringLiteral("Microsoft Windows Media Video 9");
 
 } // namespace
 
-TEST_F(GraphDeviceEnum, ListsTheBuiltInCompressorsByExactName)
+TEST_F(GraphDeviceEnum, InstalledCompressorsAppearAndGoAtTheNextEnumeration)
 {
+    // The built-in compressors by their exact names; a category without devices is empty.
+    auto devices = platform::CreateInstance<ICreateDevEnum>(CLSID_SystemDeviceEnum);
+    ComPtr<IEnumMoniker> before, none;
+    ASSERT_EQ(devices->CreateClassEnumerator(CLSID_VideoCompressorCategory, before.Put(), 0), S_OK);
+    EXPECT_EQ(devices->CreateClassEnumerator(CLSID_FilterGraph, none.Put(), 0), S_FALSE);
+    EXPECT_FALSE(none);
     EXPECT_EQ(FriendlyNames(CLSID_VideoCompressorCategory),
               QStringList({QStringLiteral("Cinepak Codec by Radius"),
                            QStringLiteral("Microsoft Video 1")}));
-    EXPECT_EQ(FriendlyNames(CLSID_AudioCompressorCategory),
-              QStringList({QStringLiteral("MPEG Layer-3")}));
-
-    auto devices = platform::CreateInstance<ICreateDevEnum>(CLSID_SystemDeviceEnum);
-    ComPtr<IEnumMoniker> none;
-    EXPECT_EQ(devices->CreateClassEnumerator(CLSID_FilterGraph, none.Put(), 0), S_FALSE);
-    EXPECT_FALSE(none);
-}
-
-TEST_F(GraphDeviceEnum, InstalledCompressorsAppearAndGoAtTheNextEnumeration)
-{
-    auto devices = platform::CreateInstance<ICreateDevEnum>(CLSID_SystemDeviceEnum);
-    ComPtr<IEnumMoniker> before;
-    ASSERT_EQ(devices->CreateClassEnumerator(CLSID_VideoCompressorCategory, before.Put(), 0), S_OK);
 
     Install(QStringLiteral("wmv9"), kWmv9, QStringLiteral("mpeg4"), QStringLiteral("q=2"));
     Install(QStringLiteral("broken"), QStringLiteral("No Encoder Named"), QString(), QString());
@@ -169,28 +161,19 @@ TEST_F(GraphDeviceEnum, PropertyBagHoldsOnlyTheFriendlyName)
 
 TEST_F(GraphDeviceEnum, BrokenInstalledEntriesDoNotBind)
 {
-    Install(QStringLiteral("a"),
-            QStringLiteral("Unknown Encoder"),
-            QStringLiteral("nosuchencoder"),
-            QString());
-    Install(QStringLiteral("b"),
-            QStringLiteral("Audio As Video"),
-            QStringLiteral("libmp3lame"),
-            QString());
-    Install(QStringLiteral("c"),
-            QStringLiteral("Unknown Option"),
-            QStringLiteral("mpeg4"),
-            QStringLiteral("q=2:nosuch=1"));
-    Install(QStringLiteral("d"),
-            QStringLiteral("Malformed Options"),
-            QStringLiteral("mpeg4"),
-            QStringLiteral("q2"));
-    for (const char *name :
-         {"Unknown Encoder", "Audio As Video", "Unknown Option", "Malformed Options"}) {
+    const struct
+    {
+        const char *name, *encoder, *options;
+    } broken[] = {{"Unknown Encoder", "nosuchencoder", nullptr},
+                  {"Audio As Video", "libmp3lame", nullptr},
+                  {"Unknown Option", "mpeg4", "q=2:nosuch=1"},
+                  {"Malformed Options", "mpeg4", "q2"}};
+    for (const auto &entry : broken)
+        Install(entry.name, entry.name, entry.encoder, entry.options ? entry.options : QString());
+    for (const auto &entry : broken) {
         ComPtr<IBaseFilter> filter;
-        EXPECT_TRUE(Failed(Bind(CLSID_VideoCompressorCategory, QString::fromLatin1(name), &filter)))
-            << name;
-        EXPECT_FALSE(filter) << name;
+        EXPECT_TRUE(Failed(Bind(CLSID_VideoCompressorCategory, entry.name, &filter))) << entry.name;
+        EXPECT_FALSE(filter) << entry.name;
     }
 }
 
@@ -224,14 +207,7 @@ TEST_P(GraphBoundCompressor, WritesDecodableVideo)
     Rig rig;
     const int frames = 12;
     auto colourOf = [](int i) { return i < 6 ? 0xD02020u : 0x2040D0u; };
-    auto source
-        = rig.Add(MakeSource(VideoScript(64, 48, frames, colourOf)), QStringLiteral("Video"));
-    auto grabber
-        = rig.AddGrabber(QStringLiteral("VideoGrabber"), MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
-    rig.Add(compressor, QStringLiteral("Compressor"));
-    ASSERT_EQ(rig.Link(source.Get(), grabber.Get()), S_OK);
-    ASSERT_EQ(rig.Link(grabber.Get(), compressor.Get()), S_OK);
-    ASSERT_EQ(rig.LinkToMux(compressor.Get(), 0), S_OK);
+    ASSERT_EQ(rig.Chain(VideoScript(64, 48, frames, colourOf), compressor, 0), S_OK);
     ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
 
     const AviContents avi = ReadAvi(rig.path);
@@ -264,23 +240,11 @@ TEST_F(GraphDeviceEnum, Mp3CompressorWritesMp3Audio)
     ASSERT_EQ(Bind(CLSID_AudioCompressorCategory, QStringLiteral("MPEG Layer-3"), &mp3), S_OK);
     Rig rig;
     const int frames = 90;
-    auto video = rig.Add(MakeSource(VideoScript(64, 48, frames, [](int) { return 0x808080u; })),
-                         QStringLiteral("V"));
-    auto grabber
-        = rig.AddGrabber(QStringLiteral("VideoGrabber"), MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
-    auto compressor = rig.AddCompressor(QStringLiteral("Compressor"),
-                                        CompressorKind::Video,
-                                        QStringLiteral("mpeg4"),
-                                        QStringLiteral("q=2"));
-    ASSERT_EQ(rig.Link(video.Get(), grabber.Get()), S_OK);
-    ASSERT_EQ(rig.Link(grabber.Get(), compressor.Get()), S_OK);
-    ASSERT_EQ(rig.LinkToMux(compressor.Get(), 0), S_OK);
-    auto audio = rig.Add(MakeSource(ToneScript(44100, 2, 3.0, 1000)), QStringLiteral("A"));
-    auto audioGrabber = rig.AddGrabber(QStringLiteral("AudioGrabber"), MEDIATYPE_Audio);
-    rig.Add(mp3, QStringLiteral("CompressorAudio"));
-    ASSERT_EQ(rig.Link(audio.Get(), audioGrabber.Get()), S_OK);
-    ASSERT_EQ(rig.Link(audioGrabber.Get(), mp3.Get()), S_OK);
-    ASSERT_EQ(rig.LinkToMux(mp3.Get(), 1), S_OK);
+    ASSERT_EQ(rig.Chain(VideoScript(64, 48, frames, [](int) { return 0x808080u; }),
+                        MakeCompressor(CompressorKind::Video, "mpeg4", "q=2"),
+                        0),
+              S_OK);
+    ASSERT_EQ(rig.Chain(ToneScript(44100, 2, 3.0, 1000), mp3, 1), S_OK);
     rig.InterleaveFully();
     ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
 

@@ -29,11 +29,22 @@ StreamScript SmallTone(double seconds = 1.0)
     return ToneScript(44100, 2, seconds, 4410);
 }
 
-// The chains of the render stage, each built up to one connection whose result counts.
+// The chains of the render stage, each built up to one connection whose result counts:
+// source -> grabber [-> compressor] [-> mux].
+enum class Feed {
+    None,
+    Video,
+    Tone,
+    OddSizeVideo // 66x48: Microsoft Video 1 codes 4x4 blocks only
+};
+
 struct ConnectCase
 {
     const char *name;
-    std::function<HRESULT(Rig &)> lastConnection;
+    Feed feed;
+    Guid grabberMajor, grabberSubtype;
+    const char *encoder; // "" for no compressor
+    bool toMux;
     HRESULT expected;
 };
 
@@ -42,30 +53,30 @@ std::ostream &operator<<(std::ostream &os, const ConnectCase &c)
     return os << c.name;
 }
 
-HRESULT SourceToGrabber(Rig &rig,
-                        StreamScript script,
-                        const Guid &major,
-                        const Guid &subtype,
-                        ComPtr<IBaseFilter> *grabberOut = nullptr)
+HRESULT BuildChain(Rig &rig, const ConnectCase &c)
 {
-    auto source = rig.Add(MakeSource(std::move(script)), QStringLiteral("Source"));
-    auto grabber = rig.AddGrabber(QStringLiteral("Grabber"), major, subtype);
-    if (grabberOut)
-        *grabberOut = grabber;
-    return rig.Link(source.Get(), grabber.Get());
-}
-
-// source -> grabber -> compressor, returning the compressor (null when a step failed).
-ComPtr<IBaseFilter> ChainToCompressor(
-    Rig &rig, StreamScript script, const Guid &major, CompressorKind kind, const QString &encoder)
-{
-    ComPtr<IBaseFilter> grabber;
-    if (SourceToGrabber(rig, std::move(script), major, {}, &grabber) != S_OK)
-        return nullptr;
-    auto compressor = rig.AddCompressor(QStringLiteral("Compressor"), kind, encoder);
-    if (!compressor || rig.Link(grabber.Get(), compressor.Get()) != S_OK)
-        return nullptr;
-    return compressor;
+    auto grabber = rig.AddGrabber(QStringLiteral("Grabber"), c.grabberMajor, c.grabberSubtype);
+    if (c.feed != Feed::None) {
+        auto script = c.feed == Feed::Tone           ? SmallTone()
+                      : c.feed == Feed::OddSizeVideo ? SmallVideo(20, 66, 48)
+                                                     : SmallVideo();
+        auto source = rig.Add(MakeSource(std::move(script)), QStringLiteral("Source"));
+        if (const HRESULT hr = rig.Link(source.Get(), grabber.Get()); hr != S_OK)
+            return hr;
+    }
+    ComPtr<IBaseFilter> last = grabber;
+    if (*c.encoder) {
+        const QString encoder = QString::fromLatin1(c.encoder);
+        const bool audio = encoder == "libmp3lame" || encoder == "alac";
+        last = rig.AddCompressor(QStringLiteral("Compressor"),
+                                 audio ? CompressorKind::Audio : CompressorKind::Video,
+                                 encoder);
+        if (!last)
+            return E_FAIL;
+        if (const HRESULT hr = rig.Link(grabber.Get(), last.Get()); hr != S_OK)
+            return hr;
+    }
+    return c.toMux ? rig.LinkToMux(last.Get(), 0) : S_OK;
 }
 
 class GraphConnect : public ::testing::TestWithParam<ConnectCase>
@@ -77,131 +88,48 @@ TEST_P(GraphConnect, ChecksMediaTypes)
 {
     Rig rig;
     ASSERT_TRUE(rig.mux);
-    EXPECT_EQ(GetParam().lastConnection(rig), GetParam().expected);
+    EXPECT_EQ(BuildChain(rig, GetParam()), GetParam().expected);
 }
+
+constexpr HRESULT kRefused = VFW_E_NO_ACCEPTABLE_TYPES;
+const Guid kVideo = MEDIATYPE_Video, kAudio = MEDIATYPE_Audio, kRgb = MEDIASUBTYPE_RGB24;
 
 INSTANTIATE_TEST_SUITE_P(
     Chains,
     GraphConnect,
     ::testing::Values(
-        ConnectCase{"VideoGrabberTakesRgbVideo",
-                    [](Rig &r) {
-                        return SourceToGrabber(
-                            r, SmallVideo(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
-                    },
-                    S_OK},
-        ConnectCase{"VideoGrabberRefusesAudio",
-                    [](Rig &r) {
-                        return SourceToGrabber(r, SmallTone(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
-                    },
-                    VFW_E_NO_ACCEPTABLE_TYPES},
+        ConnectCase{"VideoGrabberTakesRgbVideo", Feed::Video, kVideo, kRgb, "", false, S_OK},
+        ConnectCase{"VideoGrabberRefusesAudio", Feed::Tone, kVideo, kRgb, "", false, kRefused},
         ConnectCase{"VideoGrabberRefusesOtherSubtype",
-                    [](Rig &r) {
-                        return SourceToGrabber(r, SmallVideo(), MEDIATYPE_Video, MEDIASUBTYPE_PCM);
-                    },
-                    VFW_E_NO_ACCEPTABLE_TYPES},
-        ConnectCase{"AudioGrabberRefusesVideo",
-                    [](Rig &r) { return SourceToGrabber(r, SmallVideo(), MEDIATYPE_Audio, {}); },
-                    VFW_E_NO_ACCEPTABLE_TYPES},
-        ConnectCase{"GrabberWithoutInputOffersNothing",
-                    [](Rig &r) {
-                        auto grabber = r.AddGrabber(QStringLiteral("Grabber"), MEDIATYPE_Video);
-                        auto compressor = r.AddCompressor(QStringLiteral("Compressor"),
-                                                          CompressorKind::Video,
-                                                          QStringLiteral("mpeg4"));
-                        return r.Link(grabber.Get(), compressor.Get());
-                    },
-                    VFW_E_NO_ACCEPTABLE_TYPES},
-        ConnectCase{"VideoCompressorRefusesAudio",
-                    [](Rig &r) {
-                        return ChainToCompressor(r,
-                                                 SmallTone(),
-                                                 MEDIATYPE_Audio,
-                                                 CompressorKind::Video,
-                                                 QStringLiteral("mpeg4"))
-                                   ? S_OK
-                                   : VFW_E_NO_ACCEPTABLE_TYPES;
-                    },
-                    VFW_E_NO_ACCEPTABLE_TYPES},
-        ConnectCase{"AudioCompressorRefusesVideo",
-                    [](Rig &r) {
-                        return ChainToCompressor(r,
-                                                 SmallVideo(),
-                                                 MEDIATYPE_Video,
-                                                 CompressorKind::Audio,
-                                                 QStringLiteral("libmp3lame"))
-                                   ? S_OK
-                                   : VFW_E_NO_ACCEPTABLE_TYPES;
-                    },
-                    VFW_E_NO_ACCEPTABLE_TYPES},
+                    Feed::Video,
+                    kVideo,
+                    MEDIASUBTYPE_PCM,
+                    "",
+                    false,
+                    kRefused},
+        ConnectCase{"AudioGrabberRefusesVideo", Feed::Video, kAudio, {}, "", false, kRefused},
+        ConnectCase{
+            "GrabberWithoutInputOffersNothing", Feed::None, kVideo, {}, "mpeg4", false, kRefused},
+        ConnectCase{
+            "VideoCompressorRefusesAudio", Feed::Tone, kAudio, {}, "mpeg4", false, kRefused},
+        ConnectCase{
+            "AudioCompressorRefusesVideo", Feed::Video, kVideo, {}, "libmp3lame", false, kRefused},
         ConnectCase{"CompressorRefusesSizeItCannotCode",
-                    [](Rig &r) {
-                        // Microsoft Video 1 codes 4x4 blocks only.
-                        return ChainToCompressor(r,
-                                                 SmallVideo(20, 66, 48),
-                                                 MEDIATYPE_Video,
-                                                 CompressorKind::Video,
-                                                 QStringLiteral("msvideo1"))
-                                   ? S_OK
-                                   : VFW_E_NO_ACCEPTABLE_TYPES;
-                    },
-                    VFW_E_NO_ACCEPTABLE_TYPES},
-        ConnectCase{"MuxTakesMpeg4",
-                    [](Rig &r) {
-                        auto c = ChainToCompressor(r,
-                                                   SmallVideo(),
-                                                   MEDIATYPE_Video,
-                                                   CompressorKind::Video,
-                                                   QStringLiteral("mpeg4"));
-                        return c ? r.LinkToMux(c.Get(), 0) : E_FAIL;
-                    },
-                    S_OK},
-        ConnectCase{"MuxRefusesUncompressedVideo",
-                    [](Rig &r) {
-                        ComPtr<IBaseFilter> grabber;
-                        SourceToGrabber(
-                            r, SmallVideo(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24, &grabber);
-                        return r.LinkToMux(grabber.Get(), 0);
-                    },
-                    VFW_E_NO_ACCEPTABLE_TYPES},
-        ConnectCase{"MuxRefusesVideoWithoutAviCode",
-                    [](Rig &r) {
-                        // QuickTime Animation takes RGB but has no AVI four-character code.
-                        auto c = ChainToCompressor(r,
-                                                   SmallVideo(),
-                                                   MEDIATYPE_Video,
-                                                   CompressorKind::Video,
-                                                   QStringLiteral("qtrle"));
-                        return c ? r.LinkToMux(c.Get(), 0) : E_FAIL;
-                    },
-                    VFW_E_NO_ACCEPTABLE_TYPES},
-        ConnectCase{"MuxTakesPcm",
-                    [](Rig &r) {
-                        ComPtr<IBaseFilter> grabber;
-                        SourceToGrabber(r, SmallTone(), MEDIATYPE_Audio, {}, &grabber);
-                        return r.LinkToMux(grabber.Get(), 0);
-                    },
-                    S_OK},
-        ConnectCase{"MuxTakesMp3",
-                    [](Rig &r) {
-                        auto c = ChainToCompressor(r,
-                                                   SmallTone(),
-                                                   MEDIATYPE_Audio,
-                                                   CompressorKind::Audio,
-                                                   QStringLiteral("libmp3lame"));
-                        return c ? r.LinkToMux(c.Get(), 0) : E_FAIL;
-                    },
-                    S_OK},
-        ConnectCase{"MuxRefusesAudioItCannotWrite",
-                    [](Rig &r) {
-                        auto c = ChainToCompressor(r,
-                                                   SmallTone(),
-                                                   MEDIATYPE_Audio,
-                                                   CompressorKind::Audio,
-                                                   QStringLiteral("alac"));
-                        return c ? r.LinkToMux(c.Get(), 0) : E_FAIL;
-                    },
-                    VFW_E_NO_ACCEPTABLE_TYPES}),
+                    Feed::OddSizeVideo,
+                    kVideo,
+                    {},
+                    "msvideo1",
+                    false,
+                    kRefused},
+        ConnectCase{"MuxTakesMpeg4", Feed::Video, kVideo, {}, "mpeg4", true, S_OK},
+        ConnectCase{"MuxRefusesUncompressedVideo", Feed::Video, kVideo, kRgb, "", true, kRefused},
+        // QuickTime Animation takes RGB but has no AVI four-character code.
+        ConnectCase{
+            "MuxRefusesVideoWithoutAviCode", Feed::Video, kVideo, {}, "qtrle", true, kRefused},
+        ConnectCase{"MuxTakesPcm", Feed::Tone, kAudio, {}, "", true, S_OK},
+        ConnectCase{"MuxTakesMp3", Feed::Tone, kAudio, {}, "libmp3lame", true, S_OK},
+        ConnectCase{
+            "MuxRefusesAudioItCannotWrite", Feed::Tone, kAudio, {}, "alac", true, kRefused}),
     [](const auto &row) { return std::string(row.param.name); });
 
 TEST(GraphPins, MuxOffersItsNextInputOnceTheLastIsConnected)
@@ -217,10 +145,7 @@ TEST(GraphPins, MuxOffersItsNextInputOnceTheLastIsConnected)
     EXPECT_EQ(count(PinDirection::Input), 1);
     EXPECT_FALSE(PinOf(rig.mux.Get(), PinDirection::Input, 1));
 
-    auto compressor = ChainToCompressor(
-        rig, SmallVideo(), MEDIATYPE_Video, CompressorKind::Video, QStringLiteral("mpeg4"));
-    ASSERT_TRUE(compressor);
-    ASSERT_EQ(rig.LinkToMux(compressor.Get(), 0), S_OK);
+    ASSERT_EQ(rig.Chain(SmallVideo(), MakeCompressor(CompressorKind::Video, "mpeg4"), 0), S_OK);
     EXPECT_EQ(count(PinDirection::Input), 2);
     auto second = PinOf(rig.mux.Get(), PinDirection::Input, 1);
     ASSERT_TRUE(second);
@@ -256,20 +181,13 @@ namespace {
 struct RunRig : Rig
 {
     explicit RunRig(StreamScript script)
+        : linked(Chain(std::move(script), MakeCompressor(CompressorKind::Video, "mpeg4"), 0)
+                 == S_OK)
     {
-        source = Add(MakeSource(std::move(script)), QStringLiteral("Source"));
-        auto grabber
-            = AddGrabber(QStringLiteral("VideoGrabber"), MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
-        auto compressor = AddCompressor(
-            QStringLiteral("Compressor"), CompressorKind::Video, QStringLiteral("mpeg4"));
-        linked = Link(source.Get(), grabber.Get()) == S_OK
-                 && Link(grabber.Get(), compressor.Get()) == S_OK
-                 && LinkToMux(compressor.Get(), 0) == S_OK;
         control = graph.As<IMediaControl>();
         events = graph.As<IMediaEvent>();
         seeking = graph.As<IMediaSeeking>();
     }
-    ComPtr<IBaseFilter> source;
     bool linked = false;
     ComPtr<IMediaControl> control;
     ComPtr<IMediaEvent> events;
@@ -316,10 +234,13 @@ TEST(GraphRun, WaitTimesOutWhileStreamingAndStopEndsTheRunEarly)
     EXPECT_EQ(ReadAvi(rig.path).streams[0].headerFrames, 300);
 }
 
-TEST(GraphRun, CompletionIsReportedUntilStop)
+TEST(GraphRun, CompletionIsReportedUntilStopAndUnconnectedSourcesAreNotStreamed)
 {
     RunRig rig(SmallVideo(30));
     ASSERT_TRUE(rig.linked);
+    StreamScript idle = SmallTone();
+    idle.failAt = 0; // would end the run with an error if it were asked for samples
+    rig.Add(MakeSource(idle), QStringLiteral("Unconnected"));
     ASSERT_EQ(rig.control->Run(), S_OK);
     long code = 0;
     EXPECT_EQ(rig.events->WaitForCompletion(-1, &code), S_OK);
@@ -381,26 +302,13 @@ TEST(GraphRun, RunFailsWhenTheFileCannotBeCreated)
     EXPECT_FALSE(QFileInfo::exists(rig.dir.filePath(QStringLiteral("missing/x.avi"))));
 }
 
-TEST(GraphRun, SourceWithNothingConnectedIsNotStreamed)
-{
-    RunRig rig(SmallVideo(10));
-    ASSERT_TRUE(rig.linked);
-    StreamScript idle = SmallTone();
-    idle.failAt = 0; // would end the run with an error if it were asked for samples
-    rig.Add(MakeSource(idle), QStringLiteral("Unconnected"));
-    EXPECT_EQ(rig.RunToEnd(), EC_COMPLETE);
-}
-
 TEST(GraphSeeking, DurationIsTheLongestSourceAndPositionFollowsStreaming)
 {
     StreamScript video = SmallVideo(90); // 3.003 s
     video.delayMs = 3;
     RunRig rig(video);
     ASSERT_TRUE(rig.linked);
-    auto audio = rig.Add(MakeSource(SmallTone(2.0)), QStringLiteral("Audio"));
-    auto audioGrabber = rig.AddGrabber(QStringLiteral("AudioGrabber"), MEDIATYPE_Audio);
-    ASSERT_EQ(rig.Link(audio.Get(), audioGrabber.Get()), S_OK);
-    ASSERT_EQ(rig.LinkToMux(audioGrabber.Get(), 1), S_OK);
+    ASSERT_EQ(rig.Chain(SmallTone(2.0), nullptr, 1), S_OK);
 
     std::uint32_t caps = 0;
     EXPECT_EQ(rig.seeking->GetCapabilities(&caps), S_OK);

@@ -188,6 +188,17 @@ ComPtr<IPin> PinOf(IBaseFilter *filter, PinDirection direction, int n)
     return nullptr;
 }
 
+namespace {
+
+// The reader leaves the presentation time of some codecs (H.264) unset in AVI; without
+// B-frames it is the decoding time.
+std::int64_t PacketTime(const AVPacket *pkt)
+{
+    return pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+}
+
+} // namespace
+
 AviContents ReadAvi(const QString &path)
 {
     AviContents result;
@@ -219,7 +230,7 @@ AviContents ReadAvi(const QString &path)
     AVPacket *pkt = av_packet_alloc();
     while (av_read_frame(ctx, pkt) >= 0) {
         result.packets.push_back({pkt->stream_index,
-                                  pkt->pts,
+                                  PacketTime(pkt),
                                   pkt->pos,
                                   pkt->size,
                                   (pkt->flags & AV_PKT_FLAG_KEY) != 0});
@@ -295,8 +306,8 @@ std::vector<FrameColours> DecodeVideoColours(const QString &path)
     while (av_read_frame(ctx, pkt) >= 0) {
         if (pkt->stream_index == index) {
             // Empty chunks are not read: their frames are the gaps in the times.
-            while (pkt->pts != AV_NOPTS_VALUE
-                   && static_cast<std::int64_t>(colours.size()) < pkt->pts)
+            while (PacketTime(pkt) != AV_NOPTS_VALUE
+                   && static_cast<std::int64_t>(colours.size()) < PacketTime(pkt))
                 colours.push_back(last);
             if (pkt->size > 0 && avcodec_send_packet(dec.get(), pkt) >= 0)
                 take();
@@ -310,38 +321,30 @@ std::vector<FrameColours> DecodeVideoColours(const QString &path)
     return colours;
 }
 
+namespace {
+
+// Arguments written as one line.
+QStringList Words(const char *line)
+{
+    return QString::fromLatin1(line).split(u' ');
+}
+
+} // namespace
+
 int ConvertedFrameCount(const QString &path)
 {
     const QString movie = path + QStringLiteral(".mp4");
     QProcess convert;
     convert.start(QStringLiteral("ffmpeg"),
-                  {QStringLiteral("-v"),
-                   QStringLiteral("error"),
-                   QStringLiteral("-nostdin"),
-                   QStringLiteral("-y"),
-                   QStringLiteral("-i"),
-                   path,
-                   QStringLiteral("-vcodec"),
-                   QStringLiteral("mpeg4"),
-                   QStringLiteral("-b:v"),
-                   QStringLiteral("1200k"),
-                   QStringLiteral("-r"),
-                   QStringLiteral("30000/1001"),
-                   movie});
+                  Words("-v error -nostdin -y -i")
+                      << path << Words("-vcodec mpeg4 -b:v 1200k -r 30000/1001") << movie);
     if (!convert.waitForFinished(120000) || convert.exitCode() != 0)
         return -1;
     QProcess probe;
     probe.start(QStringLiteral("ffprobe"),
-                {QStringLiteral("-v"),
-                 QStringLiteral("error"),
-                 QStringLiteral("-count_frames"),
-                 QStringLiteral("-select_streams"),
-                 QStringLiteral("v"),
-                 QStringLiteral("-show_entries"),
-                 QStringLiteral("stream=nb_read_frames"),
-                 QStringLiteral("-of"),
-                 QStringLiteral("csv=p=0"),
-                 movie});
+                Words("-v error -count_frames -select_streams v -show_entries "
+                      "stream=nb_read_frames -of csv=p=0")
+                    << movie);
     if (!probe.waitForFinished(60000))
         return -1;
     bool ok = false;
@@ -354,11 +357,7 @@ QString ProbeWarnings(const QString &path)
 {
     QProcess probe;
     probe.start(QStringLiteral("ffprobe"),
-                {QStringLiteral("-v"),
-                 QStringLiteral("warning"),
-                 QStringLiteral("-show_streams"),
-                 QStringLiteral("-count_packets"),
-                 path});
+                Words("-v warning -show_streams -count_packets") << path);
     if (!probe.waitForFinished(60000))
         return QStringLiteral("ffprobe did not finish");
     QString errors = QString::fromUtf8(probe.readAllStandardError());
@@ -416,6 +415,17 @@ ComPtr<IBaseFilter> Rig::AddGrabber(const QString &name, const Guid &major, cons
     return Add(grabber, name);
 }
 
+ComPtr<IBaseFilter>
+MakeCompressor(CompressorKind kind, const QString &encoder, const QString &options)
+{
+    const QString name = kind == CompressorKind::Audio ? QStringLiteral("CompressorAudio")
+                                                       : QStringLiteral("Compressor");
+    ComPtr<IBaseFilter> filter;
+    if (Failed(CreateCompressorFilter({kind, name, encoder, options}, filter.Put())))
+        return nullptr;
+    return filter;
+}
+
 ComPtr<IBaseFilter> Rig::AddCompressor(const QString &name,
                                        CompressorKind kind,
                                        const QString &encoder,
@@ -425,6 +435,24 @@ ComPtr<IBaseFilter> Rig::AddCompressor(const QString &name,
     if (Failed(CreateCompressorFilter({kind, name, encoder, options}, filter.Put())))
         return nullptr;
     return Add(filter, name);
+}
+
+HRESULT Rig::Chain(StreamScript script, ComPtr<IBaseFilter> compressor, int muxInput)
+{
+    const bool audio = script.type.majortype == MEDIATYPE_Audio;
+    auto source = Add(MakeSource(std::move(script)),
+                      audio ? QStringLiteral("Audio") : QStringLiteral("Video"));
+    auto grabber
+        = audio ? AddGrabber(QStringLiteral("AudioGrabber"), MEDIATYPE_Audio)
+                : AddGrabber(QStringLiteral("VideoGrabber"), MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    HRESULT hr = Link(source.Get(), grabber.Get());
+    ComPtr<IBaseFilter> last = grabber;
+    if (hr == S_OK && compressor) {
+        Add(compressor, audio ? QStringLiteral("CompressorAudio") : QStringLiteral("Compressor"));
+        hr = Link(grabber.Get(), compressor.Get());
+        last = compressor;
+    }
+    return hr == S_OK ? LinkToMux(last.Get(), muxInput) : hr;
 }
 
 HRESULT Rig::Link(IBaseFilter *from, IBaseFilter *to)

@@ -103,6 +103,10 @@ bool ColoursClose(std::uint32_t a, std::uint32_t b, int tolerance = 24);
 
 namespace graphtest {
 
+// A compressor that is not yet in any graph; null when it cannot be made.
+engine::ComPtr<engine::IBaseFilter>
+MakeCompressor(engine::CompressorKind kind, const QString &encoder, const QString &options = {});
+
 // A graph with the AVI multiplexer and file writer on a scratch file, as the render
 // stage sets it up.
 struct Rig
@@ -117,6 +121,10 @@ struct Rig
                                                       engine::CompressorKind kind,
                                                       const QString &encoder,
                                                       const QString &options = {});
+    // source -> grabber [-> compressor] -> mux input `muxInput`, named as the render stage
+    // names them ("VideoGrabber"/"Compressor" or "AudioGrabber"/"CompressorAudio").
+    engine::HRESULT
+    Chain(StreamScript script, engine::ComPtr<engine::IBaseFilter> compressor, int muxInput);
     // Connects output 0 of each filter to input 0 of the next.
     engine::HRESULT Link(engine::IBaseFilter *from, engine::IBaseFilter *to);
     engine::HRESULT LinkToMux(engine::IBaseFilter *from, int muxInput);

@@ -18,6 +18,7 @@ namespace rendertest {
 
 using engine::ComPtr;
 using engine::HRESULT;
+using engine::IAMTimeline;
 using engine::IBaseFilter;
 using engine::IPin;
 using engine::MediaSample;
@@ -113,10 +114,10 @@ public:
             audioStarts.push_back(sample.start);
             audioStops.push_back(sample.stop);
         } else {
-            RecordedFrame frame{sample.start, sample.stop, sample.repeat, {}};
-            if (keepPictures)
-                frame.bytes.assign(sample.data, sample.data + sample.size);
-            frames.push_back(std::move(frame));
+            frames.push_back({sample.start,
+                              sample.stop,
+                              sample.repeat,
+                              {sample.data, sample.data + sample.size}});
         }
         return failReceive;
     }
@@ -128,7 +129,6 @@ public:
 
     MediaType type;
     bool connected = false;
-    bool keepPictures = true;
     bool endOfStream = false;
     HRESULT failReceive = platform::S_OK;
     std::vector<RecordedFrame> frames;
@@ -209,6 +209,50 @@ inline Rgb PixelOf(const RecordedFrame &frame, int width, int height, int x, int
     const std::uint8_t *p = frame.bytes.data() + static_cast<std::size_t>(height - 1 - y) * stride
                             + static_cast<std::size_t>(x) * 3;
     return {p[2], p[1], p[0]};
+}
+
+// A rendered timeline: the engine with its outputs pumped to their end.
+struct Rendered
+{
+    ComPtr<IAMTimeline> timeline;
+    ComPtr<engine::IRenderEngine> engine;
+    ComPtr<KeepingGraph> graph;
+    std::vector<GroupOutput> outputs;
+    const std::vector<RecordedFrame> &Frames() const { return outputs.at(0).pin->frames; }
+    const std::vector<std::int16_t> &Audio(std::size_t group = 0) const
+    {
+        return outputs.at(group).pin->audio;
+    }
+    // Pixel (x, y from the top) of a frame of group 0.
+    Rgb At(std::int64_t frame, int x, int y) const
+    {
+        const auto *vih = outputs.at(0).pin->type.FormatAs<engine::VIDEOINFOHEADER>();
+        return PixelOf(Frames().at(static_cast<std::size_t>(frame)),
+                       vih->bmiHeader.biWidth,
+                       vih->bmiHeader.biHeight,
+                       x,
+                       y);
+    }
+};
+
+// Renders every group of a timeline through a graph that only keeps its filters, with the
+// resizer class `resizer` when it is not null.
+inline Rendered Render(IAMTimeline *timeline, const engine::Guid &resizer = engine::Guid{})
+{
+    Rendered r;
+    r.timeline = ComPtr<IAMTimeline>(timeline);
+    r.engine = engine::CreateRenderEngine();
+    r.graph = ComPtr<KeepingGraph>(new KeepingGraph);
+    EXPECT_EQ(r.engine->SetFilterGraph(r.graph.Get()), platform::S_OK);
+    EXPECT_EQ(r.engine->SetTimelineObject(timeline), platform::S_OK);
+    if (!resizer.IsNull()) {
+        EXPECT_EQ(r.engine.As<engine::IRenderEngine2>()->SetResizerGUID(resizer), platform::S_OK);
+    }
+    EXPECT_EQ(r.engine->ConnectFrontEnd(), platform::S_OK);
+    long groups = 0;
+    timeline->GetGroupCount(&groups);
+    r.outputs = PumpAll(r.engine.Get(), groups);
+    return r;
 }
 
 } // namespace rendertest

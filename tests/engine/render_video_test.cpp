@@ -22,34 +22,22 @@ using platform::S_OK;
 constexpr int kW = 160;
 constexpr int kH = 120;
 
-// A rendered timeline: the engine with its outputs pumped to their end.
-struct Rendered
+// A slideshow of kW x kH laid out as the program does (see LayOutPhotos), rendered.
+Rendered
+RenderSlideshow(const QStringList &photos, int s, int T, bool effect, const Guid &resizer = Guid{})
 {
-    ComPtr<IRenderEngine> engine;
-    ComPtr<KeepingGraph> graph;
-    std::vector<GroupOutput> outputs;
-    const std::vector<RecordedFrame> &Frames() const { return outputs.at(0).pin->frames; }
-    Rgb At(std::int64_t frame, int x, int y) const
-    {
-        return PixelOf(Frames().at(static_cast<std::size_t>(frame)), kW, kH, x, y);
-    }
-};
+    auto timeline = CreateTimeline();
+    auto video = AddVideoGroup(timeline.Get(), kW, kH);
+    LayOutPhotos(timeline.Get(), video.Get(), photos, s, T, effect);
+    return Render(timeline.Get(), resizer);
+}
 
-Rendered Render(IAMTimeline *timeline, const Guid &resizer = Guid{})
+// Writes a kW x kH BMP of one colour into `dir`; returns its path (empty on failure).
+QString
+SolidBmp(const QTemporaryDir &dir, const char *name, const QColor &colour, int w = kW, int h = kH)
 {
-    Rendered r;
-    r.engine = CreateRenderEngine();
-    r.graph = ComPtr<KeepingGraph>(new KeepingGraph);
-    EXPECT_EQ(r.engine->SetFilterGraph(r.graph.Get()), S_OK);
-    EXPECT_EQ(r.engine->SetTimelineObject(timeline), S_OK);
-    if (!resizer.IsNull()) {
-        EXPECT_EQ(r.engine.As<IRenderEngine2>()->SetResizerGUID(resizer), S_OK);
-    }
-    EXPECT_EQ(r.engine->ConnectFrontEnd(), S_OK);
-    long groups = 0;
-    timeline->GetGroupCount(&groups);
-    r.outputs = PumpAll(r.engine.Get(), groups);
-    return r;
+    const QString path = dir.filePath(QString::fromLatin1(name));
+    return testmedia::SaveBmp(testmedia::SolidImage(w, h, colour), path) ? path : QString();
 }
 
 void ExpectColour(Rgb got, Rgb want, int tolerance, const char *where)
@@ -74,13 +62,10 @@ protected:
     static void SetUpTestSuite()
     {
         dir = new QTemporaryDir;
-        const QString red = dir->filePath("red.bmp"), blue = dir->filePath("blue.bmp");
-        ASSERT_TRUE(testmedia::SaveBmp(testmedia::SolidImage(kW, kH, Qt::red), red));
-        ASSERT_TRUE(testmedia::SaveBmp(testmedia::SolidImage(kW, kH, Qt::blue), blue));
-        auto timeline = CreateTimeline();
-        auto video = AddVideoGroup(timeline.Get(), kW, kH);
-        LayOutPhotos(timeline.Get(), video.Get(), {red, blue}, 1, 3, true);
-        rendered = new Rendered(Render(timeline.Get()));
+        const QString red = SolidBmp(*dir, "red.bmp", Qt::red);
+        const QString blue = SolidBmp(*dir, "blue.bmp", Qt::blue);
+        ASSERT_FALSE(red.isEmpty() || blue.isEmpty());
+        rendered = new Rendered(RenderSlideshow({red, blue}, 1, 3, true));
     }
     static void TearDownTestSuite()
     {
@@ -162,10 +147,7 @@ TEST(RenderCuts, WithoutEffectEachPhotoCoversTheOneBeforeAtItsStart)
     const QString red = dir.filePath("red.jpg"), blue = dir.filePath("blue.gif");
     ASSERT_TRUE(testmedia::SaveJpeg(testmedia::SolidImage(kW, kH, Qt::red), red));
     ASSERT_TRUE(testmedia::SaveGif(testmedia::SolidImage(kW, kH, Qt::blue), blue));
-    auto timeline = CreateTimeline();
-    auto video = AddVideoGroup(timeline.Get(), kW, kH);
-    LayOutPhotos(timeline.Get(), video.Get(), {red, blue}, 1, 2, false);
-    const Rendered r = Render(timeline.Get());
+    const Rendered r = RenderSlideshow({red, blue}, 1, 2, false);
     ASSERT_EQ(r.Frames().size(), 90u); // 3 s
     ExpectColour(r.At(29, 80, 60), kRed, 6, "last frame of photo 0");
     ExpectColour(r.At(30, 80, 60), kBlue, 0, "first frame of photo 1");
@@ -196,6 +178,7 @@ std::vector<PhotoRow> PhotoRows()
     const auto jpeg = [](JpegOptions o) {
         return [o](const QImage &i, const QString &p) { return testmedia::SaveJpeg(i, p, o); };
     };
+    const auto bmp = [](const QImage &i, const QString &p) { return testmedia::SaveBmp(i, p); };
     const QColor orange(255, 128, 0);
     const Rgb kOrange{255, 128, 0};
     std::vector<PhotoRow> rows;
@@ -214,11 +197,8 @@ std::vector<PhotoRow> PhotoRows()
                     "p.jpg",
                     [](const QImage &i, const QString &p) { return testmedia::SaveCmykJpeg(i, p); },
                     {{80, 60, kOrange, 24}}});
-    rows.push_back({"BMP",
-                    testmedia::SolidImage(320, 240, orange),
-                    "p.bmp",
-                    [](const QImage &i, const QString &p) { return testmedia::SaveBmp(i, p); },
-                    {{80, 60, kOrange, 0}}});
+    rows.push_back(
+        {"BMP", testmedia::SolidImage(320, 240, orange), "p.bmp", bmp, {{80, 60, kOrange, 0}}});
     rows.push_back({"GIF",
                     testmedia::SolidImage(320, 240, Qt::green),
                     "p.gif",
@@ -228,7 +208,7 @@ std::vector<PhotoRow> PhotoRows()
     rows.push_back({"portrait letterboxed",
                     testmedia::SolidImage(100, 200, Qt::green),
                     "p.bmp",
-                    [](const QImage &i, const QString &p) { return testmedia::SaveBmp(i, p); },
+                    bmp,
                     {{25, 60, kBlack, 0},
                      {49, 60, kBlack, 0},
                      {51, 0, kGreen, 0},
@@ -239,7 +219,7 @@ std::vector<PhotoRow> PhotoRows()
     rows.push_back({"panorama letterboxed",
                     testmedia::SolidImage(400, 100, Qt::blue),
                     "p.bmp",
-                    [](const QImage &i, const QString &p) { return testmedia::SaveBmp(i, p); },
+                    bmp,
                     {{80, 20, kBlack, 0},
                      {80, 39, kBlack, 0},
                      {0, 41, kBlue, 0},
@@ -285,10 +265,7 @@ TEST_P(RenderPhotos, PhotoIsDecodedAndFittedIntoTheFrame)
             GTEST_SKIP() << "ImageMagick's convert is not available";
         FAIL() << "could not write the photo";
     }
-    auto timeline = CreateTimeline();
-    auto video = AddVideoGroup(timeline.Get(), kW, kH);
-    LayOutPhotos(timeline.Get(), video.Get(), {path}, 1, 0, false);
-    const Rendered r = Render(timeline.Get());
+    const Rendered r = RenderSlideshow({path}, 1, 0, false);
     ASSERT_EQ(r.Frames().size(), 30u);
     for (const auto &[x, y, colour, tolerance] : row.pixels) {
         const std::string where = std::to_string(x) + "," + std::to_string(y);
@@ -301,16 +278,10 @@ INSTANTIATE_TEST_SUITE_P(Kinds, RenderPhotos, testing::Range(0, 10));
 TEST(RenderPhotos, UndecodablePhotoShowsBlackAndTheRunGoesOn)
 {
     QTemporaryDir dir;
-    const QString red = dir.filePath("red.bmp"), bad = dir.filePath("bad.jpg"),
-                  blue = dir.filePath("blue.bmp");
-    ASSERT_TRUE(testmedia::SaveBmp(testmedia::SolidImage(kW, kH, Qt::red), red));
+    const QString red = SolidBmp(dir, "red.bmp", Qt::red), bad = dir.filePath("bad.jpg"),
+                  blue = SolidBmp(dir, "blue.bmp", Qt::blue);
     ASSERT_TRUE(testmedia::SaveCorruptPhoto(bad));
-    ASSERT_TRUE(testmedia::SaveBmp(testmedia::SolidImage(kW, kH, Qt::blue), blue));
-    auto timeline = CreateTimeline();
-    auto video = AddVideoGroup(timeline.Get(), kW, kH);
-    LayOutPhotos(
-        timeline.Get(), video.Get(), {red, bad, blue, dir.filePath("missing.jpg")}, 1, 4, false);
-    const Rendered r = Render(timeline.Get());
+    const Rendered r = RenderSlideshow({red, bad, blue, dir.filePath("missing.jpg")}, 1, 4, false);
     ASSERT_EQ(r.Frames().size(), static_cast<std::size_t>(FrameAt(5.0)));
     ExpectColour(r.At(FrameAt(0.5), 80, 60), kRed, 0, "before");
     ExpectColour(r.At(FrameAt(1.5), 80, 60), kBlack, 0, "the damaged photo");
@@ -329,10 +300,7 @@ TEST(RenderPhotos, GiantJpegIsReadAtAReducedScaleNotRefused)
         ASSERT_TRUE(
             testmedia::SaveJpeg(giant, path, {50, false, QImageIOHandler::TransformationNone}));
     }
-    auto timeline = CreateTimeline();
-    auto video = AddVideoGroup(timeline.Get(), kW, kH);
-    LayOutPhotos(timeline.Get(), video.Get(), {path}, 1, 0, false);
-    const Rendered r = Render(timeline.Get());
+    const Rendered r = RenderSlideshow({path}, 1, 0, false);
     ASSERT_EQ(r.Frames().size(), 30u);
     // Fitted to 160x112, bars of 4 rows above and below.
     ExpectColour(r.At(0, 80, 60), Rgb{160, 160, 160}, 3, "inside");
@@ -342,25 +310,17 @@ TEST(RenderPhotos, GiantJpegIsReadAtAReducedScaleNotRefused)
 TEST(RenderPhotos, ZeroSecondsPerPhotoNeitherCrashesNorHangs)
 {
     QTemporaryDir dir;
-    const QString a = dir.filePath("a.bmp"), b = dir.filePath("b.bmp");
-    ASSERT_TRUE(testmedia::SaveBmp(testmedia::SolidImage(kW, kH, Qt::red), a));
-    ASSERT_TRUE(testmedia::SaveBmp(testmedia::SolidImage(kW, kH, Qt::blue), b));
+    const QString a = SolidBmp(dir, "a.bmp", Qt::red), b = SolidBmp(dir, "b.bmp", Qt::blue);
     {
         // T = 0: every clip and transition is empty, and so is the movie.
-        auto timeline = CreateTimeline();
-        auto video = AddVideoGroup(timeline.Get(), kW, kH);
-        LayOutPhotos(timeline.Get(), video.Get(), {a, b, a}, 0, 0, true);
-        const Rendered r = Render(timeline.Get());
+        const Rendered r = RenderSlideshow({a, b, a}, 0, 0, true);
         ASSERT_EQ(r.outputs.size(), 1u);
         EXPECT_TRUE(r.Frames().empty());
         EXPECT_TRUE(r.outputs[0].pin->endOfStream);
     }
     {
         // Music lengthens the movie to 1 s: only the last photo has length.
-        auto timeline = CreateTimeline();
-        auto video = AddVideoGroup(timeline.Get(), kW, kH);
-        LayOutPhotos(timeline.Get(), video.Get(), {a, a, b}, 0, 1, true);
-        const Rendered r = Render(timeline.Get());
+        const Rendered r = RenderSlideshow({a, a, b}, 0, 1, true);
         ASSERT_EQ(r.Frames().size(), 30u);
         ExpectColour(r.At(0, 80, 60), kBlue, 0, "first");
         ExpectColour(r.At(29, 80, 60), kBlue, 0, "last");
@@ -396,17 +356,15 @@ public:
 TEST(RenderResizer, EngineFitsPhotosWithTheResizerClassItIsGiven)
 {
     QTemporaryDir dir;
-    const QString photo = dir.filePath("portrait.bmp");
-    ASSERT_TRUE(testmedia::SaveBmp(testmedia::SolidImage(100, 200, Qt::green), photo));
+    const QString photo = SolidBmp(dir, "portrait.bmp", Qt::green, 100, 200);
     platform::RegisterBuiltInClass(kTestResizer, [](const platform::Iid &iid, void **out) {
         return platform::MakeObject<MagentaResizer, IResizer>()->QueryInterface(iid, out);
     });
     g_resizerCalls = 0;
-    auto timeline = CreateTimeline();
-    auto video = AddVideoGroup(timeline.Get(), kW, kH);
-    LayOutPhotos(timeline.Get(), video.Get(), {photo}, 1, 0, false);
+    ComPtr<IAMTimeline> timeline;
     {
-        const Rendered r = Render(timeline.Get(), kTestResizer);
+        const Rendered r = RenderSlideshow({photo}, 1, 0, false, kTestResizer);
+        timeline = r.timeline;
         EXPECT_EQ(g_resizerCalls, 1); // once per photo, not per frame
         ExpectColour(r.At(5, 80, 60), Rgb{255, 0, 255}, 0, "inside");
         ExpectColour(r.At(5, 20, 60), kBlack, 0, "bar");
@@ -520,8 +478,7 @@ TEST(RenderFrontEnd, GraphComesFromTheClassStore)
 TEST(RenderFrontEnd, FailingDownstreamStopsTheStream)
 {
     QTemporaryDir dir;
-    const QString photo = dir.filePath("a.bmp");
-    ASSERT_TRUE(testmedia::SaveBmp(testmedia::SolidImage(kW, kH, Qt::red), photo));
+    const QString photo = SolidBmp(dir, "a.bmp", Qt::red);
     auto timeline = CreateTimeline();
     auto video = AddVideoGroup(timeline.Get(), kW, kH);
     LayOutPhotos(timeline.Get(), video.Get(), {photo}, 1, 0, false);

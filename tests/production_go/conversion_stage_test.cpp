@@ -1,6 +1,7 @@
 // The conversion stage: the converter's command line, the collection rule of its output,
 // the progress timer, and every outcome of a run driven by stand-in converters.
 
+#include "main_window_test.h"
 #include "stand_in.h"
 
 #include "app/main_dialog.h"
@@ -20,33 +21,14 @@
 #include <QTest>
 #include <QTimer>
 
-using testing_support::FakeClock;
 using testing_support::PromptRecord;
-using testing_support::ScriptedPrompter;
 using testing_support::TestEnvironment;
 
 namespace {
 
 const QString kOptions = QStringLiteral(" -ab 128kb -vcodec mpeg4 -b 1200kb  -mbd 2 -flags "
                                         "+4mv+trell -aic 2 -cmp 2 -subcmp 2 -r 30000/1001");
-const QStringList kOptionArgs = {"-ab",
-                                 "128kb",
-                                 "-vcodec",
-                                 "mpeg4",
-                                 "-b",
-                                 "1200kb",
-                                 "-mbd",
-                                 "2",
-                                 "-flags",
-                                 "+4mv+trell",
-                                 "-aic",
-                                 "2",
-                                 "-cmp",
-                                 "2",
-                                 "-subcmp",
-                                 "2",
-                                 "-r",
-                                 "30000/1001"};
+const QStringList kOptionArgs = kOptions.split(' ', Qt::SkipEmptyParts);
 
 // ---- Command line -----------------------------------------------------------------------
 
@@ -191,15 +173,12 @@ TEST(CaptureStart, AProgramThatCannotStartGivesNothing)
 
 // ---- The stage in the main window -------------------------------------------------------
 
-class Stage : public ::testing::Test
+class Stage : public MainWindowTest
 {
 protected:
     void SetUp() override
     {
-        dialog = std::make_unique<MainDialog>(testing_support::TestServices(prompter, clock));
-        ASSERT_TRUE(dialog->OnInitDialog());
-        prompter.Clear();
-        scratch = env.ScratchDir();
+        MainWindowTest::SetUp();
         dialog->m_tempAviPath
             = testing_support::WriteFile(scratch + "/TempData.avi", "RIFF....AVI ");
         dialog->m_outputPath = scratch + "/Output.mp4";
@@ -217,21 +196,8 @@ protected:
         dialog->ConversionTimer()->start();
         ASSERT_TRUE(dialog->StartConversionWorker());
     }
-
-    bool WaitUntilIdle(int ms = 10000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (dialog->m_busy && t.elapsed() < ms)
-            QTest::qWait(10);
-        return !dialog->m_busy;
-    }
-
-    TestEnvironment env;
-    ScriptedPrompter prompter;
-    FakeClock clock;
-    QString scratch;
-    std::unique_ptr<MainDialog> dialog;
+    // A stand-in converter ends within seconds.
+    bool WaitUntilIdle() { return MainWindowTest::WaitUntilIdle(10000); }
 };
 
 TEST_F(Stage, TimerStepsFrom82To97AndWaitsThere)

@@ -68,29 +68,12 @@ TEST_F(Converter, TranslatesTheOldSpellingsAndRunsFfmpegWithoutInput)
         ASSERT_TRUE(r.started);
         EXPECT_EQ(r.exitCode, 0) << r.output.toStdString();
         EXPECT_TRUE(r.output.contains("stdin=/dev/null")) << r.output.toStdString();
-        QStringList expected = {"-y", "-i", "/t/TempData.avi"};
-        if (highQuality)
-            expected << "-s"
-                     << "320x240";
-        expected << "-b:a"
-                 << "128k"
-                 << "-vcodec"
-                 << "mpeg4"
-                 << "-b:v"
-                 << "1200k"
-                 << "-mbd"
-                 << "2"
-                 << "-cmp"
-                 << "2"
-                 << "-subcmp"
-                 << "2"
-                 << "-r"
-                 << "30000/1001"
-                 << "-flags:v"
-                 << "+mv4+aic"
-                 << "-trellis"
-                 << "1"
-                 << "/t/Output.mp4";
+        const QStringList expected
+            = QStringLiteral("-y -i /t/TempData.avi%1 -b:a 128k -vcodec mpeg4 -b:v 1200k -mbd 2 "
+                             "-cmp 2 -subcmp 2 -r 30000/1001 -flags:v +mv4+aic -trellis 1 "
+                             "/t/Output.mp4")
+                  .arg(highQuality ? " -s 320x240" : "")
+                  .split(' ');
         EXPECT_EQ(ArgsOf(r.output), expected);
     }
 }

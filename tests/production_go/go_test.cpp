@@ -1,6 +1,7 @@
 // "GO": the large-photo-set warning, typed music, Enter while a run is under way, and
 // whole runs through the real render with a stand-in converter.
 
+#include "main_window_test.h"
 #include "stand_in.h"
 
 #include "app/main_dialog.h"
@@ -19,10 +20,7 @@
 #include <QTimer>
 
 using platform::MessageResult;
-using testing_support::FakeClock;
 using testing_support::PromptRecord;
-using testing_support::ScriptedPrompter;
-using testing_support::TestEnvironment;
 
 namespace {
 
@@ -31,34 +29,16 @@ const QString kWarning = QStringLiteral("Please do not increase more than 60 meg
 const QString kNoMusic = QStringLiteral("Please select a background music.");
 const QString kNoPhotos = QStringLiteral("Please select photos before starting.");
 
-class Go : public ::testing::Test
+class Go : public MainWindowTest
 {
 protected:
     void SetUp() override
     {
         // As the application does at its start.
         engine::RegisterEngineClasses();
-        dialog = std::make_unique<MainDialog>(testing_support::TestServices(prompter, clock));
-        ASSERT_TRUE(dialog->OnInitDialog());
+        MainWindowTest::SetUp();
         dialog->show();
-        prompter.Clear();
-        scratch = env.ScratchDir();
     }
-
-    bool WaitUntilIdle(int ms = 60000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (dialog->m_busy && t.elapsed() < ms)
-            QTest::qWait(10);
-        return !dialog->m_busy;
-    }
-
-    TestEnvironment env;
-    ScriptedPrompter prompter;
-    FakeClock clock;
-    QString scratch;
-    std::unique_ptr<MainDialog> dialog;
 };
 
 struct VolumeRow

@@ -2,6 +2,7 @@
 // examples the rules were written for, and the Posix style the program uses, on real
 // folders through the main window.
 
+#include "main_window_test.h"
 #include "memory_file_system.h"
 #include "stand_in.h"
 
@@ -20,9 +21,6 @@
 using production::OutputPathPlan;
 using production::OutputPathRequest;
 using production::PathStyle;
-using testing_support::FakeClock;
-using testing_support::ScriptedPrompter;
-using testing_support::TestEnvironment;
 
 namespace {
 
@@ -186,7 +184,7 @@ std::ostream &operator<<(std::ostream &out, const PosixRow &row)
     return out << row.name;
 }
 
-class PosixStylePaths : public ::testing::TestWithParam<PosixRow>
+class PosixStylePaths : public MainWindowTest, public ::testing::WithParamInterface<PosixRow>
 {
 protected:
     void SetUp() override
@@ -198,10 +196,7 @@ protected:
         testing_support::WriteFile(home + "/my.folder/clip", "a file named clip");
         testing_support::WriteFile(home + "/my.mp4", "an older movie elsewhere");
         testing_support::WriteFile(home + "/plainfile", "not a folder");
-        dialog = std::make_unique<MainDialog>(testing_support::TestServices(prompter, clock));
-        ASSERT_TRUE(dialog->OnInitDialog());
-        // Only the boxes of the rules under test count.
-        prompter.Clear();
+        MainWindowTest::SetUp();
     }
 
     QString Expand(const char *text) const
@@ -209,11 +204,7 @@ protected:
         return QString::fromUtf8(text).replace(QStringLiteral("$H"), home);
     }
 
-    TestEnvironment env;
-    ScriptedPrompter prompter;
-    FakeClock clock;
     QString home;
-    std::unique_ptr<MainDialog> dialog;
 };
 
 TEST_P(PosixStylePaths, TypedTextBecomesTheMoviePath)
@@ -253,6 +244,7 @@ INSTANTIATE_TEST_SUITE_P(
         PosixRow{"RelativeFolder", "Movies/clip", "$H/Movies/clip", "$H/Movies/clip.mp4"},
         PosixRow{"Tilde", "~/Movies/clip.avi", "$H/Movies/clip.mp4", "$H/Movies/clip.mp4"},
         PosixRow{"EmptyBoxGivesDefault", "", "$H/Vantorel/Output.mp4", "$H/Vantorel/Output.mp4"},
+        PosixRow{"BlankBoxGivesDefault", "  ", "$H/Vantorel/Output.mp4", "$H/Vantorel/Output.mp4"},
         PosixRow{"FolderOnly", "$H/Movies/", "$H/Movies/Output", "$H/Movies/Output.mp4"},
         PosixRow{
             "DotInFolderName", "$H/my.folder/clip", "$H/my.folder/clip", "$H/my.folder/clip.mp4"},
@@ -278,15 +270,6 @@ TEST_F(PosixStylePaths, AnOldMovieAtTheSamePathIsReplacedButNothingElse)
     ASSERT_TRUE(dialog->PrepareOutputPaths());
     EXPECT_FALSE(QFileInfo::exists(home + "/Movies/clip.mp4"));
     EXPECT_EQ(QFileInfo(home + "/Movies/clip.avi").size(), 19);
-}
-
-TEST_F(PosixStylePaths, TheEmptyBoxMakesTheDefaultFolder)
-{
-    dialog->SetControlText(ids::IDC_OUTPUT, QStringLiteral("  "));
-    ASSERT_TRUE(dialog->PrepareOutputPaths());
-    EXPECT_EQ(dialog->m_outputPath, home + "/Vantorel/Output.mp4");
-    EXPECT_TRUE(QFileInfo(home + "/Vantorel").isDir());
-    EXPECT_EQ(dialog->m_tempAviPath, home + "/Vantorel/TempData.avi");
 }
 
 } // namespace
