@@ -1,8 +1,9 @@
 #pragma once
-// FFmpeg helpers of the compressors and the AVI writer: owners of FFmpeg objects, error
-// texts, and the mapping between media types and codec parameters (AVI names formats by
-// four-character codes and wave format tags, as the media types do).
+// FFmpeg helpers of the compressors and the AVI writer: error texts, and the mapping
+// between media types and codec parameters (AVI names formats by four-character codes
+// and wave format tags, as the media types do).
 
+#include "engine/av_ptr.h"
 #include "engine/dshow.h"
 
 extern "C" {
@@ -18,32 +19,6 @@ extern "C" {
 #include <memory>
 
 namespace engine::av {
-
-struct CodecContextDeleter
-{
-    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter
-{
-    void operator()(AVFrame *f) const { av_frame_free(&f); }
-};
-struct PacketDeleter
-{
-    void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
-struct SwsContextDeleter
-{
-    void operator()(SwsContext *s) const { sws_freeContext(s); }
-};
-struct SwrContextDeleter
-{
-    void operator()(SwrContext *s) const { swr_free(&s); }
-};
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
-using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextDeleter>;
 
 FramePtr MakeFrame();
 PacketPtr MakePacket();

@@ -1,6 +1,6 @@
 #pragma once
-// Ownership of the FFmpeg objects that the timeline's media code (the media detector, the
-// music reader, the default resizer) opens: one owner each, freed by its destructor.
+// Opening media files for the timeline's media code (the media detector, the music
+// reader, the default resizer).
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -9,43 +9,13 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "engine/av_ptr.h"
+
 #include <QString>
 
 #include <memory>
 
 namespace engine::av {
-
-struct FormatContextDeleter
-{
-    void operator()(AVFormatContext *ctx) const { avformat_close_input(&ctx); }
-};
-struct CodecContextDeleter
-{
-    void operator()(AVCodecContext *ctx) const { avcodec_free_context(&ctx); }
-};
-struct FrameDeleter
-{
-    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
-};
-struct PacketDeleter
-{
-    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
-};
-struct SwrContextDeleter
-{
-    void operator()(SwrContext *ctx) const { swr_free(&ctx); }
-};
-struct SwsContextDeleter
-{
-    void operator()(SwsContext *ctx) const { sws_freeContext(ctx); }
-};
-
-using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextDeleter>;
-using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
 
 // Opens a media file for reading and reads its stream information; null when the file
 // cannot be opened or is not media.

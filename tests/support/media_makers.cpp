@@ -1,5 +1,7 @@
 #include "media_makers.h"
 
+#include "engine/av_ptr.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -21,26 +23,6 @@ extern "C" {
 namespace testmedia {
 namespace {
 
-struct CodecContextDeleter
-{
-    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter
-{
-    void operator()(AVFrame *f) const { av_frame_free(&f); }
-};
-struct PacketDeleter
-{
-    void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
-struct SwrDeleter
-{
-    void operator()(SwrContext *s) const { swr_free(&s); }
-};
-struct InputDeleter
-{
-    void operator()(AVFormatContext *f) const { avformat_close_input(&f); }
-};
 // An output file: its I/O is closed before its context is freed.
 struct Output
 {
@@ -54,11 +36,11 @@ struct Output
         avformat_free_context(ctx);
     }
 };
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
-using InputPtr = std::unique_ptr<AVFormatContext, InputDeleter>;
+using engine::av::CodecContextPtr;
+using engine::av::FramePtr;
+using engine::av::PacketPtr;
+using SwrPtr = engine::av::SwrContextPtr;
+using InputPtr = engine::av::FormatContextPtr;
 
 struct Encoding
 {
