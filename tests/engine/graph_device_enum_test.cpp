@@ -56,44 +56,48 @@ protected:
         }
     }
 
-    static QStringList FriendlyNames(const Guid &category)
+    // Calls `visit` with the friendly name and moniker of each device of the category, in
+    // the enumerator's order, until it returns true.
+    template <class Visit>
+    static void ForEachDevice(const Guid &category, Visit visit)
     {
         auto devices = platform::CreateInstance<ICreateDevEnum>(CLSID_SystemDeviceEnum);
         ComPtr<IEnumMoniker> monikers;
-        QStringList names;
         if (!devices || devices->CreateClassEnumerator(category, monikers.Put(), 0) != S_OK)
-            return names;
-        monikers->Reset();
+            return;
         ComPtr<IMoniker> moniker;
         while (monikers->Next(1, moniker.Put(), nullptr) == S_OK) {
             ComPtr<IPropertyBag> bag;
-            if (Failed(moniker->BindToStorage(IPropertyBag::kIid, bag.PutVoid())))
-                continue;
             VARIANT name;
             name.vt = VT_BSTR;
-            if (bag->Read(QStringLiteral("FriendlyName"), &name, nullptr) == S_OK)
-                names << name.bstrVal;
+            if (Succeeded(moniker->BindToStorage(IPropertyBag::kIid, bag.PutVoid()))
+                && bag->Read(QStringLiteral("FriendlyName"), &name, nullptr) == S_OK
+                && visit(QString(name.bstrVal), moniker.Get()))
+                return;
         }
+    }
+
+    static QStringList FriendlyNames(const Guid &category)
+    {
+        QStringList names;
+        ForEachDevice(category, [&](const QString &name, IMoniker *) {
+            names << name;
+            return false;
+        });
         return names;
     }
 
     // The compressor of that name bound from its moniker, as the codec lookup does.
     static HRESULT Bind(const Guid &category, const QString &wanted, ComPtr<IBaseFilter> *filter)
     {
-        auto devices = platform::CreateInstance<ICreateDevEnum>(CLSID_SystemDeviceEnum);
-        ComPtr<IEnumMoniker> monikers;
-        if (devices->CreateClassEnumerator(category, monikers.Put(), 0) != S_OK)
-            return E_FAIL;
-        ComPtr<IMoniker> moniker;
-        while (monikers->Next(1, moniker.Put(), nullptr) == S_OK) {
-            ComPtr<IPropertyBag> bag;
-            moniker->BindToStorage(IPropertyBag::kIid, bag.PutVoid());
-            VARIANT name;
-            if (bag->Read(QStringLiteral("FriendlyName"), &name, nullptr) == S_OK
-                && name.bstrVal == wanted)
-                return moniker->BindToObject(IBaseFilter::kIid, filter->PutVoid());
-        }
-        return E_FAIL;
+        HRESULT hr = E_FAIL;
+        ForEachDevice(category, [&](const QString &name, IMoniker *moniker) {
+            if (name != wanted)
+                return false;
+            hr = moniker->BindToObject(IBaseFilter::kIid, filter->PutVoid());
+            return true;
+        });
+        return hr;
     }
 
 private:

@@ -147,6 +147,11 @@ struct FormatRow
     long streams;
 };
 
+std::ostream &operator<<(std::ostream &os, const FormatRow &row)
+{
+    return os << row.name;
+}
+
 class RenderMusicFormats : public testing::TestWithParam<FormatRow>
 {};
 

@@ -29,6 +29,11 @@ struct NodeRow
     bool group, comp, track, transable, source;
 };
 
+std::ostream &operator<<(std::ostream &os, const NodeRow &row)
+{
+    return os << "type " << static_cast<int>(row.type);
+}
+
 class TimelineNodeTypes : public testing::TestWithParam<NodeRow>
 {};
 
@@ -74,6 +79,11 @@ struct TimesRow
     ReferenceTime start, stop;
     bool accepted;
 };
+
+std::ostream &operator<<(std::ostream &os, const TimesRow &row)
+{
+    return os << '[' << row.start << ", " << row.stop << ']';
+}
 
 class TimelineTimes : public testing::TestWithParam<TimesRow>
 {};
@@ -134,6 +144,11 @@ struct TypeRow
     const char *what;
     void (*spoil)(AM_MEDIA_TYPE &mt);
 };
+
+std::ostream &operator<<(std::ostream &os, const TypeRow &row)
+{
+    return os << row.what;
+}
 
 class TimelineMediaTypeRefusals : public testing::TestWithParam<TypeRow>
 {};

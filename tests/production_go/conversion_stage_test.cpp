@@ -40,6 +40,11 @@ struct CommandRow
     const char *sizeText; // between the input path and the fixed options
 };
 
+std::ostream &operator<<(std::ostream &out, const CommandRow &row)
+{
+    return out << (row.highQuality ? "high quality " : "") << row.width << 'x' << row.height;
+}
+
 class ConverterCommand : public ::testing::TestWithParam<CommandRow>
 {};
 

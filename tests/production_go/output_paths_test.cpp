@@ -24,18 +24,17 @@ using production::PathStyle;
 
 namespace {
 
-const QString kCannotCreateFile
-    = QStringLiteral("The output file can't be created. Please check the directory attributes.");
-const QString kCannotCreateFolder
-    = QStringLiteral("Failed to create the directory. Please create the directory manually.");
-const QString kNoOutputFolder = QStringLiteral("Please select the output directory!");
+constexpr const char *kCannotCreateFile
+    = "The output file can't be created. Please check the directory attributes.";
+constexpr const char *kCannotCreateFolder
+    = "Failed to create the directory. Please create the directory manually.";
+constexpr const char *kNoOutputFolder = "Please select the output directory!";
 
 struct WindowsRow
 {
     const char *typed;
     const char *box;        // the output box afterwards
-    const char *outputPath; // empty when the run stops
-    const char *workDir;
+    const char *outputPath; // empty when the run stops; its folder is the work folder
     const char *message = "";
     const char *windowsDir = "C:\\WINDOWS";
 };
@@ -90,10 +89,13 @@ TEST_P(WindowsStylePaths, TypedTextBecomesTheMoviePathAndOnlyThatPathIsTouched)
     EXPECT_EQ(plan.boxText, QString::fromLatin1(row.box));
     EXPECT_EQ(plan.outputPath, QString::fromLatin1(row.outputPath));
     if (plan.message.isEmpty()) {
-        EXPECT_EQ(plan.workDir, QString::fromLatin1(row.workDir));
-        EXPECT_EQ(plan.tempAviPath, QString::fromLatin1(row.workDir) + "TempData.avi");
+        const QString expected = QString::fromLatin1(row.outputPath);
+        const QString folder
+            = expected.left(std::max(expected.lastIndexOf(u'\\'), expected.lastIndexOf(u'/')) + 1);
+        EXPECT_EQ(plan.workDir, folder);
+        EXPECT_EQ(plan.tempAviPath, folder + "TempData.avi");
     }
-    EXPECT_EQ(plan.focusOutputBox, plan.message == kNoOutputFolder);
+    EXPECT_EQ(plan.focusOutputBox, plan.message == QLatin1String(kNoOutputFolder));
     // Only the movie's own path may have been deleted (a probe file is made and removed
     // there too); every file of the user's is still there.
     for (const QString &deleted : fs.Deleted())
@@ -106,54 +108,30 @@ INSTANTIATE_TEST_SUITE_P(
     OriginalExamples,
     WindowsStylePaths,
     ::testing::Values(
-        WindowsRow{"Movies\\Clip", "C:\\Movies\\Clip", "C:\\Movies\\Clip.mp4", "C:\\Movies\\"},
-        WindowsRow{"\\Movies\\Clip", "C:\\Movies\\Clip", "C:\\Movies\\Clip.mp4", "C:\\Movies\\"},
-        WindowsRow{"D:", "D:\\Output", "D:\\Output.mp4", "D:\\"},
-        WindowsRow{"D:\\Movies\\", "D:\\Movies\\Output", "D:\\Movies\\Output.mp4", "D:\\Movies\\"},
-        WindowsRow{
-            "D:\\Movies\\.avi", "D:\\Movies\\Output.mp4", "D:\\Movies\\Output.mp4", "D:\\Movies\\"},
-        WindowsRow{"D:clip", "D:clip\\Output", "D:clip\\Output.mp4", "D:clip\\"},
-        WindowsRow{
-            "D:\\Movies\\clip.avi", "D:\\Movies\\clip.mp4", "D:\\Movies\\clip.mp4", "D:\\Movies\\"},
-        WindowsRow{"D:\\Movies\\clip.MPEG4",
-                   "D:\\Movies\\clip.MPEG4",
-                   "D:\\Movies\\clip.MPEG4",
-                   "D:\\Movies\\"},
-        WindowsRow{
-            "D:\\Movies\\clip.MP4", "D:\\Movies\\clip.MP4", "D:\\Movies\\clip.MP4", "D:\\Movies\\"},
-        WindowsRow{"D:\\Movies\\Clip", "D:\\Movies\\Clip", "D:\\Movies\\Clip.mp4", "D:\\Movies\\"},
-        WindowsRow{
-            "D:\\Movies\\Clip  \t ", "D:\\Movies\\Clip", "D:\\Movies\\Clip.mp4", "D:\\Movies\\"},
-        WindowsRow{"D:/Movies/clip", "D:/Movies/clip", "D:/Movies/clip.mp4", "D:/Movies/"},
+        WindowsRow{"Movies\\Clip", "C:\\Movies\\Clip", "C:\\Movies\\Clip.mp4"},
+        WindowsRow{"\\Movies\\Clip", "C:\\Movies\\Clip", "C:\\Movies\\Clip.mp4"},
+        WindowsRow{"D:", "D:\\Output", "D:\\Output.mp4"},
+        WindowsRow{"D:\\Movies\\", "D:\\Movies\\Output", "D:\\Movies\\Output.mp4"},
+        WindowsRow{"D:\\Movies\\.avi", "D:\\Movies\\Output.mp4", "D:\\Movies\\Output.mp4"},
+        WindowsRow{"D:clip", "D:clip\\Output", "D:clip\\Output.mp4"},
+        WindowsRow{"D:\\Movies\\clip.avi", "D:\\Movies\\clip.mp4", "D:\\Movies\\clip.mp4"},
+        WindowsRow{"D:\\Movies\\clip.MPEG4", "D:\\Movies\\clip.MPEG4", "D:\\Movies\\clip.MPEG4"},
+        WindowsRow{"D:\\Movies\\clip.MP4", "D:\\Movies\\clip.MP4", "D:\\Movies\\clip.MP4"},
+        WindowsRow{"D:\\Movies\\Clip", "D:\\Movies\\Clip", "D:\\Movies\\Clip.mp4"},
+        WindowsRow{"D:\\Movies\\Clip  \t ", "D:\\Movies\\Clip", "D:\\Movies\\Clip.mp4"},
+        WindowsRow{"D:/Movies/clip", "D:/Movies/clip", "D:/Movies/clip.mp4"},
         // A dot in a folder name is no extension: the movie stays in the chosen folder.
-        WindowsRow{"D:\\my.folder\\clip",
-                   "D:\\my.folder\\clip",
-                   "D:\\my.folder\\clip.mp4",
-                   "D:\\my.folder\\"},
+        WindowsRow{"D:\\my.folder\\clip", "D:\\my.folder\\clip", "D:\\my.folder\\clip.mp4"},
         WindowsRow{"\\\\server\\share\\clip",
                    "C:\\\\server\\share\\clip",
-                   "C:\\\\server\\share\\clip.mp4",
-                   "C:\\\\server\\share\\"},
-        WindowsRow{"", "C:\\Vantorel\\Output.mp4", "C:\\Vantorel\\Output.mp4", "C:\\Vantorel\\"},
-        WindowsRow{"   ", "C:\\Vantorel\\Output.mp4", "C:\\Vantorel\\Output.mp4", "C:\\Vantorel\\"},
-        WindowsRow{"", "", "", "", "Please select the output directory!", ""},
-        WindowsRow{"R:\\clip.mp4",
-                   "R:\\clip.mp4",
-                   "",
-                   "",
-                   "Failed to create the directory. Please create the directory manually."},
-        WindowsRow{"D:\\New\\clip", "D:\\New\\clip", "D:\\New\\clip.mp4", "D:\\New\\"},
-        WindowsRow{"D:\\New1\\New2\\clip",
-                   "D:\\New1\\New2\\clip",
-                   "",
-                   "",
-                   "Failed to create the directory. Please create the directory manually."},
-        WindowsRow{"\\clip",
-                   "\\clip",
-                   "",
-                   "",
-                   "The output file can't be created. Please check the directory attributes.",
-                   "WINDOWS"}));
+                   "C:\\\\server\\share\\clip.mp4"},
+        WindowsRow{"", "C:\\Vantorel\\Output.mp4", "C:\\Vantorel\\Output.mp4"},
+        WindowsRow{"   ", "C:\\Vantorel\\Output.mp4", "C:\\Vantorel\\Output.mp4"},
+        WindowsRow{"", "", "", kNoOutputFolder, ""},
+        WindowsRow{"R:\\clip.mp4", "R:\\clip.mp4", "", kCannotCreateFolder},
+        WindowsRow{"D:\\New\\clip", "D:\\New\\clip", "D:\\New\\clip.mp4"},
+        WindowsRow{"D:\\New1\\New2\\clip", "D:\\New1\\New2\\clip", "", kCannotCreateFolder},
+        WindowsRow{"\\clip", "\\clip", "", kCannotCreateFile, "WINDOWS"}));
 
 TEST(WindowsStyleDefault, TheDefaultFolderIsMadeAtTheRootOfTheWindowsDrive)
 {
@@ -251,16 +229,10 @@ INSTANTIATE_TEST_SUITE_P(
         PosixRow{
             "BackslashIsAPlainCharacter", "$H/Movies/a\\b", "$H/Movies/a\\b", "$H/Movies/a\\b.mp4"},
         PosixRow{"OneMissingLevelIsMade", "$H/New/clip", "$H/New/clip", "$H/New/clip.mp4"},
-        PosixRow{"TwoMissingLevels",
-                 "$H/New1/New2/clip",
-                 "$H/New1/New2/clip",
-                 "",
-                 "Failed to create the directory. Please create the directory manually."},
-        PosixRow{"FolderIsAFile",
-                 "$H/plainfile/clip",
-                 "$H/plainfile/clip",
-                 "",
-                 "Failed to create the directory. Please create the directory manually."}),
+        PosixRow{
+            "TwoMissingLevels", "$H/New1/New2/clip", "$H/New1/New2/clip", "", kCannotCreateFolder},
+        PosixRow{
+            "FolderIsAFile", "$H/plainfile/clip", "$H/plainfile/clip", "", kCannotCreateFolder}),
     [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(PosixStylePaths, AnOldMovieAtTheSamePathIsReplacedButNothingElse)
