@@ -76,18 +76,6 @@ INSTANTIATE_TEST_SUITE_P(Fallbacks,
                                        kVideo1}),
                          RowName());
 
-TEST_F(StageTest, ThePreferredCompressorIsTakenWithoutAPrompt)
-{
-    InstallPreferredCompressor();
-    OpenWindow();
-    UseWrappedEngine();
-    platform::ComPtr<engine::IBaseFilter> filter;
-    EXPECT_TRUE(dialog->ChooseVideoCompressor(filter));
-    EXPECT_TRUE(filter);
-    EXPECT_EQ(devices->boundNames, QStringList{kPreferredName});
-    EXPECT_TRUE(prompter.Boxes().empty());
-}
-
 // The answer Yes runs the installer shipped beside the program; once it has ended, the
 // preferred compressor is looked for again before the fallbacks.
 TEST_F(StageTest, AfterTheInstallerHasRunThePreferredCompressorIsTriedFirst)
@@ -126,6 +114,10 @@ struct MusicNameRow
     int kind;
     int divisor;
 };
+void PrintTo(const MusicNameRow &row, std::ostream *os)
+{
+    *os << row.path;
+}
 
 class MusicName : public StageTest, public ::testing::WithParamInterface<MusicNameRow>
 {};
@@ -198,6 +190,11 @@ struct LengthRow
     bool whole;
     std::int64_t v, t, r;
 };
+void PrintTo(const LengthRow &row, std::ostream *os)
+{
+    *os << row.photos << " photos of " << row.seconds << " s, music of " << row.music << " s"
+        << (row.whole ? " played whole" : "");
+}
 
 class MovieLengthRule : public ::testing::TestWithParam<LengthRow>
 {};

@@ -126,8 +126,7 @@ public:
     // IAMTimelineObj
     HRESULT SetStartStop(ReferenceTime start, ReferenceTime stop) override
     {
-        return Refused(QStringLiteral("SetStartStop")) ? E_FAIL
-                                                       : m_inner->SetStartStop(start, stop);
+        return Refused("SetStartStop") ? E_FAIL : m_inner->SetStartStop(start, stop);
     }
     HRESULT GetStartStop(ReferenceTime *start, ReferenceTime *stop) override
     {
@@ -135,8 +134,7 @@ public:
     }
     HRESULT SetSubObjectGUID(const Guid &clsid) override
     {
-        return Refused(QStringLiteral("SetSubObjectGUID")) ? E_FAIL
-                                                           : m_inner->SetSubObjectGUID(clsid);
+        return Refused("SetSubObjectGUID") ? E_FAIL : m_inner->SetSubObjectGUID(clsid);
     }
     HRESULT GetSubObjectGUID(Guid *clsid) override { return m_inner->GetSubObjectGUID(clsid); }
     HRESULT GetTimelineType(engine::TIMELINE_MAJOR_TYPE *type) override
@@ -146,26 +144,24 @@ public:
     // IAMTimelineGroup
     HRESULT SetMediaType(const engine::AM_MEDIA_TYPE *type) override
     {
-        return Refused(QStringLiteral("SetMediaType")) ? E_FAIL : m_group->SetMediaType(type);
+        return Refused("SetMediaType") ? E_FAIL : m_group->SetMediaType(type);
     }
     HRESULT GetMediaType(engine::MediaType *type) override { return m_group->GetMediaType(type); }
     HRESULT SetOutputFPS(double fps) override
     {
-        return Refused(QStringLiteral("SetOutputFPS")) ? E_FAIL : m_group->SetOutputFPS(fps);
+        return Refused("SetOutputFPS") ? E_FAIL : m_group->SetOutputFPS(fps);
     }
     HRESULT GetOutputFPS(double *fps) override { return m_group->GetOutputFPS(fps); }
     HRESULT SetPreviewMode(bool preview) override
     {
-        return Refused(QStringLiteral("SetPreviewMode")) ? E_FAIL
-                                                         : m_group->SetPreviewMode(preview);
+        return Refused("SetPreviewMode") ? E_FAIL : m_group->SetPreviewMode(preview);
     }
     HRESULT GetPreviewMode(bool *preview) override { return m_group->GetPreviewMode(preview); }
     // IAMTimelineComp
     HRESULT VTrackInsBefore(engine::IAMTimelineObj *track, long priority) override
     {
-        return Refused(QStringLiteral("VTrackInsBefore"))
-                   ? E_FAIL
-                   : m_comp->VTrackInsBefore(Unwrap(track), priority);
+        return Refused("VTrackInsBefore") ? E_FAIL
+                                          : m_comp->VTrackInsBefore(Unwrap(track), priority);
     }
     HRESULT VTrackGetCount(long *count) override { return m_comp->VTrackGetCount(count); }
     HRESULT GetVTrack(ComPtr<engine::IAMTimelineObj> *track, long priority) override
@@ -175,7 +171,7 @@ public:
     // IAMTimelineTrack
     HRESULT SrcAdd(engine::IAMTimelineObj *source) override
     {
-        return Refused(QStringLiteral("SrcAdd")) ? E_FAIL : m_track->SrcAdd(Unwrap(source));
+        return Refused("SrcAdd") ? E_FAIL : m_track->SrcAdd(Unwrap(source));
     }
     HRESULT GetSources(std::vector<ComPtr<engine::IAMTimelineObj>> *sources) override
     {
@@ -184,8 +180,7 @@ public:
     // IAMTimelineTransable
     HRESULT TransAdd(engine::IAMTimelineObj *transition) override
     {
-        return Refused(QStringLiteral("TransAdd")) ? E_FAIL
-                                                   : m_transable->TransAdd(Unwrap(transition));
+        return Refused("TransAdd") ? E_FAIL : m_transable->TransAdd(Unwrap(transition));
     }
     HRESULT GetTransitions(std::vector<ComPtr<engine::IAMTimelineObj>> *transitions) override
     {
@@ -194,8 +189,7 @@ public:
     // IAMTimelineSrc
     HRESULT SetMediaTimes(ReferenceTime start, ReferenceTime stop) override
     {
-        return Refused(QStringLiteral("SetMediaTimes")) ? E_FAIL
-                                                        : m_src->SetMediaTimes(start, stop);
+        return Refused("SetMediaTimes") ? E_FAIL : m_src->SetMediaTimes(start, stop);
     }
     HRESULT GetMediaTimes(ReferenceTime *start, ReferenceTime *stop) override
     {
@@ -203,17 +197,20 @@ public:
     }
     HRESULT SetMediaName(const QString &name) override
     {
-        return Refused(QStringLiteral("SetMediaName")) ? E_FAIL : m_src->SetMediaName(name);
+        return Refused("SetMediaName") ? E_FAIL : m_src->SetMediaName(name);
     }
     HRESULT GetMediaName(QString *name) override { return m_src->GetMediaName(name); }
     HRESULT SetStretchMode(int mode) override
     {
-        return Refused(QStringLiteral("SetStretchMode")) ? E_FAIL : m_src->SetStretchMode(mode);
+        return Refused("SetStretchMode") ? E_FAIL : m_src->SetStretchMode(mode);
     }
     HRESULT GetStretchMode(int *mode) override { return m_src->GetStretchMode(mode); }
 
 private:
-    bool Refused(const QString &method) { return m_refusals->ShouldRefuse(m_type + u'.' + method); }
+    bool Refused(const char *method)
+    {
+        return m_refusals->ShouldRefuse(m_type + u'.' + QLatin1String(method));
+    }
 
     ComPtr<engine::IAMTimelineObj> m_inner;
     std::shared_ptr<Refusals> m_refusals;
@@ -466,18 +463,11 @@ private:
 
 // ---- Capture graph builder and multiplexer -----------------------------------------------
 
-// Stands for the multiplexer towards the stage; the real one stays in the graph, so its
-// pins (handed out as they are) connect as usual.
-class MuxWrapper final
-    : public platform::ComObject<engine::IBaseFilter, engine::IConfigInterleaving>
+// A filter that passes the filter calls on to the real one in `m_inner`.
+template <class... Is>
+class FilterWrapper : public platform::ComObject<engine::IBaseFilter, Is...>
 {
 public:
-    MuxWrapper(ComPtr<engine::IBaseFilter> inner, std::shared_ptr<Refusals> refusals)
-        : m_inner(std::move(inner))
-        , m_interleaving(As<engine::IConfigInterleaving>(m_inner.Get()))
-        , m_refusals(std::move(refusals))
-    {}
-
     std::vector<ComPtr<engine::IPin>> EnumPins() override { return m_inner->EnumPins(); }
     HRESULT JoinFilterGraph(engine::IFilterGraph *graph, const QString &name) override
     {
@@ -486,6 +476,23 @@ public:
     QString Name() const override { return m_inner->Name(); }
     HRESULT Run() override { return m_inner->Run(); }
     HRESULT Stop() override { return m_inner->Stop(); }
+
+protected:
+    ComPtr<engine::IBaseFilter> m_inner;
+};
+
+// Stands for the multiplexer towards the stage; the real one stays in the graph, so its
+// pins (handed out as they are) connect as usual.
+class MuxWrapper final : public FilterWrapper<engine::IConfigInterleaving>
+{
+public:
+    MuxWrapper(ComPtr<engine::IBaseFilter> inner, std::shared_ptr<Refusals> refusals)
+        : m_interleaving(As<engine::IConfigInterleaving>(inner.Get()))
+        , m_refusals(std::move(refusals))
+    {
+        m_inner = std::move(inner);
+    }
+
     HRESULT put_Mode(engine::InterleavingMode mode) override
     {
         return m_refusals->ShouldRefuse(QStringLiteral("mux.put_Mode"))
@@ -508,7 +515,6 @@ public:
     }
 
 private:
-    ComPtr<engine::IBaseFilter> m_inner;
     ComPtr<engine::IConfigInterleaving> m_interleaving;
     std::shared_ptr<Refusals> m_refusals;
 };
@@ -555,7 +561,7 @@ private:
 
 // ---- Sample grabber ----------------------------------------------------------------------
 
-class GrabberWrapper final : public platform::ComObject<engine::IBaseFilter, engine::ISampleGrabber>
+class GrabberWrapper final : public FilterWrapper<engine::ISampleGrabber>
 {
 public:
     explicit GrabberWrapper(std::shared_ptr<Refusals> refusals)
@@ -565,14 +571,6 @@ public:
         m_grabber = As<engine::ISampleGrabber>(m_inner.Get());
     }
 
-    std::vector<ComPtr<engine::IPin>> EnumPins() override { return m_inner->EnumPins(); }
-    HRESULT JoinFilterGraph(engine::IFilterGraph *graph, const QString &name) override
-    {
-        return m_inner->JoinFilterGraph(graph, name);
-    }
-    QString Name() const override { return m_inner->Name(); }
-    HRESULT Run() override { return m_inner->Run(); }
-    HRESULT Stop() override { return m_inner->Stop(); }
     HRESULT SetMediaType(const engine::AM_MEDIA_TYPE *type) override
     {
         return m_refusals->ShouldRefuse(QStringLiteral("grabber.SetMediaType"))
@@ -585,7 +583,6 @@ public:
     }
 
 private:
-    ComPtr<engine::IBaseFilter> m_inner;
     ComPtr<engine::ISampleGrabber> m_grabber;
     std::shared_ptr<Refusals> m_refusals;
 };

@@ -27,17 +27,17 @@ using platform::MessageResult;
 const QString kNoCodecMessage = QStringLiteral(
     "Vantorel will use the windows movie codec. Please install the Windows Media Player 11 or "
     "later.");
-const QString kM1 = QStringLiteral(
-    "Could not add selected compressor to the graph.\r\n\r\nThe input file format may not be "
-    "compatible with the selected encoder.\r\nSome encoders (like Windows Media encoders or "
-    "DRM-enabled encoders)\r\ncannot be used without appropriate licensing.");
-const QString kM2 = QStringLiteral(
-    "Could not connect video to selected compressor.\r\n\r\nThe input file format may not be "
-    "compatible with the\r\nselected encoder.  Not all encoders are compatible.");
-const QString kM3 = QStringLiteral(
-    "Could not connect compressor to mux.\r\n\r\nThe selected compressor may not be compatible "
-    "with this content.\r\nSome encoders (like Windows Media encoders or DRM-enabled "
-    "encoders)\r\ncannot be used without appropriate licensing.");
+const char kM1[]
+    = "Could not add selected compressor to the graph.\r\n\r\nThe input file format may not be "
+      "compatible with the selected encoder.\r\nSome encoders (like Windows Media encoders or "
+      "DRM-enabled encoders)\r\ncannot be used without appropriate licensing.";
+const char kM2[]
+    = "Could not connect video to selected compressor.\r\n\r\nThe input file format may not be "
+      "compatible with the\r\nselected encoder.  Not all encoders are compatible.";
+const char kM3[]
+    = "Could not connect compressor to mux.\r\n\r\nThe selected compressor may not be compatible "
+      "with this content.\r\nSome encoders (like Windows Media encoders or DRM-enabled "
+      "encoders)\r\ncannot be used without appropriate licensing.";
 const QString kM4 = QStringLiteral(
     "Could not get the duration of the source file.\r\n\r\nRecompression should work properly, "
     "but the\r\nprogress bar will not exactly track compression progress.");
@@ -64,7 +64,6 @@ struct AviRow
     bool effect;
     const char *videoCodec;
     const char *audioCodec;
-    QStringList expectedFilters;
 };
 
 class TemporaryAvi : public StageTest, public ::testing::WithParamInterface<AviRow>
@@ -95,8 +94,16 @@ TEST_P(TemporaryAvi, HoldsTheSlideshowAtItsSizeRateAndLength)
 
     ASSERT_TRUE(dialog->RenderSlideshowToAvi());
     EXPECT_TRUE(Busy()); // the conversion stage follows
+    // The audio compressor is looked for and added even where MPEG audio passes it by.
     EXPECT_EQ(graph->addedFilters.filter(QRegularExpression(QStringLiteral("Grabber|Compressor"))),
-              row.expectedFilters);
+              (QStringList{QStringLiteral("VideoGrabber"),
+                           QStringLiteral("Compressor"),
+                           QStringLiteral("AudioGrabber"),
+                           QStringLiteral("CompressorAudio")}));
+    // The preferred compressor is taken without a prompt; else the first fallback.
+    ASSERT_FALSE(devices->boundNames.isEmpty());
+    EXPECT_EQ(devices->boundNames.front(),
+              row.preferredInstalled ? kPreferredName : QStringLiteral("Cinepak Codec by Radius"));
     if (row.preferredInstalled) {
         EXPECT_TRUE(prompter.Texts().isEmpty()) << prompter.Texts().join(u'|').toStdString();
     } else {
@@ -122,67 +129,61 @@ INSTANTIATE_TEST_SUITE_P(
     TemporaryAvi,
     ::testing::Values(
         // Not MPEG audio: through the audio compressor.
-        AviRow{"WavThroughTheAudioCompressor",
-               Song::Wav,
-               true,
-               true,
-               "mpeg4",
-               "mp3",
-               {"VideoGrabber", "Compressor", "AudioGrabber", "CompressorAudio"}},
-        AviRow{"WmaThroughTheAudioCompressor",
-               Song::Wma,
-               true,
-               false,
-               "mpeg4",
-               "mp3",
-               {"VideoGrabber", "Compressor", "AudioGrabber", "CompressorAudio"}},
-        // MPEG audio passes by the compressor, which is still looked for and added.
-        AviRow{"Mp3PassesByTheAudioCompressor",
-               Song::Mp3,
-               true,
-               true,
-               "mpeg4",
-               "pcm_s16le",
-               {"VideoGrabber", "Compressor", "AudioGrabber", "CompressorAudio"}},
-        AviRow{"FallbackCompressorWhenThePromptIsAnsweredNo",
-               Song::Wav,
-               false,
-               false,
-               "cinepak",
-               "mp3",
-               {"VideoGrabber", "Compressor", "AudioGrabber", "CompressorAudio"}}),
+        AviRow{"WavThroughTheAudioCompressor", Song::Wav, true, true, "mpeg4", "mp3"},
+        AviRow{"WmaThroughTheAudioCompressor", Song::Wma, true, false, "mpeg4", "mp3"},
+        // MPEG audio passes by the compressor.
+        AviRow{"Mp3PassesByTheAudioCompressor", Song::Mp3, true, true, "mpeg4", "pcm_s16le"},
+        AviRow{"FallbackWhenThePromptIsAnsweredNo", Song::Wav, false, false, "cinepak", "mp3"}),
     RowName());
 
-TEST_F(StageTest, TheRealEngineWithoutWrappersMakesTheSameMovie)
+// ---- Runs on the real engine, without wrappers -------------------------------------------
+
+struct RealRunRow
 {
+    const char *name;
+    int photos, seconds;
+    double musicSeconds;
+    bool playWhole;
+    bool brokenPhoto; // a photo that cannot be decoded, second in the list
+    double movieSeconds;
+};
+
+class RealEngineRun : public StageTest, public ::testing::WithParamInterface<RealRunRow>
+{};
+
+TEST_P(RealEngineRun, MakesTheMovieOfTheExpectedLength)
+{
+    const RealRunRow &row = GetParam();
     InstallPreferredCompressor();
     OpenWindow();
-    PrepareJob(3, MakeWav(QStringLiteral("song.wav"), 2), 1);
-    dialog->m_playWholeMusic = 1; // 2 s of music, shorter than V = 4: two whole plays
+    PrepareJob(row.photos, MakeWav(QStringLiteral("song.wav"), row.musicSeconds), row.seconds);
+    dialog->m_playWholeMusic = row.playWhole;
+    if (row.brokenPhoto) {
+        const QString broken = env.ScratchDir() + QStringLiteral("/broken.jpg");
+        ASSERT_TRUE(testmedia::SaveCorruptPhoto(broken));
+        dialog->m_photoPaths.insert(1, broken);
+    }
 
     ASSERT_TRUE(dialog->RenderSlideshowToAvi());
+    EXPECT_TRUE(prompter.Texts().isEmpty()) << prompter.Texts().join(u'|').toStdString();
     const AviFacts avi = ProbeAvi(dialog->m_tempAviPath);
     ASSERT_TRUE(avi.opened);
     EXPECT_EQ(avi.videoCodec, QStringLiteral("mpeg4"));
     EXPECT_EQ(avi.audioCodec, QStringLiteral("mp3"));
-    EXPECT_EQ(avi.videoFrames, FramesIn(5.0)); // T = 4, plus one photo's time
+    EXPECT_EQ(avi.videoFrames, FramesIn(row.movieSeconds));
 }
 
-// An undecodable photo shows as black; the run goes on and the movie keeps its length.
-TEST_F(StageTest, AnUndecodablePhotoDoesNotStopTheRun)
-{
-    InstallPreferredCompressor();
-    OpenWindow();
-    PrepareJob(2, MakeWav(QStringLiteral("song.wav"), 1), 1);
-    const QString broken = env.ScratchDir() + QStringLiteral("/broken.jpg");
-    ASSERT_TRUE(testmedia::SaveCorruptPhoto(broken));
-    dialog->m_photoPaths.insert(1, broken);
-
-    ASSERT_TRUE(dialog->RenderSlideshowToAvi());
-    EXPECT_TRUE(prompter.Texts().isEmpty());
-    const AviFacts avi = ProbeAvi(dialog->m_tempAviPath);
-    EXPECT_EQ(avi.videoFrames, FramesIn(5.0));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Runs,
+    RealEngineRun,
+    ::testing::Values(
+        // 2 s of music, shorter than V = 4: two whole plays; T = 4, plus one photo's time.
+        RealRunRow{"SameMovieAsThroughTheWrappers", 3, 1, 2, true, false, 5},
+        // An undecodable photo shows as black; the run goes on and keeps the movie's length.
+        RealRunRow{"UndecodablePhotoDoesNotStopTheRun", 2, 1, 1, false, true, 5},
+        // No seconds per photo, but the whole music plays: the last photo fills the movie.
+        RealRunRow{"ZeroSecondsPerPhotoWithTheWholeMusic", 3, 0, 2, true, false, 2}),
+    RowName());
 
 // A file that cannot be written to the end (here: a full device) stops the run instead
 // of handing a cut-off file to the conversion.
@@ -199,36 +200,20 @@ TEST_F(StageTest, AGraphThatFailsWhileStreamingStopsTheRun)
     EXPECT_EQ(dialog->m_busy, 0);
 }
 
-// No seconds per photo, but the whole music plays: the last photo fills the movie.
-TEST_F(StageTest, ZeroSecondsPerPhotoWithTheWholeMusicMakesAMovieOfTheMusic)
-{
-    InstallPreferredCompressor();
-    OpenWindow();
-    PrepareJob(3, MakeWav(QStringLiteral("song.wav"), 2), 0);
-    dialog->m_playWholeMusic = 1;
-
-    ASSERT_TRUE(dialog->RenderSlideshowToAvi());
-    EXPECT_TRUE(prompter.Texts().isEmpty());
-    const AviFacts avi = ProbeAvi(dialog->m_tempAviPath);
-    EXPECT_EQ(avi.videoFrames, FramesIn(2.0));
-}
-
 // ---- Failures of the compression graph -------------------------------------------------
 
 struct GraphFailureRow
 {
     const char *name;
-    std::function<void(StageTest &, Refusals &)> arrange;
-    QString message;
-    bool idleFirst = true;
+    const char *refused; // the calls refused, separated by commas
+    const char *message;
+    int occurrence = 1;
+    const engine::Guid *missing = nullptr; // a class that cannot be made
     Song song = Song::Wav;
 };
 
 class GraphFailure : public StageTest, public ::testing::WithParamInterface<GraphFailureRow>
-{
-public:
-    Refusals &Refuse() { return *refusals; }
-};
+{};
 
 TEST_P(GraphFailure, ReportsOnceReturnsFalseAndLeavesTheWindowIdle)
 {
@@ -240,120 +225,77 @@ TEST_P(GraphFailure, ReportsOnceReturnsFalseAndLeavesTheWindowIdle)
                               : MakeWav(QStringLiteral("song.wav"), 1);
     PrepareJob(2, music, 1);
     UseWrappedEngine();
-    row.arrange(*this, *refusals);
+    for (const QString &call : QString::fromLatin1(row.refused).split(u',', Qt::SkipEmptyParts))
+        refusals->Refuse(call, row.occurrence);
+    // A class that cannot be made; one made several times (the grabber) fails from the
+    // occurrence-th creation on.
+    if (row.missing && row.occurrence > 1)
+        FailCreationFrom(*row.missing, row.occurrence, engine::CreateSampleGrabber);
+    else if (row.missing)
+        platform::UnregisterBuiltInClass(*row.missing);
 
     EXPECT_FALSE(dialog->RenderSlideshowToAvi());
     const auto boxes = prompter.Boxes();
     ASSERT_EQ(boxes.size(), 1u) << prompter.Texts().join(u'|').toStdString();
-    EXPECT_EQ(boxes[0].record.text, row.message);
+    EXPECT_EQ(boxes[0].record.text, QString::fromLatin1(row.message));
     EXPECT_EQ(boxes[0].record.kind, testing_support::PromptRecord::AppBox);
-    EXPECT_EQ(boxes[0].busy, !row.idleFirst);
+    EXPECT_FALSE(boxes[0].busy); // idle first, then the box
     EXPECT_FALSE(Busy());
     EXPECT_EQ(dialog->Control<QPushButton>(ids::IDC_GO)->text(), QStringLiteral("GO"));
     EXPECT_EQ(dialog->m_progress->value(), 0);
     EXPECT_EQ(graph->waits, 0); // the graph never ran
 }
 
+const char kNoGraph[] = "Could not build the compression graph";
+const char kVideoChain[] = "Cannot connect up video chain";
+const char kAudioToMux[] = "Could not connect audio to mux";
+
 // Connections are counted in the graph: the first is the capture graph builder's own, of
 // the multiplexer to the file writer; then the video chain's three; then the audio's.
-void Refuse(Refusals &r, const char *call, int occurrence = 1)
-{
-    r.Refuse(QString::fromLatin1(call), occurrence);
-}
+const GraphFailureRow kGraphFailures[] = {
+    // Without a render engine or a graph builder there is no graph to build.
+    {"NoRenderEngine", "", kNoGraph, 0, &engine::CLSID_RenderEngine},
+    {"NoCaptureGraphBuilder", "", kNoGraph, 0, &engine::CLSID_CaptureGraphBuilder2},
+    {"NoVideoGrabber", "", "Could not create SampleGrabber.", 0, &engine::CLSID_SampleGrabber},
+    {"NoAudioGrabber",
+     "",
+     "Could not create SampleGrabber from Qedit.dll",
+     2,
+     &engine::CLSID_SampleGrabber},
+    {"GrabberTypeRefused", "grabber.SetMediaType", "Could not set sample grabber's media type"},
+    {"NoMuxAndWriter", "builder.SetOutputFileName", "Cannot set up MUX and File Writer"},
+    {"VideoGrabberNotAdded",
+     "graph.AddFilter.VideoGrabber",
+     "Could not add VideoGrabber to the graph"},
+    {"CompressorNotAdded", "graph.AddFilter.Compressor", kM1},
+    {"NoGroupPin",
+     "engine.GetGroupOutputPin.0,engine.GetGroupOutputPin.1",
+     "Failed to find the source pin"},
+    // The video group refuses its pin, so the audio group's pin is offered to the
+    // video grabber, which takes only 24-bit RGB.
+    {"AudioPinOfferedToTheVideoChain", "engine.GetGroupOutputPin.0", kVideoChain},
+    {"VideoChainRefused", "graph.Connect", kVideoChain, 2},
+    {"GrabberToCompressorRefused", "graph.Connect", kM2, 3},
+    {"CompressorToMuxRefused", "graph.Connect", kM3, 4},
+    {"NoAudioPin", "engine.GetGroupOutputPin.1", "Cannot connect up audio chain"},
+    {"AudioGrabberNotAdded", "graph.AddFilter.AudioGrabber", "Could not add audio filter to graph"},
+    {"AudioCompressorNotAdded", "graph.AddFilter.CompressorAudio", kM1},
+    {"AudioSourceToGrabberRefused",
+     "graph.Connect",
+     "Could not connect audio source to grabber",
+     5},
+    // Connection 6 (grabber to compressor) is not looked at; 7 is the one to the mux.
+    {"AudioCompressorToMuxRefused", "graph.Connect", kAudioToMux, 7},
+    {"AudioStraightToMuxRefused", "graph.Connect", kAudioToMux, 6, nullptr, Song::Mp3},
+    {"NoSeekingCapabilities",
+     "graph.GetCapabilities",
+     "Could not read input file seeking capabilities"},
+    {"InterleavingModeRefused", "mux.put_Mode", "Could not set interleaving mode"},
+    {"InterleaveTimeRefused", "mux.put_Interleaving", "Could not put interleave time"},
+    {"GraphDoesNotRun", "graph.Run", "Could not run compression graph"},
+};
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps,
-    GraphFailure,
-    ::testing::Values(
-        // Without a render engine or a graph builder there is no graph to build.
-        GraphFailureRow{"NoRenderEngine",
-                        [](StageTest &, Refusals &) {
-                            platform::UnregisterBuiltInClass(engine::CLSID_RenderEngine);
-                        },
-                        QStringLiteral("Could not build the compression graph")},
-        GraphFailureRow{"NoCaptureGraphBuilder",
-                        [](StageTest &, Refusals &) {
-                            platform::UnregisterBuiltInClass(engine::CLSID_CaptureGraphBuilder2);
-                        },
-                        QStringLiteral("Could not build the compression graph")},
-        GraphFailureRow{"NoVideoGrabber",
-                        [](StageTest &, Refusals &) {
-                            platform::UnregisterBuiltInClass(engine::CLSID_SampleGrabber);
-                        },
-                        QStringLiteral("Could not create SampleGrabber.")},
-        GraphFailureRow{"GrabberTypeRefused",
-                        [](StageTest &, Refusals &r) { Refuse(r, "grabber.SetMediaType"); },
-                        QStringLiteral("Could not set sample grabber's media type")},
-        GraphFailureRow{"NoMuxAndWriter",
-                        [](StageTest &, Refusals &r) { Refuse(r, "builder.SetOutputFileName"); },
-                        QStringLiteral("Cannot set up MUX and File Writer")},
-        GraphFailureRow{"VideoGrabberNotAdded",
-                        [](StageTest &, Refusals &r) { Refuse(r, "graph.AddFilter.VideoGrabber"); },
-                        QStringLiteral("Could not add VideoGrabber to the graph")},
-        GraphFailureRow{"CompressorNotAdded",
-                        [](StageTest &, Refusals &r) { Refuse(r, "graph.AddFilter.Compressor"); },
-                        kM1},
-        GraphFailureRow{"NoGroupPin",
-                        [](StageTest &, Refusals &r) {
-                            Refuse(r, "engine.GetGroupOutputPin.0");
-                            Refuse(r, "engine.GetGroupOutputPin.1");
-                        },
-                        QStringLiteral("Failed to find the source pin")},
-        // The video group refuses its pin, so the audio group's pin is offered to the
-        // video grabber, which takes only 24-bit RGB.
-        GraphFailureRow{"AudioPinOfferedToTheVideoChain",
-                        [](StageTest &, Refusals &r) { Refuse(r, "engine.GetGroupOutputPin.0"); },
-                        QStringLiteral("Cannot connect up video chain")},
-        GraphFailureRow{"VideoChainRefused",
-                        [](StageTest &, Refusals &r) { Refuse(r, "graph.Connect", 2); },
-                        QStringLiteral("Cannot connect up video chain")},
-        GraphFailureRow{"GrabberToCompressorRefused",
-                        [](StageTest &, Refusals &r) { Refuse(r, "graph.Connect", 3); },
-                        kM2},
-        GraphFailureRow{"CompressorToMuxRefused",
-                        [](StageTest &, Refusals &r) { Refuse(r, "graph.Connect", 4); },
-                        kM3},
-        GraphFailureRow{"NoAudioPin",
-                        [](StageTest &, Refusals &r) { Refuse(r, "engine.GetGroupOutputPin.1"); },
-                        QStringLiteral("Cannot connect up audio chain")},
-        GraphFailureRow{"NoAudioGrabber",
-                        [](StageTest &, Refusals &) {
-                            FailCreationFrom(
-                                engine::CLSID_SampleGrabber, 2, engine::CreateSampleGrabber);
-                        },
-                        QStringLiteral("Could not create SampleGrabber from Qedit.dll")},
-        GraphFailureRow{"AudioGrabberNotAdded",
-                        [](StageTest &, Refusals &r) { Refuse(r, "graph.AddFilter.AudioGrabber"); },
-                        QStringLiteral("Could not add audio filter to graph")},
-        GraphFailureRow{
-            "AudioCompressorNotAdded",
-            [](StageTest &, Refusals &r) { Refuse(r, "graph.AddFilter.CompressorAudio"); },
-            kM1},
-        GraphFailureRow{"AudioSourceToGrabberRefused",
-                        [](StageTest &, Refusals &r) { Refuse(r, "graph.Connect", 5); },
-                        QStringLiteral("Could not connect audio source to grabber")},
-        // Connection 6 (grabber to compressor) is not looked at; 7 is the one to the mux.
-        GraphFailureRow{"AudioCompressorToMuxRefused",
-                        [](StageTest &, Refusals &r) { Refuse(r, "graph.Connect", 7); },
-                        QStringLiteral("Could not connect audio to mux")},
-        GraphFailureRow{"AudioStraightToMuxRefused",
-                        [](StageTest &, Refusals &r) { Refuse(r, "graph.Connect", 6); },
-                        QStringLiteral("Could not connect audio to mux"),
-                        true,
-                        Song::Mp3},
-        GraphFailureRow{"NoSeekingCapabilities",
-                        [](StageTest &, Refusals &r) { Refuse(r, "graph.GetCapabilities"); },
-                        QStringLiteral("Could not read input file seeking capabilities")},
-        GraphFailureRow{"InterleavingModeRefused",
-                        [](StageTest &, Refusals &r) { Refuse(r, "mux.put_Mode"); },
-                        QStringLiteral("Could not set interleaving mode")},
-        GraphFailureRow{"InterleaveTimeRefused",
-                        [](StageTest &, Refusals &r) { Refuse(r, "mux.put_Interleaving"); },
-                        QStringLiteral("Could not put interleave time")},
-        GraphFailureRow{"GraphDoesNotRun",
-                        [](StageTest &, Refusals &r) { Refuse(r, "graph.Run"); },
-                        QStringLiteral("Could not run compression graph")}),
-    RowName());
+INSTANTIATE_TEST_SUITE_P(Steps, GraphFailure, ::testing::ValuesIn(kGraphFailures), RowName());
 
 // The audio grabber's refused connection to an unused compressor is not an error.
 TEST_F(StageTest, TheGrabberToAudioCompressorConnectionIsNotChecked)
@@ -510,9 +452,6 @@ INSTANTIATE_TEST_SUITE_P(
         ProgressRow{"WavDividesByFour", "song.wav", 100'000'000, {2, 6, 10}, {5, 15, 25}, false},
         // Any extension but mp3 and wav divides by 6.
         ProgressRow{"WmaDividesBySix", "song.wma", 100'000'000, {3, 6, 10}, {5, 10, 16}, false},
-        // A name without a dot divides by 4; a dot in a folder name counts as one.
-        ProgressRow{"NoDotDividesByFour", "song", 100'000'000, {6}, {15}, false},
-        ProgressRow{"DotInFolderDividesBySix", "My.Music/song", 100'000'000, {6}, {10}, false},
         // No duration: the message once, 20 s assumed, and the bar stops at 80.
         ProgressRow{"NoDurationAssumesTwentySeconds",
                     "song.wav",

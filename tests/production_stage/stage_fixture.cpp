@@ -67,13 +67,11 @@ AviFacts ProbeAvi(const QString &path)
     }
     facts.opened = true;
     facts.format = QString::fromLatin1(ctx->iformat->name);
-    int video = -1;
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
         const AVStream *st = ctx->streams[i];
         const AVCodecParameters *par = st->codecpar;
         if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
             ++facts.videoStreams;
-            video = static_cast<int>(i);
             facts.videoCodec = QString::fromLatin1(avcodec_get_name(par->codec_id));
             facts.width = par->width;
             facts.height = par->height;
@@ -86,13 +84,6 @@ AviFacts ProbeAvi(const QString &path)
             facts.audioCodec = QString::fromLatin1(avcodec_get_name(par->codec_id));
         }
     }
-    AVPacket *pkt = av_packet_alloc();
-    while (av_read_frame(ctx, pkt) >= 0) {
-        if (pkt->stream_index == video && pkt->size > 0)
-            ++facts.videoPackets;
-        av_packet_unref(pkt);
-    }
-    av_packet_free(&pkt);
     avformat_close_input(&ctx);
     return facts;
 }
@@ -143,10 +134,10 @@ void StageTest::OpenWindow()
     prompter.Clear();
 }
 
-QString StageTest::MakePhoto(const QString &name, QColor color, int width, int height)
+QString StageTest::MakePhoto(const QString &name, QColor color)
 {
     const QString path = env.ScratchDir() + u'/' + name;
-    EXPECT_TRUE(testmedia::SaveJpeg(testmedia::SolidImage(width, height, color), path));
+    EXPECT_TRUE(testmedia::SaveJpeg(testmedia::SolidImage(96, 64, color), path));
     return path;
 }
 

@@ -73,14 +73,23 @@ struct AviFacts
     int width = 0;
     int height = 0;
     double frameRate = 0;
-    std::int64_t videoFrames = 0;  // as the file's header and index count them
-    std::int64_t videoPackets = 0; // frames that carry data (a repeat may carry none)
-    double videoSeconds = 0;       // the video stream's duration
+    std::int64_t videoFrames = 0; // as the file's header and index count them
+    double videoSeconds = 0;      // the video stream's duration
     QString audioCodec;
     int audioStreams = 0;
     int videoStreams = 0;
 };
 AviFacts ProbeAvi(const QString &path);
+
+// Rows with a `name` show it in failure messages.
+// (In the files' own unnamed namespace, where their rows are declared.)
+namespace {
+template <class Row>
+auto operator<<(std::ostream &os, const Row &row) -> decltype(row.name, os)
+{
+    return os << row.name;
+}
+} // namespace
 
 // Names the cases of a table after the `name` of their row.
 struct RowName
@@ -108,7 +117,7 @@ protected:
     // what start-up asked.
     void OpenWindow();
 
-    QString MakePhoto(const QString &name, QColor color, int width = 96, int height = 64);
+    QString MakePhoto(const QString &name, QColor color); // 96x64
     // A mono 8 kHz tone of `seconds` as WAV (exact lengths), or encoded as MP3 or WMA.
     QString MakeWav(const QString &name, double seconds);
     QString MakeMusic(const QString &name, double seconds, testmedia::MusicKind kind);

@@ -211,8 +211,7 @@ INSTANTIATE_TEST_SUITE_P(
             "TinyMusicWholeStillSixteen", 3, 4, Music::Wav, 0.125, true, true, 20, 70, 16, 8.625},
         LayoutRow{"MusicWithoutSound", 3, 4, Music::NoAudioStream, 0, true, true, 20, 1, 16, 0},
         LayoutRow{"NoMediaDetector", 3, 4, Music::NoDetector, 0, true, false, 20, 1, 16, 0},
-        LayoutRow{"OnePhoto", 1, 4, Music::Wav, 60, false, true, 12, 1, 8, 0},
-        LayoutRow{"EffectOff", 3, 4, Music::Wav, 5, false, false, 20, 4, 16, 15}),
+        LayoutRow{"OnePhoto", 1, 4, Music::Wav, 60, false, true, 12, 1, 8, 0}),
     RowName());
 
 // ---- The video group's media type --------------------------------------------------------
@@ -223,6 +222,11 @@ struct SizeRow
     bool highQuality;
     int groupWidth, groupHeight;
 };
+void PrintTo(const SizeRow &row, std::ostream *os)
+{
+    *os << "size " << row.sizeIndex << ", " << row.width << 'x' << row.height
+        << (row.highQuality ? " high quality" : "");
+}
 
 class VideoGroupType : public StageTest, public ::testing::WithParamInterface<SizeRow>
 {};
@@ -290,10 +294,10 @@ struct FailureRow
 {
     const char *name;
     const char *call; // refused call, or "" for a class that cannot be made
-    int occurrence;
     const char *message;
-    bool errorBox; // the window's "Error" box, else the application box
-    bool idleFirst;
+    int occurrence = 1;
+    bool errorBox = true; // the window's "Error" box, else the application box
+    bool idleFirst = true;
 };
 
 class TimelineFailure : public StageTest, public ::testing::WithParamInterface<FailureRow>
@@ -332,100 +336,43 @@ TEST_P(TimelineFailure, ReportsOnceReturnsFalseAndLeavesTheWindowIdle)
     EXPECT_TRUE(graph->addedFilters.isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps,
-    TimelineFailure,
-    ::testing::Values(
-        FailureRow{"NoTimeline", "", 0, "Could not create timeline", true, true},
-        FailureRow{"NoGroupNode",
-                   "timeline.CreateEmptyNode.group",
-                   1,
-                   "Could not create empty node",
-                   true,
-                   false},
-        FailureRow{
-            "MediaTypeRefused", "group.SetMediaType", 1, "Could not set media type", true, true},
-        FailureRow{
-            "FrameRateRefused", "group.SetOutputFPS", 1, "Could not set media type", true, true},
-        FailureRow{
-            "PreviewRefused", "group.SetPreviewMode", 1, "Could not set media type", true, true},
-        FailureRow{
-            "GroupNotAdded", "timeline.AddGroup", 1, "Could not add video group", true, false},
-        FailureRow{
-            "FileNameRefused", "detector.put_Filename", 1, "Failed to put filename", false, true},
-        FailureRow{"NoStreamCount",
-                   "detector.get_OutputStreams",
-                   1,
-                   "Failed to get output streams",
-                   false,
-                   true},
-        FailureRow{"StreamNotSelected",
-                   "detector.put_CurrentStream",
-                   1,
-                   "Failed to put current stream",
-                   false,
-                   true},
-        FailureRow{
-            "NoStreamType", "detector.get_StreamType", 1, "Failed to get stream type", false, true},
-        FailureRow{"NoTrackNode",
-                   "timeline.CreateEmptyNode.track",
-                   2,
-                   "Could not create empty track",
-                   true,
-                   true},
-        FailureRow{
-            "TrackNotInserted", "group.VTrackInsBefore", 3, "Could not insert track", true, true},
-        FailureRow{"NoSourceNode",
-                   "timeline.CreateEmptyNode.source",
-                   1,
-                   "Could not create the timeline source",
-                   true,
-                   true},
-        FailureRow{"SourceTimesRefused",
-                   "source.SetStartStop",
-                   3,
-                   "Could not configure media source",
-                   true,
-                   true},
-        FailureRow{"MediaTimesRefused",
-                   "source.SetMediaTimes",
-                   1,
-                   "Could not configure media source",
-                   true,
-                   true},
-        FailureRow{"SourceNameRefused",
-                   "source.SetMediaName",
-                   2,
-                   "Could not configure media source",
-                   true,
-                   true},
-        FailureRow{
-            "SourceNotAdded", "track.SrcAdd", 1, "Could not add source to track", true, true},
-        FailureRow{"NoTransitionNode",
-                   "timeline.CreateEmptyNode.transition",
-                   2,
-                   "Could not create transition effect",
-                   true,
-                   true},
-        FailureRow{"TransitionKindRefused",
-                   "transition.SetSubObjectGUID",
-                   1,
-                   "Could not configure transition object",
-                   true,
-                   true},
-        FailureRow{"TransitionTimesRefused",
-                   "transition.SetStartStop",
-                   3,
-                   "Could not configure transition object",
-                   true,
-                   true},
-        FailureRow{"TransitionNotAdded",
-                   "track.TransAdd",
-                   2,
-                   "Could not configure transition object",
-                   true,
-                   true}),
-    RowName());
+const char kMediaType[] = "Could not set media type";
+const char kSource[] = "Could not configure media source";
+const char kTransition[] = "Could not configure transition object";
+
+const FailureRow kTimelineFailures[] = {
+    {"NoTimeline", "", "Could not create timeline"},
+    {"NoGroupNode",
+     "timeline.CreateEmptyNode.group",
+     "Could not create empty node",
+     1,
+     true,
+     false},
+    {"MediaTypeRefused", "group.SetMediaType", kMediaType},
+    {"FrameRateRefused", "group.SetOutputFPS", kMediaType},
+    {"PreviewRefused", "group.SetPreviewMode", kMediaType},
+    {"GroupNotAdded", "timeline.AddGroup", "Could not add video group", 1, true, false},
+    {"FileNameRefused", "detector.put_Filename", "Failed to put filename", 1, false},
+    {"NoStreamCount", "detector.get_OutputStreams", "Failed to get output streams", 1, false},
+    {"StreamNotSelected", "detector.put_CurrentStream", "Failed to put current stream", 1, false},
+    {"NoStreamType", "detector.get_StreamType", "Failed to get stream type", 1, false},
+    {"NoTrackNode", "timeline.CreateEmptyNode.track", "Could not create empty track", 2},
+    {"TrackNotInserted", "group.VTrackInsBefore", "Could not insert track", 3},
+    {"NoSourceNode", "timeline.CreateEmptyNode.source", "Could not create the timeline source"},
+    {"SourceTimesRefused", "source.SetStartStop", kSource, 3},
+    {"MediaTimesRefused", "source.SetMediaTimes", kSource},
+    {"SourceNameRefused", "source.SetMediaName", kSource, 2},
+    {"SourceNotAdded", "track.SrcAdd", "Could not add source to track"},
+    {"NoTransitionNode",
+     "timeline.CreateEmptyNode.transition",
+     "Could not create transition effect",
+     2},
+    {"TransitionKindRefused", "transition.SetSubObjectGUID", kTransition},
+    {"TransitionTimesRefused", "transition.SetStartStop", kTransition, 3},
+    {"TransitionNotAdded", "track.TransAdd", kTransition, 2},
+};
+
+INSTANTIATE_TEST_SUITE_P(Steps, TimelineFailure, ::testing::ValuesIn(kTimelineFailures), RowName());
 
 TEST_F(StageTest, TheStretchModeResultIsNotLookedAt)
 {

@@ -36,6 +36,10 @@ struct NameCase
     const char *name;
     bool found;
 };
+void PrintTo(const NameCase &c, std::ostream *os)
+{
+    *os << (c.video ? "video \"" : "audio \"") << c.name << '"';
+}
 
 class CompressorNameTest : public CodecDiscoveryTest, public ::testing::WithParamInterface<NameCase>
 {};
@@ -103,10 +107,10 @@ std::atomic<int> g_liveObjects{0};
 struct Device
 {
     QString name;
+    QString filterName;               // name of the filter a bind gives
     HRESULT storage = platform::S_OK; // BindToStorage
     HRESULT read = platform::S_OK;    // the bag's Read
     HRESULT bind = platform::S_OK;    // BindToObject
-    QString filterName;               // name of the filter a bind gives
 };
 
 template <class... Is>
@@ -136,12 +140,18 @@ private:
     QString m_name;
 };
 
-class FakeBag final : public Counted<engine::IPropertyBag>
+// A device: its moniker is also its property bag.
+class FakeMoniker final : public Counted<engine::IMoniker, engine::IPropertyBag>
 {
 public:
-    explicit FakeBag(Device d)
+    explicit FakeMoniker(Device d)
         : m_device(std::move(d))
     {}
+    HRESULT BindToStorage(const engine::Guid &iid, void **out) override
+    {
+        *out = nullptr;
+        return platform::Failed(m_device.storage) ? m_device.storage : QueryInterface(iid, out);
+    }
     HRESULT Read(const QString &property, engine::VARIANT *value, void *) override
     {
         if (property != QLatin1String("FriendlyName"))
@@ -151,25 +161,6 @@ public:
         value->vt = engine::VT_BSTR;
         value->bstrVal = m_device.name;
         return platform::S_OK;
-    }
-
-private:
-    Device m_device;
-};
-
-class FakeMoniker final : public Counted<engine::IMoniker>
-{
-public:
-    explicit FakeMoniker(Device d)
-        : m_device(std::move(d))
-    {}
-    HRESULT BindToStorage(const engine::Guid &iid, void **out) override
-    {
-        *out = nullptr;
-        if (platform::Failed(m_device.storage))
-            return m_device.storage;
-        return platform::MakeObject<FakeBag, engine::IPropertyBag>(m_device)->QueryInterface(iid,
-                                                                                             out);
     }
     HRESULT BindToObject(const engine::Guid &iid, void **out) override
     {
@@ -278,16 +269,14 @@ protected:
     EnumeratorScript script;
 };
 
-TEST_F(ScriptedEnumeratorTest, ClassEnumeratorFailureIsReported)
+TEST_F(ScriptedEnumeratorTest, ClassEnumeratorFailureIsReportedAndAnEmptyCategoryIsNot)
 {
     script.classEnumResult = platform::E_FAIL;
     EXPECT_EQ(Find(QStringLiteral("A")), std::nullopt);
     EXPECT_EQ(prompter.BoxTexts(),
               QStringList{QStringLiteral("Failed to create class enumerator")});
-}
 
-TEST_F(ScriptedEnumeratorTest, EmptyCategoryGivesNothingWithoutAMessage)
-{
+    prompter.Clear();
     script.classEnumResult = platform::S_FALSE;
     script.giveEnumerator = false;
     EXPECT_EQ(Find(QStringLiteral("A")), std::nullopt);
@@ -296,18 +285,7 @@ TEST_F(ScriptedEnumeratorTest, EmptyCategoryGivesNothingWithoutAMessage)
 
 TEST_F(ScriptedEnumeratorTest, TheFirstOfTwoDevicesWithTheSameNameIsTaken)
 {
-    script.devices = {
-        {QStringLiteral("A"),
-         platform::S_OK,
-         platform::S_OK,
-         platform::S_OK,
-         QStringLiteral("first A")},
-        {QStringLiteral("B"), platform::S_OK, platform::S_OK, platform::S_OK, QStringLiteral("B")},
-        {QStringLiteral("A"),
-         platform::S_OK,
-         platform::S_OK,
-         platform::S_OK,
-         QStringLiteral("second A")}};
+    script.devices = {{"A", "first A"}, {"B", "B"}, {"A", "second A"}};
     EXPECT_EQ(Find(QStringLiteral("A")), QStringLiteral("first A"));
     EXPECT_EQ(Find(QStringLiteral("B")), QStringLiteral("B"));
     EXPECT_EQ(script.categories.front(), engine::CLSID_VideoCompressorCategory);
@@ -316,44 +294,16 @@ TEST_F(ScriptedEnumeratorTest, TheFirstOfTwoDevicesWithTheSameNameIsTaken)
     EXPECT_EQ(script.categories.back(), engine::CLSID_AudioCompressorCategory);
 }
 
-TEST_F(ScriptedEnumeratorTest, DevicesWhosePropertiesCannotBeReadAreSkipped)
+TEST_F(ScriptedEnumeratorTest, UnreadableDevicesAreSkippedAndAFailedBindEndsTheSearch)
 {
-    script.devices = {{QStringLiteral("A"),
-                       platform::E_FAIL,
-                       platform::S_OK,
-                       platform::S_OK,
-                       QStringLiteral("no bag")},
-                      {QStringLiteral("A"),
-                       platform::S_OK,
-                       platform::E_INVALIDARG,
-                       platform::S_OK,
-                       QStringLiteral("no name")},
-                      {QStringLiteral("A"),
-                       platform::S_OK,
-                       platform::S_FALSE,
-                       platform::S_OK,
-                       QStringLiteral("not exactly success")},
-                      {QStringLiteral("A"),
-                       platform::S_OK,
-                       platform::S_OK,
-                       platform::S_OK,
-                       QStringLiteral("readable")}};
+    script.devices = {{"A", "no bag", platform::E_FAIL},
+                      {"A", "no name", platform::S_OK, platform::E_INVALIDARG},
+                      {"A", "not exactly success", platform::S_OK, platform::S_FALSE},
+                      {"A", "readable"}};
     EXPECT_EQ(Find(QStringLiteral("A")), QStringLiteral("readable"));
-    EXPECT_TRUE(prompter.Records().empty());
-}
 
-TEST_F(ScriptedEnumeratorTest, AFailedBindEndsTheSearch)
-{
-    script.devices = {{QStringLiteral("A"),
-                       platform::S_OK,
-                       platform::S_OK,
-                       platform::E_FAIL,
-                       QStringLiteral("broken")},
-                      {QStringLiteral("A"),
-                       platform::S_OK,
-                       platform::S_OK,
-                       platform::S_OK,
-                       QStringLiteral("working")}};
+    script.devices
+        = {{"A", "broken", platform::S_OK, platform::S_OK, platform::E_FAIL}, {"A", "working"}};
     EXPECT_EQ(Find(QStringLiteral("A")), std::nullopt);
     EXPECT_TRUE(prompter.Records().empty());
 }

@@ -62,6 +62,11 @@ TEST_F(StartupTest, FirstStartWritesTheMarkersRegistersTwiceAndCopiesTheConverte
     EXPECT_EQ(question.icon, platform::MessageIcon::None);
     EXPECT_EQ(question.owner, dialog.get());
     EXPECT_TRUE(processes.starts.isEmpty());
+
+    // Nothing recorded the answer No: the next start asks again.
+    Start();
+    EXPECT_EQ(CodecPrompts(), 2);
+    EXPECT_FALSE(Stored(QStringLiteral("EncodeInstalled")).has_value());
 }
 
 TEST_F(StartupTest, LaterStartOnlyRegistersInProcessLocatesAndWritesNothing)
@@ -100,6 +105,13 @@ struct StartupValueCase
     const char *stored; // nullptr: nothing stored
     bool firstStart;
 };
+void PrintTo(const StartupValueCase &c, std::ostream *os)
+{
+    if (c.stored)
+        *os << "Startup=\"" << c.stored << '"';
+    else
+        *os << "no Startup";
+}
 
 class StartupValueTest : public StartupTest, public ::testing::WithParamInterface<StartupValueCase>
 {};
@@ -179,40 +191,36 @@ TEST_F(StartupTest, MissingAvcodecStopsTheCopiesAfterAvutil)
     EXPECT_EQ(dialog->m_converterPath, programDir + QStringLiteral("KelvoraCfg.dll"));
 }
 
-TEST_F(StartupTest, ProgramFolderWithABlankGivesTheToolASplitPathAndItFailsSilently)
+TEST_F(StartupTest, TheToolRegistersTheResizerUnlessItsPathHasABlank)
 {
-    const QString blankDir = env.Root() + QStringLiteral("/my program/");
-    MakeProgramFolder(blankDir, ShippedFiles());
-    env.Set("VANTOREL_PROGRAM_DIR", blankDir);
-    const QString blocker
-        = testing_support::WriteFile(env.Root() + QStringLiteral("/blocker"), "x");
-    env.Set("VANTOREL_SYSTEM_DIR", blocker + QStringLiteral("/system32"));
-    // The copy into the system folder fails, so the tool gets the program folder's path,
-    // blank included and without quotes.
     auto dialog = std::make_unique<MainDialog>(Services());
-    dialog->m_programDir = blankDir;
-    dialog->m_systemDir = blocker + QStringLiteral("/system32");
-
+    dialog->m_programDir = programDir;
+    dialog->m_systemDir = env.SystemDir();
     EXPECT_TRUE(dialog->RegisterServerSilently(QStringLiteral("DidirizaDezuzev.dll")));
     WaitForDetachedTools();
+    EXPECT_EQ(ResizerServer(), env.SystemDir() + QStringLiteral("/DidirizaDezuzev.dll"));
 
+    // The copy into the system folder fails, so the tool gets the program folder's path,
+    // blank included and without quotes, and fails silently.
+    platform::TheRegistry().DeleteKey(
+        platform::RegistryRoot::ClassesRoot,
+        QStringLiteral("CLSID\\%1").arg(engine::CLSID_VantorelResizer.ToString()));
+    processes.shellOpens.clear();
+    const QString blankDir = env.Root() + QStringLiteral("/my program/");
+    MakeProgramFolder(blankDir, ShippedFiles());
+    const QString blocker
+        = testing_support::WriteFile(env.Root() + QStringLiteral("/blocker"), "x");
+    env.Set("VANTOREL_PROGRAM_DIR", blankDir);
+    env.Set("VANTOREL_SYSTEM_DIR", blocker + QStringLiteral("/system32"));
+    dialog->m_programDir = blankDir;
+    dialog->m_systemDir = blocker + QStringLiteral("/system32");
+    EXPECT_TRUE(dialog->RegisterServerSilently(QStringLiteral("DidirizaDezuzev.dll")));
+    WaitForDetachedTools();
     EXPECT_EQ(processes.shellOpens,
               QStringList{QStringLiteral("regsvr32 /s ") + blankDir
                           + QStringLiteral("DidirizaDezuzev.dll")});
     EXPECT_TRUE(ResizerServer().isEmpty());
     EXPECT_TRUE(prompter.Records().empty());
-}
-
-TEST_F(StartupTest, ToolRegistersTheResizerWhenThePathHasNoBlank)
-{
-    auto dialog = std::make_unique<MainDialog>(Services());
-    dialog->m_programDir = programDir;
-    dialog->m_systemDir = env.SystemDir();
-
-    EXPECT_TRUE(dialog->RegisterServerSilently(QStringLiteral("DidirizaDezuzev.dll")));
-    WaitForDetachedTools();
-
-    EXPECT_EQ(ResizerServer(), env.SystemDir() + QStringLiteral("/DidirizaDezuzev.dll"));
 }
 
 TEST_F(StartupTest, InstallerMissingNamesTheProgramFolderAndStartUpGoesOn)
@@ -259,16 +267,6 @@ TEST_F(StartupTest, AnsweringYesRunsTheInstallerAndTheNextStartFindsTheCodec)
     auto third = Start();
     EXPECT_TRUE(prompter.Records().empty());
     EXPECT_TRUE(SettingWrites().isEmpty());
-}
-
-TEST_F(StartupTest, AnsweringNoWritesNothingAndAsksAgainNextTime)
-{
-    Start();
-    EXPECT_EQ(CodecPrompts(), 1);
-    EXPECT_FALSE(Stored(QStringLiteral("EncodeInstalled")).has_value());
-    EXPECT_TRUE(processes.starts.isEmpty());
-    Start();
-    EXPECT_EQ(CodecPrompts(), 2);
 }
 
 // A fresh user: nothing but the user's own configuration and data folders, the real

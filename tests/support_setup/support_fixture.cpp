@@ -210,12 +210,11 @@ void StartupTest::Store(const QString &setting, const QString &value)
                                        value);
 }
 
-QString StartupTest::ResizerServer() const
+QString ClassServer(const platform::Clsid &clsid)
 {
     return platform::TheRegistry()
         .ReadValue(RegistryRoot::ClassesRoot,
-                   QStringLiteral("CLSID\\%1\\InprocServer32")
-                       .arg(engine::CLSID_VantorelResizer.ToString()))
+                   QStringLiteral("CLSID\\%1\\InprocServer32").arg(clsid.ToString()))
         .value_or(QString());
 }
 

@@ -5,6 +5,7 @@
 // order while everything still really happens.
 
 #include "app/main_dialog.h"
+#include "engine/dshow.h"
 #include "platform/file_system.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
@@ -79,6 +80,18 @@ public:
     bool ShellOpen(const QString &file, const QString &parameters) override;
 };
 
+// Rows with a `label` show it in failure messages.
+// (In the files' own unnamed namespace, where their rows are declared.)
+namespace {
+template <class Row>
+auto operator<<(std::ostream &os, const Row &row) -> decltype(row.label, os)
+{
+    return os << row.label;
+}
+} // namespace
+
+// The registered module of a class, or empty.
+QString ClassServer(const platform::Clsid &clsid);
 // The support files start-up handles, as built into the program folder.
 QStringList ShippedFiles();
 // The build's program folder, with a trailing '/'.
@@ -102,8 +115,7 @@ protected:
     // A setting as stored, bypassing the program.
     std::optional<QString> Stored(const QString &setting) const;
     void Store(const QString &setting, const QString &value);
-    // The registered module of the resizer class, or empty.
-    QString ResizerServer() const;
+    static QString ResizerServer() { return ClassServer(engine::CLSID_VantorelResizer); }
     // The changes the store received under the program's key, as "Setting=value".
     QStringList SettingWrites() const;
     // Boxes asking to install the codec.

@@ -49,14 +49,6 @@ RunResult RunToEnd(const QString &commandLine)
     return r;
 }
 
-QString ClassServer(const platform::Clsid &clsid)
-{
-    return platform::TheRegistry()
-        .ReadValue(RegistryRoot::ClassesRoot,
-                   QStringLiteral("CLSID\\%1\\InprocServer32").arg(clsid.ToString()))
-        .value_or(QString());
-}
-
 QString Quoted(const QString &path)
 {
     return u'"' + path + u'"';
@@ -126,13 +118,10 @@ TEST(RegistrationTool, TheResizerRecordsTheFileItWasLoadedFrom)
     const QString copy = env.ScratchDir() + QStringLiteral("/DidirizaDezuzev.dll");
     ASSERT_TRUE(QFile::copy(BuiltProgramDir() + QStringLiteral("DidirizaDezuzev.dll"), copy));
     // A relative path, from the copy's folder: the class store needs the full one.
-    auto process = platform::TheProcesses().Start(
-        Quoted(BuiltProgramDir() + QStringLiteral("regsvr32")) + QStringLiteral(" /s ") + copy,
-        false);
-    ASSERT_TRUE(process);
-    platform::TheProcesses().Wait(*process, -1);
-    EXPECT_EQ(process->exitCode, 0);
-    platform::TheProcesses().Close(*process);
+    EXPECT_EQ(RunToEnd(Quoted(BuiltProgramDir() + QStringLiteral("regsvr32"))
+                       + QStringLiteral(" /s ") + copy)
+                  .exitCode,
+              0);
     EXPECT_EQ(ClassServer(engine::CLSID_VantorelResizer), copy);
 }
 
@@ -261,6 +250,11 @@ struct FitCase
 {
     int sourceWidth, sourceHeight, frameWidth, frameHeight;
 };
+void PrintTo(const FitCase &c, std::ostream *os)
+{
+    *os << c.sourceWidth << 'x' << c.sourceHeight << " into " << c.frameWidth << 'x'
+        << c.frameHeight;
+}
 
 class ResizerModuleTest : public ::testing::TestWithParam<FitCase>
 {
