@@ -34,14 +34,6 @@ constexpr int kIconSize = 32;
 constexpr int kDeleteRetryWaitMs = 5000;
 constexpr int kDeleteRetries = 10;
 
-QString TrimmedRight(const QString &text)
-{
-    int end = text.size();
-    while (end > 0 && text[end - 1].isSpace())
-        --end;
-    return text.left(end);
-}
-
 } // namespace
 
 MainDialog::MainDialog(const platform::Services &services, QWidget *parent)

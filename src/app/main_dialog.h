@@ -26,6 +26,15 @@ class QTreeWidget;
 // A 32-bit flag, 0 or 1.
 using BOOL = int;
 
+// The text without the white space at its end.
+inline QString TrimmedRight(const QString &text)
+{
+    qsizetype end = text.size();
+    while (end > 0 && text[end - 1].isSpace())
+        --end;
+    return text.left(end);
+}
+
 class MainDialog : public resources::TemplateDialog
 {
     Q_OBJECT
@@ -183,6 +192,8 @@ public:
     // error while streaming, or a close request during the wait); false after a reported
     // failure, with the window idle again.
     bool RenderSlideshowToAvi();
+    // The "Warning" question offering the preferred codec's installer; true for Yes.
+    bool AskToInstallVideoCodec();
     // Codec choice (codec_choice.cpp): the preferred video compressor, else (after
     // offering its installer) the first installed fallback. True when `filter` was bound.
     bool ChooseVideoCompressor(platform::ComPtr<engine::IBaseFilter> &filter);

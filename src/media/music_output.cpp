@@ -14,14 +14,6 @@ namespace {
 const QString kMusicFilters = QStringLiteral(
     "mp3 file|*.mp3|wma file|*.wma|wave file|*.wav|mpg file|*.mpg|All Files|*.*||");
 
-QString TrimmedRight(const QString &text)
-{
-    int end = text.size();
-    while (end > 0 && text[end - 1].isSpace())
-        --end;
-    return text.left(end);
-}
-
 } // namespace
 
 void MainDialog::OnChooseMusic()

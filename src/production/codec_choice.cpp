@@ -48,14 +48,8 @@ int ProgressDivisor(const QString &musicPath)
 
 } // namespace production
 
-bool MainDialog::ChooseVideoCompressor(platform::ComPtr<engine::IBaseFilter> &filter)
+bool MainDialog::AskToInstallVideoCodec()
 {
-    if (FindVideoCompressor(filter, kPreferredVideoCompressor))
-        return true;
-
-    // Built afresh on every call: the preferred compressor comes first again only when
-    // its installer has just run.
-    QStringList candidates;
     const auto answer = m_services.prompter->MessageBox(
         this,
         QStringLiteral("Vantorel will use microsoft windows video codec. Please install the "
@@ -64,7 +58,18 @@ bool MainDialog::ChooseVideoCompressor(platform::ComPtr<engine::IBaseFilter> &fi
         QStringLiteral("Warning"),
         platform::MessageButtons::YesNo,
         platform::MessageIcon::None);
-    if (answer == platform::MessageResult::Yes && InstallVideoCodec())
+    return answer == platform::MessageResult::Yes;
+}
+
+bool MainDialog::ChooseVideoCompressor(platform::ComPtr<engine::IBaseFilter> &filter)
+{
+    if (FindVideoCompressor(filter, kPreferredVideoCompressor))
+        return true;
+
+    // Built afresh on every call: the preferred compressor comes first again only when
+    // its installer has just run.
+    QStringList candidates;
+    if (AskToInstallVideoCodec() && InstallVideoCodec())
         candidates.append(kPreferredVideoCompressor);
     for (const QString &name : kFallbackVideoCompressors)
         candidates.append(name);

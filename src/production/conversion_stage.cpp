@@ -41,14 +41,6 @@ QString QuotedPath(const QString &path)
     return u'"' + path + u'"';
 }
 
-QString TrimmedRight(const QString &text)
-{
-    int end = text.size();
-    while (end > 0 && text[end - 1].isSpace())
-        --end;
-    return text.left(end);
-}
-
 // Waits until the child's output can be read; false when the reader is asked to stop.
 bool WaitForOutput(int fd, const std::atomic<bool> *abandon)
 {

@@ -19,14 +19,6 @@ QString Str(const char16_t *text)
     return QString::fromUtf16(text);
 }
 
-QString TrimmedRight(const QString &text)
-{
-    int end = text.size();
-    while (end > 0 && text[end - 1].isSpace())
-        --end;
-    return text.left(end);
-}
-
 // The program file's folder with its trailing '/', or nothing when the path has no '/'.
 std::optional<QString> ProgramFolderOf(const QString &programFile)
 {
@@ -141,15 +133,7 @@ bool MainDialog::CheckVideoCodecAtStartup()
             return true;
         }
     }
-    const auto answer = m_services.prompter->MessageBox(
-        this,
-        QStringLiteral("Vantorel will use microsoft windows video codec. Please install the "
-                       "wmv9VCMsetup.exe in order to get the high-quality product. To install "
-                       "it now?"),
-        QStringLiteral("Warning"),
-        platform::MessageButtons::YesNo,
-        platform::MessageIcon::None);
-    if (answer == platform::MessageResult::Yes)
+    if (AskToInstallVideoCodec())
         return InstallVideoCodec();
     return true;
 }
