@@ -18,11 +18,7 @@ using testing_support::TestEnvironment;
 
 namespace {
 
-struct ProgramRun
-{
-    QString output;
-    int exitCode = -1;
-};
+using ProgramRun = testing_support::ProcessResult;
 
 // Runs the program; the test's environment gives it its own registry, system, home and
 // data folders.
@@ -32,21 +28,7 @@ ProgramRun RunProgram(const QStringList &args)
         = platform::QuoteArgument(QStringLiteral(VANTOREL_TEST_PROGRAM_DIR "vantorel"));
     for (const QString &a : args)
         commandLine += u' ' + platform::QuoteArgument(a);
-    platform::Processes &processes = platform::TheProcesses();
-    ProgramRun run;
-    auto child = processes.Start(commandLine, true);
-    if (!child)
-        return run;
-    QByteArray bytes;
-    char buffer[4096];
-    long n;
-    while ((n = processes.ReadOutput(*child, buffer, sizeof buffer)) > 0)
-        bytes.append(buffer, n);
-    if (processes.Wait(*child, 120000))
-        run.exitCode = child->exitCode;
-    processes.Close(*child);
-    run.output = QString::fromLocal8Bit(bytes);
-    return run;
+    return testing_support::RunToEnd(commandLine, 120000);
 }
 
 class BatchMovie : public ::testing::Test

@@ -1,7 +1,5 @@
 #include "stand_in.h"
 
-#include "platform/processes.h"
-
 #include <QFile>
 
 namespace stand_in {
@@ -17,26 +15,6 @@ QString WriteScript(const QString &path, const QByteArray &body)
                             | QFile::ExeOther);
     }
     return path;
-}
-
-ProcessResult RunToEnd(const QString &commandLine)
-{
-    platform::Processes &processes = platform::TheProcesses();
-    ProcessResult result;
-    auto child = processes.Start(commandLine, true);
-    if (!child)
-        return result;
-    result.started = true;
-    QByteArray bytes;
-    char buffer[4096];
-    long n;
-    while ((n = processes.ReadOutput(*child, buffer, sizeof buffer)) > 0)
-        bytes.append(buffer, n);
-    if (processes.Wait(*child, 30000))
-        result.exitCode = child->exitCode;
-    processes.Close(*child);
-    result.output = QString::fromUtf8(bytes);
-    return result;
 }
 
 QString InstallConverter(const QString &folder)

@@ -3,6 +3,8 @@
 // the converter or for ffmpeg, and a folder that holds the real converter with its three
 // libraries beside it.
 
+#include "support/environment.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -27,15 +29,13 @@ namespace stand_in {
 // Writes "#!/bin/sh" and `body` to `path` and makes it executable; returns the path.
 QString WriteScript(const QString &path, const QByteArray &body);
 
-struct ProcessResult
-{
-    bool started = false;
-    QString output; // standard output and error, mixed
-    int exitCode = -1;
-};
+using testing_support::ProcessResult;
 
-// Runs a command line (split by the Windows rules) to its end.
-ProcessResult RunToEnd(const QString &commandLine);
+// Runs a command line (split by the Windows rules) to its end, at most 30 s.
+inline ProcessResult RunToEnd(const QString &commandLine)
+{
+    return testing_support::RunToEnd(commandLine, 30000);
+}
 
 // Copies the built converter into `folder` and links the three libraries it checks for
 // beside it; returns the converter's path.

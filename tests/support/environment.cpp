@@ -1,5 +1,7 @@
 #include "support/environment.h"
 
+#include "platform/processes.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -44,6 +46,26 @@ void TestEnvironment::Unset(const char *name)
     if (!m_saved.count(name))
         m_saved[name] = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
     qunsetenv(name);
+}
+
+ProcessResult RunToEnd(const QString &commandLine, int timeoutMs)
+{
+    platform::Processes &processes = platform::TheProcesses();
+    ProcessResult result;
+    auto child = processes.Start(commandLine, true);
+    if (!child)
+        return result;
+    result.started = true;
+    QByteArray bytes;
+    char buffer[4096];
+    long n;
+    while ((n = processes.ReadOutput(*child, buffer, sizeof buffer)) > 0)
+        bytes.append(buffer, n);
+    if (processes.Wait(*child, timeoutMs))
+        result.exitCode = child->exitCode;
+    processes.Close(*child);
+    result.output = QString::fromUtf8(bytes);
+    return result;
 }
 
 QString WriteFile(const QString &path, const QByteArray &content)

@@ -39,6 +39,18 @@ private:
     std::map<QByteArray, std::optional<QByteArray>> m_saved;
 };
 
+// What a child process did, run to its end.
+struct ProcessResult
+{
+    bool started = false;
+    QString output; // standard output and error, mixed
+    int exitCode = -1;
+};
+
+// Runs a command line (split by the Windows rules) through the process layer, collects
+// all it prints and waits at most timeoutMs for it to end.
+ProcessResult RunToEnd(const QString &commandLine, int timeoutMs);
+
 // Writes a small file (its directories must exist); returns its path.
 QString WriteFile(const QString &path, const QByteArray &content);
 
