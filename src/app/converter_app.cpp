@@ -5,7 +5,9 @@
 #include "platform/skin.h"
 #include "resources/dialog_builder.h"
 
-ConverterApp::ConverterApp(const platform::Services &services) : m_services(services) {}
+ConverterApp::ConverterApp(const platform::Services &services)
+    : m_services(services)
+{}
 
 bool ConverterApp::InitInstance()
 {

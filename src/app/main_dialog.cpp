@@ -8,8 +8,8 @@
 #include <QCheckBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -59,12 +59,14 @@ MainDialog::MainDialog(const platform::Services &services, QWidget *parent)
         QAction *a = m_systemMenu->addAction(QString::fromLatin1(item.text));
         a->setData(item.id);
     }
-    connect(m_systemMenu, &QMenu::triggered, this,
-            [this](QAction *a) { OnSysCommand(a->data().toUInt()); });
+    connect(m_systemMenu, &QMenu::triggered, this, [this](QAction *a) {
+        OnSysCommand(a->data().toUInt());
+    });
     // Alt+Space opens the system menu, as on the desktop the program comes from.
     auto systemMenuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
-    connect(systemMenuKey, &QShortcut::activated, this,
-            [this] { m_systemMenu->popup(mapToGlobal(QPoint(0, 0))); });
+    connect(systemMenuKey, &QShortcut::activated, this, [this] {
+        m_systemMenu->popup(mapToGlobal(QPoint(0, 0)));
+    });
     // F1 asks for help: the framework's help command, which the application handles.
     auto helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(helpKey, &QShortcut::activated, this, [this] { OnCommand(ID_HELP); });
@@ -145,7 +147,8 @@ void MainDialog::OnMenuExit()
     // Cleans up first, then asks the window to close; the request arrives as the Exit
     // command.
     CleanUpOnExit();
-    QMetaObject::invokeMethod(this, [this] { OnCommand(IDCANCEL); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { OnCommand(IDCANCEL); }, Qt::QueuedConnection);
 }
 
 bool MainDialog::OnInitDialog()
@@ -221,8 +224,14 @@ void MainDialog::SetIdle(bool enable)
     go->setEnabled(enable);
     go->setText(enable ? QStringLiteral("GO") : QStringLiteral("Processing"));
     SetControlText(IDC_STATUS, enable ? QString() : QStringLiteral("Please waiting..."));
-    for (int id : {IDC_REMOVE, IDC_REMOVE_ALL, IDC_UP, IDC_DOWN, IDC_SETTING, IDC_ADD_PHOTOS,
-                   IDC_CHOOSE_MUSIC, IDC_CHOOSE_OUTPUT})
+    for (int id : {IDC_REMOVE,
+                   IDC_REMOVE_ALL,
+                   IDC_UP,
+                   IDC_DOWN,
+                   IDC_SETTING,
+                   IDC_ADD_PHOTOS,
+                   IDC_CHOOSE_MUSIC,
+                   IDC_CHOOSE_OUTPUT})
         Control(id)->setEnabled(enable);
     if (enable)
         m_progress->setValue(0);
@@ -266,7 +275,9 @@ void MainDialog::DeleteTempFileWithRetries(const QString &path)
 
 void MainDialog::ShowError(const QString &text)
 {
-    m_services.prompter->MessageBox(this, text, QStringLiteral("Error"),
+    m_services.prompter->MessageBox(this,
+                                    text,
+                                    QStringLiteral("Error"),
                                     platform::MessageButtons::Ok,
                                     platform::MessageIcon::Exclamation);
 }
@@ -275,8 +286,10 @@ void MainDialog::OnCancel()
 {
     if (m_busy) {
         const auto answer = m_services.prompter->MessageBox(
-            this, QStringLiteral("Movie creating... Are you sure you want exit it?"),
-            QStringLiteral("Warning"), platform::MessageButtons::OkCancel,
+            this,
+            QStringLiteral("Movie creating... Are you sure you want exit it?"),
+            QStringLiteral("Warning"),
+            platform::MessageButtons::OkCancel,
             platform::MessageIcon::None);
         if (answer != platform::MessageResult::Ok) {
             m_stopRequested = 0;
@@ -317,10 +330,17 @@ void MainDialog::OnSysCommand(unsigned id)
         return;
     }
     switch (id & 0xFFF0u) {
-    case SC_CLOSE: close(); break;
-    case SC_MINIMIZE: showMinimized(); break;
-    case SC_RESTORE: showNormal(); break;
-    default: break;
+    case SC_CLOSE:
+        close();
+        break;
+    case SC_MINIMIZE:
+        showMinimized();
+        break;
+    case SC_RESTORE:
+        showNormal();
+        break;
+    default:
+        break;
     }
 }
 
@@ -358,16 +378,18 @@ void MainDialog::Paint(QPainter &painter, bool minimised)
     }
     // The band and its two lines, drawn over whatever was painted, in the default font
     // and colours.
-    painter.fillRect(QRect(QPoint(0, 0), QPoint(client.width() - kBandRightMargin - 1,
-                                                 kBandHeight - 1)),
-                     kBandColour);
+    painter.fillRect(
+        QRect(QPoint(0, 0), QPoint(client.width() - kBandRightMargin - 1, kBandHeight - 1)),
+        kBandColour);
     painter.save();
     painter.setFont(QGuiApplication::font());
     painter.setPen(Qt::black);
     const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextDontClip;
-    painter.drawText(QRect(10, 5, 0, 0), flags,
+    painter.drawText(QRect(10, 5, 0, 0),
+                     flags,
                      QStringLiteral("You can select a music and multiple photo directories."));
-    painter.drawText(QRect(10, 25, 0, 0), flags,
+    painter.drawText(QRect(10, 25, 0, 0),
+                     flags,
                      QStringLiteral("All photos in the directories will come to photos movie "
                                     "after you press the 'GO' button."));
     painter.restore();

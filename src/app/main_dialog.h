@@ -229,7 +229,10 @@ public:
     void ShowHelp();
     // Commands this window does not handle itself go to the application (its help
     // command, F1); without an application they are dropped.
-    void SetApplicationCommandRoute(std::function<void(int)> route) { m_routeToApp = std::move(route); }
+    void SetApplicationCommandRoute(std::function<void(int)> route)
+    {
+        m_routeToApp = std::move(route);
+    }
 
 protected:
     void PaintClient(QPainter &painter) override;

@@ -46,13 +46,13 @@ inline constexpr Guid CLSID_RenderEngine = MakeGuid("{64D8A8E0-80A2-11D2-8CF3-00
 inline constexpr Guid CLSID_MediaDet = MakeGuid("{65BD0711-24D2-4FF7-9324-ED2E5D3ABAFA}");
 inline constexpr Guid CLSID_FilterGraph = MakeGuid("{E436EBB3-524F-11CE-9F53-0020AF0BA770}");
 inline constexpr Guid CLSID_SampleGrabber = MakeGuid("{C1F400A0-3F08-11D3-9F0B-006008039E37}");
-inline constexpr Guid CLSID_CaptureGraphBuilder2 =
-    MakeGuid("{BF87B6E1-8C27-11D0-B3F0-00AA003761C5}");
+inline constexpr Guid CLSID_CaptureGraphBuilder2
+    = MakeGuid("{BF87B6E1-8C27-11D0-B3F0-00AA003761C5}");
 inline constexpr Guid CLSID_SystemDeviceEnum = MakeGuid("{62BE5D10-60EB-11D0-BD3B-00A0C911CE86}");
-inline constexpr Guid CLSID_VideoCompressorCategory =
-    MakeGuid("{33D9A760-90C8-11D0-BD43-00A0C911CE86}");
-inline constexpr Guid CLSID_AudioCompressorCategory =
-    MakeGuid("{33D9A761-90C8-11D0-BD43-00A0C911CE86}");
+inline constexpr Guid CLSID_VideoCompressorCategory
+    = MakeGuid("{33D9A760-90C8-11D0-BD43-00A0C911CE86}");
+inline constexpr Guid CLSID_AudioCompressorCategory
+    = MakeGuid("{33D9A761-90C8-11D0-BD43-00A0C911CE86}");
 // The resizer that start-up registers from the shipped module.
 inline constexpr Guid CLSID_VantorelResizer = MakeGuid("{D781FD6A-DBF5-4E25-BA0E-AEF70729C491}");
 

@@ -28,14 +28,12 @@ constexpr FitResult FitRect(int srcWidth, int srcHeight, int frameWidth, int fra
     if (static_cast<std::int64_t>(srcWidth) * frameHeight
         >= static_cast<std::int64_t>(srcHeight) * frameWidth) {
         r.width = frameWidth;
-        r.height = static_cast<int>((static_cast<std::int64_t>(srcHeight) * frameWidth
-                                     + srcWidth / 2)
-                                    / srcWidth);
+        r.height = static_cast<int>(
+            (static_cast<std::int64_t>(srcHeight) * frameWidth + srcWidth / 2) / srcWidth);
     } else {
         r.height = frameHeight;
-        r.width = static_cast<int>((static_cast<std::int64_t>(srcWidth) * frameHeight
-                                    + srcHeight / 2)
-                                   / srcHeight);
+        r.width = static_cast<int>(
+            (static_cast<std::int64_t>(srcWidth) * frameHeight + srcHeight / 2) / srcHeight);
     }
     r.width = std::clamp(r.width, 1, frameWidth);
     r.height = std::clamp(r.height, 1, frameHeight);
@@ -63,7 +61,8 @@ struct RgbImageTarget
 class IResizer : public platform::IUnknown
 {
 public:
-    static constexpr platform::Iid kIid = platform::MakeGuid("{3C1E5F2A-8B47-4D90-A6E1-52F0C7D8B934}");
+    static constexpr platform::Iid kIid
+        = platform::MakeGuid("{3C1E5F2A-8B47-4D90-A6E1-52F0C7D8B934}");
 
     // Fills the whole frame: the source fitted by FitRect, black around it.
     // May be called from several threads at once with different targets.

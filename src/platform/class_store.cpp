@@ -13,7 +13,8 @@ struct GuidLess
 {
     bool operator()(const Guid &a, const Guid &b) const
     {
-        return std::tie(a.data1, a.data2, a.data3, a.data4) < std::tie(b.data1, b.data2, b.data3, b.data4);
+        return std::tie(a.data1, a.data2, a.data3, a.data4)
+               < std::tie(b.data1, b.data2, b.data3, b.data4);
     }
 };
 
@@ -61,14 +62,16 @@ HRESULT CreateInstance(const Clsid &clsid, const Iid &iid, void **out)
         return factory(iid, out);
 
     const auto path = TheRegistry().ReadValue(
-        RegistryRoot::ClassesRoot, QStringLiteral("CLSID\\%1\\InprocServer32").arg(clsid.ToString()));
+        RegistryRoot::ClassesRoot,
+        QStringLiteral("CLSID\\%1\\InprocServer32").arg(clsid.ToString()));
     if (!path || path->isEmpty())
         return REGDB_E_CLASSNOTREG;
     // The module stays loaded for the life of the process: its objects run its code.
     Modules::Handle module = TheModules().Load(*path);
     if (!module)
         return REGDB_E_CLASSNOTREG;
-    auto create = reinterpret_cast<ModuleFactoryFn>(TheModules().Export(module, kModuleFactoryExport));
+    auto create
+        = reinterpret_cast<ModuleFactoryFn>(TheModules().Export(module, kModuleFactoryExport));
     if (!create)
         return REGDB_E_CLASSNOTREG;
     return create(&clsid, &iid, out);

@@ -32,8 +32,14 @@ constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = static_cast<HRESULT>(0x80040111u);
 constexpr HRESULT REGDB_E_CLASSNOTREG = static_cast<HRESULT>(0x80040154u);
 
-constexpr bool Succeeded(HRESULT hr) { return hr >= 0; }
-constexpr bool Failed(HRESULT hr) { return hr < 0; }
+constexpr bool Succeeded(HRESULT hr)
+{
+    return hr >= 0;
+}
+constexpr bool Failed(HRESULT hr)
+{
+    return hr < 0;
+}
 
 // A 128-bit class or interface identifier, written "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 struct Guid
@@ -112,13 +118,18 @@ public:
     ComPtr() = default;
     ComPtr(std::nullptr_t) {}
     // Takes an added reference of its own.
-    explicit ComPtr(T *p) : m_p(p)
+    explicit ComPtr(T *p)
+        : m_p(p)
     {
         if (m_p)
             m_p->AddRef();
     }
-    ComPtr(const ComPtr &o) : ComPtr(o.m_p) {}
-    ComPtr(ComPtr &&o) noexcept : m_p(std::exchange(o.m_p, nullptr)) {}
+    ComPtr(const ComPtr &o)
+        : ComPtr(o.m_p)
+    {}
+    ComPtr(ComPtr &&o) noexcept
+        : m_p(std::exchange(o.m_p, nullptr))
+    {}
     ~ComPtr() { Reset(); }
     ComPtr &operator=(ComPtr o) noexcept
     {

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <thread>
 
-
 namespace platform {
 namespace {
 
@@ -23,8 +22,8 @@ public:
             return {};
         const QString suffix = u'.' + extension;
         QStringList names;
-        const QStringList entries =
-            dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        const QStringList entries
+            = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         for (const QString &name : entries) {
             if (name.size() > suffix.size() - 1 && name.endsWith(suffix, Qt::CaseInsensitive))
                 names << name;

@@ -41,7 +41,10 @@ public:
     }
 
 private:
-    static Handle Open(const QString &path) { return dlopen(path.toLocal8Bit().constData(), RTLD_NOW | RTLD_LOCAL); }
+    static Handle Open(const QString &path)
+    {
+        return dlopen(path.toLocal8Bit().constData(), RTLD_NOW | RTLD_LOCAL);
+    }
 };
 
 } // namespace

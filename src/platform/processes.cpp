@@ -173,7 +173,8 @@ public:
             return true;
         if (process.pid <= 0)
             return false;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline
+            = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
             int status = 0;
             const pid_t r = waitpid(process.pid, &status, timeoutMs < 0 ? 0 : WNOHANG);
@@ -217,7 +218,8 @@ public:
         QString path;
         if (file.contains(u'/'))
             path = file;
-        else if (QFileInfo inProgram(ProgramFolder() + file); inProgram.isFile() && inProgram.isExecutable())
+        else if (QFileInfo inProgram(ProgramFolder() + file);
+                 inProgram.isFile() && inProgram.isExecutable())
             path = inProgram.filePath();
         else
             path = QStandardPaths::findExecutable(file);

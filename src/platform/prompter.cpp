@@ -19,17 +19,22 @@ auto OnMainThread(F f) -> decltype(f())
     if (QThread::currentThread() == qApp->thread())
         return f();
     decltype(f()) result{};
-    QMetaObject::invokeMethod(qApp, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [&] { result = f(); }, Qt::BlockingQueuedConnection);
     return result;
 }
 
 MessageResult FromQt(int button)
 {
     switch (button) {
-    case QMessageBox::Ok: return MessageResult::Ok;
-    case QMessageBox::Yes: return MessageResult::Yes;
-    case QMessageBox::No: return MessageResult::No;
-    default: return MessageResult::Cancel;
+    case QMessageBox::Ok:
+        return MessageResult::Ok;
+    case QMessageBox::Yes:
+        return MessageResult::Yes;
+    case QMessageBox::No:
+        return MessageResult::No;
+    default:
+        return MessageResult::Cancel;
     }
 }
 
@@ -39,14 +44,20 @@ public:
     MessageResult AppMessageBox(const QString &text) override
     {
         return OnMainThread([&] {
-            QMessageBox box(QMessageBox::Warning, ApplicationTitle(), text, QMessageBox::Ok,
+            QMessageBox box(QMessageBox::Warning,
+                            ApplicationTitle(),
+                            text,
+                            QMessageBox::Ok,
                             QApplication::activeWindow());
             return FromQt(box.exec());
         });
     }
 
-    MessageResult MessageBox(QWidget *owner, const QString &text, const QString &caption,
-                             MessageButtons buttons, MessageIcon icon) override
+    MessageResult MessageBox(QWidget *owner,
+                             const QString &text,
+                             const QString &caption,
+                             MessageButtons buttons,
+                             MessageIcon icon) override
     {
         return OnMainThread([&] {
             QMessageBox::StandardButtons qtButtons = QMessageBox::Ok;
@@ -55,9 +66,9 @@ public:
             else if (buttons == MessageButtons::YesNo)
                 qtButtons = QMessageBox::Yes | QMessageBox::No;
             const QMessageBox::Icon qtIcon = icon == MessageIcon::Exclamation ? QMessageBox::Warning
-                                           : icon == MessageIcon::Information
-                                               ? QMessageBox::Information
-                                               : QMessageBox::NoIcon;
+                                             : icon == MessageIcon::Information
+                                                 ? QMessageBox::Information
+                                                 : QMessageBox::NoIcon;
             QMessageBox box(qtIcon, caption, text, qtButtons, owner);
             return FromQt(box.exec());
         });
@@ -73,8 +84,8 @@ public:
         });
     }
 
-    std::optional<QString> OpenFile(QWidget *parent, const QString &filterList,
-                                    bool fileMustExist) override
+    std::optional<QString>
+    OpenFile(QWidget *parent, const QString &filterList, bool fileMustExist) override
     {
         return OnMainThread([&]() -> std::optional<QString> {
             QFileDialog dialog(parent);

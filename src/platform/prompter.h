@@ -27,16 +27,20 @@ public:
     // as caption, owned by the application's active window.
     virtual MessageResult AppMessageBox(const QString &text) = 0;
     // A box owned by `owner` with an explicit caption, buttons and icon.
-    virtual MessageResult MessageBox(QWidget *owner, const QString &text, const QString &caption,
-                                     MessageButtons buttons, MessageIcon icon) = 0;
+    virtual MessageResult MessageBox(QWidget *owner,
+                                     const QString &text,
+                                     const QString &caption,
+                                     MessageButtons buttons,
+                                     MessageIcon icon)
+        = 0;
     // The folder chooser (no owner, whole file system, no title). The chosen folder's
     // path without a trailing '/' (except the root "/"), or an empty text when cancelled.
     virtual QString BrowseForFolder() = 0;
     // The file-open dialog. `filterList` is "desc|pattern|desc|pattern|...||"; its first
     // entry is selected at first. Returns the chosen file's full path, or nothing when
     // cancelled. With fileMustExist only existing files can be chosen.
-    virtual std::optional<QString> OpenFile(QWidget *parent, const QString &filterList,
-                                            bool fileMustExist) = 0;
+    virtual std::optional<QString>
+    OpenFile(QWidget *parent, const QString &filterList, bool fileMustExist) = 0;
 };
 
 // The application's title: the program file's name without its extension.

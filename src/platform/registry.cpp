@@ -66,12 +66,23 @@ QString Quote(const QString &text)
     QString out = QStringLiteral("\"");
     for (QChar c : text) {
         switch (c.unicode()) {
-        case u'\\': out += QStringLiteral("\\\\"); break;
-        case u'"': out += QStringLiteral("\\\""); break;
-        case u'\n': out += QStringLiteral("\\n"); break;
-        case u'\r': out += QStringLiteral("\\r"); break;
-        case u'\t': out += QStringLiteral("\\t"); break;
-        default: out += c;
+        case u'\\':
+            out += QStringLiteral("\\\\");
+            break;
+        case u'"':
+            out += QStringLiteral("\\\"");
+            break;
+        case u'\n':
+            out += QStringLiteral("\\n");
+            break;
+        case u'\r':
+            out += QStringLiteral("\\r");
+            break;
+        case u'\t':
+            out += QStringLiteral("\\t");
+            break;
+        default:
+            out += c;
         }
     }
     out += u'"';
@@ -92,7 +103,10 @@ std::optional<QString> Unquote(const QString &line, int *pos)
         }
         if (c == u'\\' && i + 1 < line.size()) {
             const QChar e = line[++i];
-            out += e == u'n' ? QChar(u'\n') : e == u'r' ? QChar(u'\r') : e == u't' ? QChar(u'\t') : e;
+            out += e == u'n'   ? QChar(u'\n')
+                   : e == u'r' ? QChar(u'\r')
+                   : e == u't' ? QChar(u'\t')
+                               : e;
         } else {
             out += c;
         }
@@ -175,8 +189,8 @@ public:
         return Load(root).Find(Normalise(key)) != nullptr;
     }
 
-    std::optional<QString> ReadValue(RegistryRoot root, const QString &key,
-                                     const QString &name) const override
+    std::optional<QString>
+    ReadValue(RegistryRoot root, const QString &key, const QString &name) const override
     {
         const Hive hive = Load(root);
         const Key *k = hive.Find(Normalise(key));
@@ -191,7 +205,9 @@ public:
         return std::nullopt;
     }
 
-    bool WriteValue(RegistryRoot root, const QString &key, const QString &name,
+    bool WriteValue(RegistryRoot root,
+                    const QString &key,
+                    const QString &name,
                     const QString &value) override
     {
         return Modify(root, [&](Hive &h) {
@@ -242,7 +258,7 @@ public:
         return Modify(root, [&](Hive &h) {
             std::erase_if(h.keys, [&](const Key &k) {
                 return k.path.compare(path, Qt::CaseInsensitive) == 0
-                    || k.path.startsWith(path + u'\\', Qt::CaseInsensitive);
+                       || k.path.startsWith(path + u'\\', Qt::CaseInsensitive);
             });
         });
     }
@@ -251,8 +267,8 @@ private:
     static QString FileOf(RegistryRoot root)
     {
         return RegistryFolder()
-             + (root == RegistryRoot::LocalMachine ? QStringLiteral("/HKEY_LOCAL_MACHINE.reg")
-                                                   : QStringLiteral("/HKEY_CLASSES_ROOT.reg"));
+               + (root == RegistryRoot::LocalMachine ? QStringLiteral("/HKEY_LOCAL_MACHINE.reg")
+                                                     : QStringLiteral("/HKEY_CLASSES_ROOT.reg"));
     }
 
     static Hive Load(RegistryRoot root)

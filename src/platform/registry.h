@@ -30,11 +30,12 @@ public:
     virtual bool KeyExists(RegistryRoot root, const QString &key) const = 0;
     // A value of the key; an empty name means the key's default value. Nothing when the
     // key or the value does not exist.
-    virtual std::optional<QString> ReadValue(RegistryRoot root, const QString &key,
-                                             const QString &name = QString()) const = 0;
+    virtual std::optional<QString>
+    ReadValue(RegistryRoot root, const QString &key, const QString &name = QString()) const = 0;
     // Writes a value, creating the key when needed; false when the store cannot be written.
-    virtual bool WriteValue(RegistryRoot root, const QString &key, const QString &name,
-                            const QString &value) = 0;
+    virtual bool
+    WriteValue(RegistryRoot root, const QString &key, const QString &name, const QString &value)
+        = 0;
     // The names of the key's direct sub-keys, in the order they were first created
     // (a key written by a later process comes after the ones already there).
     virtual QStringList SubKeys(RegistryRoot root, const QString &key) const = 0;

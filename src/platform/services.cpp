@@ -11,8 +11,13 @@ namespace platform {
 
 Services Services::Real()
 {
-    return Services{&TheQtPrompter(), &TheFileSystem(), &TheClock(),    &TheProcesses(),
-                    &TheSystemFolders(), &TheRegistry(), &TheModules()};
+    return Services{&TheQtPrompter(),
+                    &TheFileSystem(),
+                    &TheClock(),
+                    &TheProcesses(),
+                    &TheSystemFolders(),
+                    &TheRegistry(),
+                    &TheModules()};
 }
 
 } // namespace platform

@@ -2,7 +2,6 @@
 
 #include "platform/file_system.h"
 
-
 namespace production {
 namespace {
 

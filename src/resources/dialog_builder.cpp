@@ -199,7 +199,10 @@ QIcon ProgramIcon()
     return icon;
 }
 
-ClientArea::ClientArea(TemplateDialog *dialog) : QWidget(dialog), m_dialog(dialog) {}
+ClientArea::ClientArea(TemplateDialog *dialog)
+    : QWidget(dialog)
+    , m_dialog(dialog)
+{}
 
 void ClientArea::paintEvent(QPaintEvent *)
 {

@@ -1,7 +1,7 @@
 #include "app/main_dialog.h"
-#include "resources/dialog_template.h"
 #include "platform/processes.h"
 #include "platform/system_folders.h"
+#include "resources/dialog_template.h"
 #include "support/doubles.h"
 #include "support/environment.h"
 
@@ -56,7 +56,8 @@ protected:
 
     QString MakeTempFile()
     {
-        return testing_support::WriteFile(env.ScratchDir() + QStringLiteral("/TempData.avi"), "RIFF");
+        return testing_support::WriteFile(env.ScratchDir() + QStringLiteral("/TempData.avi"),
+                                          "RIFF");
     }
 
     TestEnvironment env;
@@ -103,12 +104,15 @@ TEST_F(MainDialogTest, EveryControlIsBuiltWithItsTextAndTheTabOrderFollowsTheRes
     EXPECT_TRUE(dialog->Control<QCheckBox>(IDC_EFFECT)->isChecked());
     EXPECT_EQ(dialog->m_photoList->columnCount(), 3);
     EXPECT_EQ(dialog->m_columnTitles,
-              (QStringList{QStringLiteral("File Name"), QStringLiteral("Create Date"), QStringLiteral("Path")}));
+              (QStringList{QStringLiteral("File Name"),
+                           QStringLiteral("Create Date"),
+                           QStringLiteral("Path")}));
 }
 
 TEST_F(MainDialogTest, InitialisationFillsTheRecordTitleMenusAndProgressRange)
 {
-    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Vantorel Converter   http://www.vantorel.example "));
+    EXPECT_EQ(dialog->windowTitle(),
+              QStringLiteral("Vantorel Converter   http://www.vantorel.example "));
     EXPECT_EQ(dialog->m_programDir, QStringLiteral(VANTOREL_TEST_PROGRAM_DIR));
     EXPECT_EQ(dialog->m_windowsDir, env.HomeDir() + u'/');
     EXPECT_EQ(dialog->m_systemDir, env.SystemDir());
@@ -127,9 +131,12 @@ TEST_F(MainDialogTest, InitialisationFillsTheRecordTitleMenusAndProgressRange)
         for (QAction *item : a->menu()->actions())
             menuTexts << item->text() + u'#' + QString::number(item->data().toInt());
     }
-    EXPECT_EQ(menuTexts, (QStringList{QStringLiteral("&File"), QStringLiteral("E&xit\tAlt+F4#40006"),
-                                      QStringLiteral("&Help"), QStringLiteral("&Context Help\tF1#32772"),
-                                      QStringLiteral("&About#32771")}));
+    EXPECT_EQ(menuTexts,
+              (QStringList{QStringLiteral("&File"),
+                           QStringLiteral("E&xit\tAlt+F4#40006"),
+                           QStringLiteral("&Help"),
+                           QStringLiteral("&Context Help\tF1#32772"),
+                           QStringLiteral("&About#32771")}));
 }
 
 TEST(MainDialogInit, AMissingWindowsFolderOnlyLeavesItEmptyAndNoSystemFolderStopsEarly)
@@ -166,10 +173,22 @@ TEST(MainDialogInit, AMissingWindowsFolderOnlyLeavesItEmptyAndNoSystemFolderStop
 
 TEST_F(MainDialogTest, SetIdleSwitchesBetweenBusyAndIdle)
 {
-    const int toggled[] = {IDC_REMOVE, IDC_REMOVE_ALL, IDC_UP, IDC_DOWN, IDC_SETTING,
-                           IDC_ADD_PHOTOS, IDC_CHOOSE_MUSIC, IDC_CHOOSE_OUTPUT};
-    const int untouched[] = {IDC_EFFECT, IDC_PHOTO_FOLDERS, IDC_MUSIC_FILE, IDC_OUTPUT,
-                             IDC_PHOTO_LIST, IDCANCEL, IDC_HELP_BUTTON, IDC_ABOUT_BUTTON};
+    const int toggled[] = {IDC_REMOVE,
+                           IDC_REMOVE_ALL,
+                           IDC_UP,
+                           IDC_DOWN,
+                           IDC_SETTING,
+                           IDC_ADD_PHOTOS,
+                           IDC_CHOOSE_MUSIC,
+                           IDC_CHOOSE_OUTPUT};
+    const int untouched[] = {IDC_EFFECT,
+                             IDC_PHOTO_FOLDERS,
+                             IDC_MUSIC_FILE,
+                             IDC_OUTPUT,
+                             IDC_PHOTO_LIST,
+                             IDCANCEL,
+                             IDC_HELP_BUTTON,
+                             IDC_ABOUT_BUTTON};
     dialog->m_progress->setValue(40);
     dialog->m_addMotionEffect = 0;
 
@@ -260,7 +279,8 @@ TEST_F(MainDialogTest, MenuExitWhileBusyCleansUpBeforeTheQuestion)
     EXPECT_FALSE(dialog->ConversionTimer()->isActive());
     EXPECT_TRUE(prompter.Records().empty());
     QTest::qWait(20);
-    ASSERT_EQ(prompter.BoxTexts(), QStringList{QStringLiteral("Movie creating... Are you sure you want exit it?")});
+    ASSERT_EQ(prompter.BoxTexts(),
+              QStringList{QStringLiteral("Movie creating... Are you sure you want exit it?")});
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(dialog->m_stopRequested, 0);
     EXPECT_EQ(dialog->m_tempAviPath, temp);

@@ -94,7 +94,8 @@ TEST_F(MainWindowLook, StaticControlsShareTheBackgroundUntilTheBrushIsGone)
     EXPECT_EQ(field.pixelColor(field.width() / 2, field.height() / 2), QColor(230, 230, 240));
     auto output = dialog->Control(IDC_OUTPUT);
     const QImage editable = output->grab().toImage();
-    EXPECT_NE(editable.pixelColor(editable.width() / 2, editable.height() / 2), QColor(230, 230, 240));
+    EXPECT_NE(editable.pixelColor(editable.width() / 2, editable.height() / 2),
+              QColor(230, 230, 240));
 
     dialog->CleanUpOnExit();
     EXPECT_FALSE(dialog->BackgroundBrush().has_value());

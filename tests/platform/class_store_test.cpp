@@ -16,7 +16,11 @@ constexpr Guid kModuleClass = kTestModuleClass;
 class Seven final : public ComObject<ITestValue>
 {
 public:
-    explicit Seven(int *alive) : m_alive(alive) { ++*m_alive; }
+    explicit Seven(int *alive)
+        : m_alive(alive)
+    {
+        ++*m_alive;
+    }
     ~Seven() override { --*m_alive; }
     int Value() override { return 7; }
 
@@ -31,7 +35,8 @@ TEST(Guid, ParsesAndPrintsTheBracedForm)
     EXPECT_EQ(g->ToString(), QStringLiteral("{D781FD6A-DBF5-4E25-BA0E-AEF70729C491}"));
     EXPECT_EQ(*g, MakeGuid("{D781FD6A-DBF5-4E25-BA0E-AEF70729C491}"));
     EXPECT_EQ(Guid::Parse(u"D781FD6A-DBF5-4E25-BA0E-AEF70729C491"), g);
-    for (const char16_t *bad : {u"", u"{D781FD6A-DBF5-4E25-BA0E-AEF70729C49}",
+    for (const char16_t *bad : {u"",
+                                u"{D781FD6A-DBF5-4E25-BA0E-AEF70729C49}",
                                 u"{D781FD6A-DBF5-4E25-BA0E-AEF70729C49G}",
                                 u"{D781FD6A+DBF5-4E25-BA0E-AEF70729C491}"})
         EXPECT_FALSE(Guid::Parse(bad).has_value()) << QString::fromUtf16(bad).toStdString();
@@ -71,16 +76,16 @@ TEST(ClassStore, RegisteredModulesProvideTheirClasses)
     EXPECT_FALSE(CreateInstance<ITestValue>(kModuleClass, &hr));
     EXPECT_EQ(hr, REGDB_E_CLASSNOTREG);
 
-    TheRegistry().WriteValue(RegistryRoot::ClassesRoot, key, QString(),
-                             QStringLiteral(TEST_MODULE_PATH));
+    TheRegistry().WriteValue(
+        RegistryRoot::ClassesRoot, key, QString(), QStringLiteral(TEST_MODULE_PATH));
     ComPtr<ITestValue> value = CreateInstance<ITestValue>(kModuleClass, &hr);
     EXPECT_EQ(hr, S_OK);
     ASSERT_TRUE(value);
     EXPECT_EQ(value->Value(), 42);
 
     // A registration whose module is gone is the same as none.
-    TheRegistry().WriteValue(RegistryRoot::ClassesRoot, key, QString(),
-                             env.Root() + QStringLiteral("/missing.dll"));
+    TheRegistry().WriteValue(
+        RegistryRoot::ClassesRoot, key, QString(), env.Root() + QStringLiteral("/missing.dll"));
     EXPECT_FALSE(CreateInstance<ITestValue>(kModuleClass, &hr));
     EXPECT_EQ(hr, REGDB_E_CLASSNOTREG);
 }

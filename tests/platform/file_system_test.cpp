@@ -17,17 +17,29 @@ TEST(FileSystem, FindsByExtensionWithoutRegardToCaseInNameOrder)
 {
     TestEnvironment env;
     const QString dir = env.ScratchDir();
-    for (const char *name : {"b.jpg", "A.JPG", "c.Jpg", "IMG_0002.jpg", "img_0001.jpg", "x.jpeg",
-                             "jpg", "notjpg", "d.jpg.txt"})
+    for (const char *name : {"b.jpg",
+                             "A.JPG",
+                             "c.Jpg",
+                             "IMG_0002.jpg",
+                             "img_0001.jpg",
+                             "x.jpeg",
+                             "jpg",
+                             "notjpg",
+                             "d.jpg.txt"})
         WriteFile(dir + u'/' + QString::fromLatin1(name), "x");
     QDir(dir).mkdir(QStringLiteral("folder.jpg"));
     EXPECT_EQ(TheFileSystem().FindByExtension(dir, QStringLiteral("jpg")),
-              (QStringList{QStringLiteral("A.JPG"), QStringLiteral("b.jpg"), QStringLiteral("c.Jpg"),
-                           QStringLiteral("folder.jpg"), QStringLiteral("img_0001.jpg"),
+              (QStringList{QStringLiteral("A.JPG"),
+                           QStringLiteral("b.jpg"),
+                           QStringLiteral("c.Jpg"),
+                           QStringLiteral("folder.jpg"),
+                           QStringLiteral("img_0001.jpg"),
                            QStringLiteral("IMG_0002.jpg")}));
     EXPECT_EQ(TheFileSystem().FindByExtension(dir, QStringLiteral("jpeg")),
               QStringList{QStringLiteral("x.jpeg")});
-    EXPECT_TRUE(TheFileSystem().FindByExtension(dir + QStringLiteral("/missing"), QStringLiteral("jpg")).isEmpty());
+    EXPECT_TRUE(TheFileSystem()
+                    .FindByExtension(dir + QStringLiteral("/missing"), QStringLiteral("jpg"))
+                    .isEmpty());
 }
 
 TEST(FileSystem, StatusGivesSizeAndCreationTime)
@@ -90,8 +102,10 @@ TEST(Prompter, FilterListsBecomeNameFilters)
 {
     EXPECT_EQ(ParseFilterList(QStringLiteral(
                   "mp3 file|*.mp3|wma file|*.wma|wave file|*.wav|mpg file|*.mpg|All Files|*.*||")),
-              (QStringList{QStringLiteral("mp3 file (*.mp3)"), QStringLiteral("wma file (*.wma)"),
-                           QStringLiteral("wave file (*.wav)"), QStringLiteral("mpg file (*.mpg)"),
+              (QStringList{QStringLiteral("mp3 file (*.mp3)"),
+                           QStringLiteral("wma file (*.wma)"),
+                           QStringLiteral("wave file (*.wav)"),
+                           QStringLiteral("mpg file (*.mpg)"),
                            QStringLiteral("All Files (*.*)")}));
     EXPECT_EQ(ParseFilterList(QStringLiteral("Pictures|*.jpg;*.gif||ignored|*.x")),
               QStringList{QStringLiteral("Pictures (*.jpg *.gif)")});

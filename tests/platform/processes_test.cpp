@@ -25,8 +25,7 @@ void PrintTo(const SplitCase &c, std::ostream *os)
 }
 
 class SplitCommandLineTest : public ::testing::TestWithParam<SplitCase>
-{
-};
+{};
 
 TEST_P(SplitCommandLineTest, FollowsTheWindowsRules)
 {
@@ -38,26 +37,28 @@ TEST_P(SplitCommandLineTest, FollowsTheWindowsRules)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, SplitCommandLineTest,
-    ::testing::Values(
-        SplitCase{"", {}},
-        SplitCase{"   ", {}},
-        SplitCase{"prog a b", {"prog", "a", "b"}},
-        SplitCase{"  prog \t a   b  ", {"prog", "a", "b"}},
-        // The program name keeps its backslashes; quotes only group.
-        SplitCase{"\"C:\\Program Files\\x.exe\" -i in", {"C:\\Program Files\\x.exe", "-i", "in"}},
-        SplitCase{"C:\\dir\\x.exe\\ a", {"C:\\dir\\x.exe\\", "a"}},
-        // Unquoted paths with a blank split in two.
-        SplitCase{"/tmp/My Folder/regsvr32 /s x.dll", {"/tmp/My", "Folder/regsvr32", "/s", "x.dll"}},
-        SplitCase{"p \"a b\" c", {"p", "a b", "c"}},
-        SplitCase{"p a\"b c\"d", {"p", "ab cd"}},
-        SplitCase{"p \"\"", {"p", ""}},
-        SplitCase{"p a\\\\b", {"p", "a\\\\b"}},
-        SplitCase{"p a\\\"b", {"p", "a\"b"}},
-        SplitCase{"p a\\\\\"b c\"", {"p", "a\\b c"}},
-        SplitCase{"p a\\\\\\\"b", {"p", "a\\\"b"}},
-        SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}},
-        SplitCase{"p \"unterminated arg", {"p", "unterminated arg"}}));
+    Cases,
+    SplitCommandLineTest,
+    ::testing::Values(SplitCase{"", {}},
+                      SplitCase{"   ", {}},
+                      SplitCase{"prog a b", {"prog", "a", "b"}},
+                      SplitCase{"  prog \t a   b  ", {"prog", "a", "b"}},
+                      // The program name keeps its backslashes; quotes only group.
+                      SplitCase{"\"C:\\Program Files\\x.exe\" -i in",
+                                {"C:\\Program Files\\x.exe", "-i", "in"}},
+                      SplitCase{"C:\\dir\\x.exe\\ a", {"C:\\dir\\x.exe\\", "a"}},
+                      // Unquoted paths with a blank split in two.
+                      SplitCase{"/tmp/My Folder/regsvr32 /s x.dll",
+                                {"/tmp/My", "Folder/regsvr32", "/s", "x.dll"}},
+                      SplitCase{"p \"a b\" c", {"p", "a b", "c"}},
+                      SplitCase{"p a\"b c\"d", {"p", "ab cd"}},
+                      SplitCase{"p \"\"", {"p", ""}},
+                      SplitCase{"p a\\\\b", {"p", "a\\\\b"}},
+                      SplitCase{"p a\\\"b", {"p", "a\"b"}},
+                      SplitCase{"p a\\\\\"b c\"", {"p", "a\\b c"}},
+                      SplitCase{"p a\\\\\\\"b", {"p", "a\\\"b"}},
+                      SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}},
+                      SplitCase{"p \"unterminated arg", {"p", "unterminated arg"}}));
 
 TEST(QuoteArgument, SplitsBackToTheSameArgument)
 {
@@ -71,8 +72,8 @@ TEST(QuoteArgument, SplitsBackToTheSameArgument)
                                 QStringLiteral("-i\" -y -evil"),
                                 QStringLiteral("tab\there")};
     for (const QString &arg : tricky) {
-        const QStringList split =
-            SplitCommandLine(QStringLiteral("prog ") + QuoteArgument(arg) + QStringLiteral(" end"));
+        const QStringList split = SplitCommandLine(QStringLiteral("prog ") + QuoteArgument(arg)
+                                                   + QStringLiteral(" end"));
         ASSERT_EQ(split.size(), 3) << arg.toStdString();
         EXPECT_EQ(split[1], arg);
         EXPECT_EQ(split[2], QStringLiteral("end"));
@@ -108,7 +109,8 @@ TEST(Processes, AChildReadsEndOfFileFromStandardInput)
     // Standard input is /dev/null, neither the terminal nor a closed descriptor.
     Processes &p = TheProcesses();
     auto info = p.Start(
-        QStringLiteral("/bin/sh -c \"readlink /proc/self/fd/0; if read x; then echo got; else echo eof; fi\""),
+        QStringLiteral(
+            "/bin/sh -c \"readlink /proc/self/fd/0; if read x; then echo got; else echo eof; fi\""),
         true);
     ASSERT_TRUE(info.has_value());
     EXPECT_EQ(ReadAll(p, *info), QStringLiteral("/dev/null\neof\n"));
@@ -124,7 +126,8 @@ TEST(Processes, AProgramThatCannotRunIsNotStarted)
     EXPECT_FALSE(p.Start(QStringLiteral("no-such-program-on-path"), false).has_value());
     EXPECT_FALSE(p.Start(QString(), false).has_value());
     // A file that is not executable.
-    const QString text = testing_support::WriteFile(env.ScratchDir() + QStringLiteral("/notes.txt"), "hi");
+    const QString text
+        = testing_support::WriteFile(env.ScratchDir() + QStringLiteral("/notes.txt"), "hi");
     EXPECT_FALSE(p.Start(text, false).has_value());
 }
 
@@ -147,13 +150,13 @@ TEST(Processes, ShellOpenStartsAProgramFromTheProgramFolderDetached)
     TestEnvironment env;
     env.Set("VANTOREL_PROGRAM_DIR", env.ScratchDir());
     const QString marker = env.ScratchDir() + QStringLiteral("/ran");
-    const QString tool = testing_support::WriteFile(
-        env.ScratchDir() + QStringLiteral("/tool"), "#!/bin/sh\necho \"$1|$2\" > \"$3\"\n");
+    const QString tool = testing_support::WriteFile(env.ScratchDir() + QStringLiteral("/tool"),
+                                                    "#!/bin/sh\necho \"$1|$2\" > \"$3\"\n");
     QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner);
 
     Processes &p = TheProcesses();
-    ASSERT_TRUE(p.ShellOpen(QStringLiteral("tool"),
-                            QStringLiteral("/s \"a b\" ") + QuoteArgument(marker)));
+    ASSERT_TRUE(
+        p.ShellOpen(QStringLiteral("tool"), QStringLiteral("/s \"a b\" ") + QuoteArgument(marker)));
     for (int i = 0; i < 200 && !QFileInfo::exists(marker); ++i)
         QThread::msleep(10);
     QFile f(marker);

@@ -15,12 +15,13 @@ TEST(Registry, DefaultValueAndNamedValuesStayApart)
     TestEnvironment env;
     Registry &r = TheRegistry();
     ASSERT_TRUE(r.WriteValue(RegistryRoot::LocalMachine, kKey, QString(), QStringLiteral("2.1")));
-    ASSERT_TRUE(r.WriteValue(RegistryRoot::LocalMachine, kKey, QStringLiteral("Version"),
-                             QStringLiteral("named")));
+    ASSERT_TRUE(r.WriteValue(
+        RegistryRoot::LocalMachine, kKey, QStringLiteral("Version"), QStringLiteral("named")));
     EXPECT_EQ(r.ReadValue(RegistryRoot::LocalMachine, kKey), QStringLiteral("2.1"));
     EXPECT_EQ(r.ReadValue(RegistryRoot::LocalMachine, kKey, QStringLiteral("Version")),
               QStringLiteral("named"));
-    EXPECT_EQ(r.ValueNames(RegistryRoot::LocalMachine, kKey), QStringList{QStringLiteral("Version")});
+    EXPECT_EQ(r.ValueNames(RegistryRoot::LocalMachine, kKey),
+              QStringList{QStringLiteral("Version")});
     // The two roots are separate stores.
     EXPECT_FALSE(r.ReadValue(RegistryRoot::ClassesRoot, kKey).has_value());
 }
@@ -34,7 +35,8 @@ TEST(Registry, MissingKeysAndValuesReadAsNothing)
     EXPECT_TRUE(r.KeyExists(RegistryRoot::LocalMachine, kKey));
     // A key without a default value.
     EXPECT_FALSE(r.ReadValue(RegistryRoot::LocalMachine, kKey).has_value());
-    EXPECT_FALSE(r.ReadValue(RegistryRoot::LocalMachine, kKey, QStringLiteral("Other")).has_value());
+    EXPECT_FALSE(
+        r.ReadValue(RegistryRoot::LocalMachine, kKey, QStringLiteral("Other")).has_value());
     // An empty value is a value.
     r.WriteValue(RegistryRoot::LocalMachine, kKey, QString(), QString());
     EXPECT_EQ(r.ReadValue(RegistryRoot::LocalMachine, kKey), QString());
@@ -49,8 +51,10 @@ TEST(Registry, KeysAreFoundWithoutRegardToCaseAndParentsExist)
                           QStringLiteral("software\\CLIENTS\\tarvix2\\version")),
               QStringLiteral("2.1"));
     EXPECT_TRUE(r.KeyExists(RegistryRoot::LocalMachine, QStringLiteral("SOFTWARE\\Clients")));
-    r.WriteValue(RegistryRoot::LocalMachine, QStringLiteral("SOFTWARE\\Clients\\Tarvix2\\Startup"),
-                 QString(), QStringLiteral("1"));
+    r.WriteValue(RegistryRoot::LocalMachine,
+                 QStringLiteral("SOFTWARE\\Clients\\Tarvix2\\Startup"),
+                 QString(),
+                 QStringLiteral("1"));
     EXPECT_EQ(r.SubKeys(RegistryRoot::LocalMachine, QStringLiteral("Software\\Clients\\Tarvix2")),
               (QStringList{QStringLiteral("Version"), QStringLiteral("Startup")}));
 }
@@ -60,8 +64,8 @@ TEST(Registry, TextsWithQuotesBackslashesAndLineBreaksSurvive)
     TestEnvironment env;
     Registry &r = TheRegistry();
     const QString tricky = QStringLiteral("C:\\Program Files\\\"x\"\n=[y]\t;z");
-    r.WriteValue(RegistryRoot::ClassesRoot, QStringLiteral("CLSID\\{A}\\InprocServer32"), QString(),
-                 tricky);
+    r.WriteValue(
+        RegistryRoot::ClassesRoot, QStringLiteral("CLSID\\{A}\\InprocServer32"), QString(), tricky);
     EXPECT_EQ(r.ReadValue(RegistryRoot::ClassesRoot, QStringLiteral("CLSID\\{A}\\InprocServer32")),
               tricky);
 }
@@ -70,12 +74,15 @@ TEST(Registry, DeletingAKeyTakesItsSubKeysButNotItsNeighbours)
 {
     TestEnvironment env;
     Registry &r = TheRegistry();
-    r.WriteValue(RegistryRoot::LocalMachine, QStringLiteral("A\\B\\C"), QString(), QStringLiteral("1"));
-    r.WriteValue(RegistryRoot::LocalMachine, QStringLiteral("A\\BB"), QString(), QStringLiteral("2"));
+    r.WriteValue(
+        RegistryRoot::LocalMachine, QStringLiteral("A\\B\\C"), QString(), QStringLiteral("1"));
+    r.WriteValue(
+        RegistryRoot::LocalMachine, QStringLiteral("A\\BB"), QString(), QStringLiteral("2"));
     ASSERT_TRUE(r.DeleteKey(RegistryRoot::LocalMachine, QStringLiteral("a\\b")));
     EXPECT_FALSE(r.KeyExists(RegistryRoot::LocalMachine, QStringLiteral("A\\B\\C")));
     EXPECT_FALSE(r.KeyExists(RegistryRoot::LocalMachine, QStringLiteral("A\\B")));
-    EXPECT_EQ(r.ReadValue(RegistryRoot::LocalMachine, QStringLiteral("A\\BB")), QStringLiteral("2"));
+    EXPECT_EQ(r.ReadValue(RegistryRoot::LocalMachine, QStringLiteral("A\\BB")),
+              QStringLiteral("2"));
 }
 
 TEST(Registry, EveryReadSeesWhatAnotherProcessWrote)
@@ -93,8 +100,8 @@ TEST(Registry, AStoreThatCannotBeWrittenReportsFailure)
 {
     TestEnvironment env;
     env.Set("VANTOREL_REGISTRY_DIR", QStringLiteral("/proc/no-such-place"));
-    EXPECT_FALSE(TheRegistry().WriteValue(RegistryRoot::LocalMachine, kKey, QString(),
-                                          QStringLiteral("x")));
+    EXPECT_FALSE(
+        TheRegistry().WriteValue(RegistryRoot::LocalMachine, kKey, QString(), QStringLiteral("x")));
 }
 
 } // namespace

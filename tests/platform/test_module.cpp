@@ -13,9 +13,8 @@ public:
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(const Guid *clsid,
-                                                                            const Guid *iid,
-                                                                            void **out)
+extern "C" __attribute__((visibility("default"))) HRESULT
+DllGetClassObject(const Guid *clsid, const Guid *iid, void **out)
 {
     if (!clsid || !iid || !out)
         return E_POINTER;

@@ -57,9 +57,12 @@ MessageResult ScriptedPrompter::Answer(MessageButtons buttons)
         return a;
     }
     switch (buttons) {
-    case MessageButtons::Ok: return MessageResult::Ok;
-    case MessageButtons::OkCancel: return MessageResult::Cancel;
-    case MessageButtons::YesNo: return MessageResult::No;
+    case MessageButtons::Ok:
+        return MessageResult::Ok;
+    case MessageButtons::OkCancel:
+        return MessageResult::Cancel;
+    case MessageButtons::YesNo:
+        return MessageResult::No;
     }
     return MessageResult::Cancel;
 }
@@ -67,13 +70,19 @@ MessageResult ScriptedPrompter::Answer(MessageButtons buttons)
 MessageResult ScriptedPrompter::AppMessageBox(const QString &text)
 {
     std::lock_guard lock(m_mutex);
-    m_records.push_back({PromptRecord::AppBox, text, platform::ApplicationTitle(),
-                         MessageButtons::Ok, platform::MessageIcon::Exclamation, nullptr});
+    m_records.push_back({PromptRecord::AppBox,
+                         text,
+                         platform::ApplicationTitle(),
+                         MessageButtons::Ok,
+                         platform::MessageIcon::Exclamation,
+                         nullptr});
     return Answer(MessageButtons::Ok);
 }
 
-MessageResult ScriptedPrompter::MessageBox(QWidget *owner, const QString &text,
-                                           const QString &caption, MessageButtons buttons,
+MessageResult ScriptedPrompter::MessageBox(QWidget *owner,
+                                           const QString &text,
+                                           const QString &caption,
+                                           MessageButtons buttons,
                                            platform::MessageIcon icon)
 {
     std::lock_guard lock(m_mutex);
@@ -92,12 +101,15 @@ QString ScriptedPrompter::BrowseForFolder()
     return f;
 }
 
-std::optional<QString> ScriptedPrompter::OpenFile(QWidget *parent, const QString &filterList,
-                                                  bool)
+std::optional<QString> ScriptedPrompter::OpenFile(QWidget *parent, const QString &filterList, bool)
 {
     std::lock_guard lock(m_mutex);
-    m_records.push_back({PromptRecord::OpenFile, filterList, QString(), MessageButtons::Ok,
-                         platform::MessageIcon::None, parent});
+    m_records.push_back({PromptRecord::OpenFile,
+                         filterList,
+                         QString(),
+                         MessageButtons::Ok,
+                         platform::MessageIcon::None,
+                         parent});
     if (m_files.empty())
         return std::nullopt;
     const auto [chosen, path] = m_files.front();
@@ -144,8 +156,8 @@ bool StubbornFileSystem::CreateNewFile(const QString &path)
     return platform::TheFileSystem().CreateNewFile(path);
 }
 
-platform::Services TestServices(ScriptedPrompter &prompter, FakeClock &clock,
-                                platform::FileSystem *fileSystem)
+platform::Services
+TestServices(ScriptedPrompter &prompter, FakeClock &clock, platform::FileSystem *fileSystem)
 {
     platform::Services s = platform::Services::Real();
     s.prompter = &prompter;

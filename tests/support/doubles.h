@@ -43,12 +43,14 @@ public:
     void Clear();
 
     platform::MessageResult AppMessageBox(const QString &text) override;
-    platform::MessageResult MessageBox(QWidget *owner, const QString &text, const QString &caption,
+    platform::MessageResult MessageBox(QWidget *owner,
+                                       const QString &text,
+                                       const QString &caption,
                                        platform::MessageButtons buttons,
                                        platform::MessageIcon icon) override;
     QString BrowseForFolder() override;
-    std::optional<QString> OpenFile(QWidget *parent, const QString &filterList,
-                                    bool fileMustExist) override;
+    std::optional<QString>
+    OpenFile(QWidget *parent, const QString &filterList, bool fileMustExist) override;
 
 private:
     platform::MessageResult Answer(platform::MessageButtons buttons);
@@ -89,7 +91,8 @@ public:
 };
 
 // The real services with the prompter, clock and file system replaced.
-platform::Services TestServices(ScriptedPrompter &prompter, FakeClock &clock,
+platform::Services TestServices(ScriptedPrompter &prompter,
+                                FakeClock &clock,
                                 platform::FileSystem *fileSystem = nullptr);
 
 } // namespace testing_support

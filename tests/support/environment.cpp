@@ -37,14 +37,16 @@ TestEnvironment::~TestEnvironment()
 void TestEnvironment::Set(const char *name, const QString &value)
 {
     if (!m_saved.count(name))
-        m_saved[name] = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+        m_saved[name]
+            = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
     qputenv(name, value.toLocal8Bit());
 }
 
 void TestEnvironment::Unset(const char *name)
 {
     if (!m_saved.count(name))
-        m_saved[name] = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+        m_saved[name]
+            = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
     qunsetenv(name);
 }
 

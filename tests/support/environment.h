@@ -8,9 +8,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <map>
 #include <optional>
-#include <functional>
 
 class QWidget;
 
