@@ -5,14 +5,23 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Extra configure options from the caller (the test build leaves the benchmarks out).
+extra=(${CMAKE_EXTRA:-})
+# Paths below the checkout are hashed relative to it, so worktrees share the cache.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+# ccache, where present, keeps rebuilds of unchanged files cheap.
+if command -v ccache >/dev/null 2>&1; then
+    extra+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+
 sanitize=${SANITIZE:-0}
 if [ "$sanitize" = 1 ]; then
     dir=${BUILD_DIR:-build-asan}
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVANTOREL_SANITIZE=ON \
-        -DVANTOREL_WERROR=${WERROR:-OFF}
+        -DVANTOREL_WERROR=${WERROR:-OFF} "${extra[@]}"
 else
     dir=${BUILD_DIR:-build}
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DVANTOREL_WERROR=${WERROR:-OFF}
+        -DVANTOREL_WERROR=${WERROR:-OFF} "${extra[@]}"
 fi
 cmake --build "$dir" -j "$(nproc)"

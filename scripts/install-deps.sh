@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config
+    build-essential cmake ninja-build pkg-config clang-format ccache
     qt6-base-dev libgl-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
     ffmpeg

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-SANITIZE=1 WERROR=${WERROR:-ON} scripts/build.sh
+SANITIZE=1 WERROR=${WERROR:-ON} CMAKE_EXTRA="-DVANTOREL_BENCH=OFF ${CMAKE_EXTRA:-}" scripts/build.sh
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
