@@ -3,11 +3,16 @@
 #include "engine/default_resizer.h"
 #include "engine/timeline.h"
 
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
 
 #include <algorithm>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace engine {
 namespace {
@@ -36,9 +41,34 @@ QSize NeededSize(int shownWidth, int shownHeight, int stretchMode, int width, in
     }
 }
 
+// Opens a photo for reading, refusing anything but a regular file: the check is made on
+// the opened file itself, so a FIFO or a device put in a photo's place after it was
+// listed is never read (reading a FIFO would wait for a writer for ever). Opening does
+// not block, whatever the path names.
+bool OpenRegularFile(const QString &path, QFile &file)
+{
+    const int fd
+        = open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat info = {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return false;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        close(fd);
+        return false;
+    }
+    return true;
+}
+
 QImage DecodePhoto(const QString &path, int stretchMode, int width, int height)
 {
-    QImageReader reader(path);
+    QFile file;
+    if (!OpenRegularFile(path, file))
+        return {};
+    QImageReader reader(&file);
     reader.setAutoTransform(true);
     const QSize stored = reader.size();
     if (stored.isValid() && reader.format() == "jpeg") {

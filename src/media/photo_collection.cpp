@@ -162,10 +162,15 @@ int MainDialog::ScanFolder(const QString &folder, const QString &extension)
     platform::FileSystem &fs = *m_services.fileSystem;
     const QStringList names = fs.FindByExtension(folder, extension);
     for (const QString &name : names) {
+        const QString path = JoinPath(folder, name);
+        const auto status = fs.Status(path);
+        // Only files are photos: a folder, a device or a FIFO named like one is not listed
+        // (reading a FIFO would wait for a writer that never comes).
+        if (status && !status->isRegularFile)
+            continue;
         auto item = new QTreeWidgetItem;
         item->setText(kNameColumn, name);
-        const QString path = JoinPath(folder, name);
-        if (const auto status = fs.Status(path)) {
+        if (status) {
             item->setText(kDateColumn,
                           status->created.toLocalTime().toString(QStringLiteral("MM-dd-yyyy")));
             m_totalPhotoBytes += status->size;
@@ -242,6 +247,16 @@ void MainDialog::OnPhotoDown()
     m_photoList->setFocus();
     m_photoPaths.move(row, row + 1);
     UpdateData(false);
+}
+
+void MainDialog::RecountPhotoBytes()
+{
+    qint64 total = 0;
+    for (const QString &path : std::as_const(m_photoPaths)) {
+        if (const auto status = m_services.fileSystem->Status(path))
+            total += status->size;
+    }
+    m_totalPhotoBytes = total;
 }
 
 void MainDialog::UpdatePhotoCount()

@@ -43,6 +43,7 @@ public:
         FileStatus status;
         status.size = info.isDir() ? 0 : info.size();
         status.isFolder = info.isDir();
+        status.isRegularFile = info.isFile();
         status.created = info.birthTime();
         if (!status.created.isValid())
             status.created = info.metadataChangeTime();

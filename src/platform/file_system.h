@@ -16,6 +16,9 @@ struct FileStatus
     // its last status change.
     QDateTime created;
     bool isFolder = false;
+    // A plain file with contents of its own (or a link to one); not a folder, a device,
+    // a FIFO or a socket, which must never be read as a photo or written as a movie.
+    bool isRegularFile = false;
 };
 
 class FileSystem

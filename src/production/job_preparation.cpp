@@ -28,6 +28,9 @@ void MainDialog::OnGo()
     // first one's files.
     if (m_busy)
         return;
+    // Photos may have been deleted or replaced since they were listed: warn about the
+    // ones there are now.
+    RecountPhotoBytes();
     if (m_totalPhotoBytes > kPhotoVolumeWarningBytes) {
         const auto answer = m_services.prompter->MessageBox(
             this,

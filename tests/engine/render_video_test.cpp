@@ -7,11 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <atomic>
 #include <cstdlib>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -281,12 +284,17 @@ TEST(RenderPhotos, UndecodablePhotoShowsBlackAndTheRunGoesOn)
     const QString red = SolidBmp(dir, "red.bmp", Qt::red), bad = dir.filePath("bad.jpg"),
                   blue = SolidBmp(dir, "blue.bmp", Qt::blue);
     ASSERT_TRUE(testmedia::SaveCorruptPhoto(bad));
-    const Rendered r = RenderSlideshow({red, bad, blue, dir.filePath("missing.jpg")}, 1, 4, false);
-    ASSERT_EQ(r.Frames().size(), static_cast<std::size_t>(FrameAt(5.0)));
+    // A FIFO is never read: nothing would ever write to it.
+    const QString fifo = dir.filePath("pipe.jpg");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const Rendered r
+        = RenderSlideshow({red, bad, blue, dir.filePath("missing.jpg"), fifo}, 1, 4, false);
+    ASSERT_EQ(r.Frames().size(), static_cast<std::size_t>(FrameAt(6.0)));
     ExpectColour(r.At(FrameAt(0.5), 80, 60), kRed, 0, "before");
     ExpectColour(r.At(FrameAt(1.5), 80, 60), kBlack, 0, "the damaged photo");
     ExpectColour(r.At(FrameAt(2.5), 80, 60), kBlue, 0, "after");
     ExpectColour(r.At(FrameAt(4.5), 80, 60), kBlack, 0, "a missing photo");
+    ExpectColour(r.At(FrameAt(5.5), 80, 60), kBlack, 0, "a FIFO");
 }
 
 TEST(RenderPhotos, GiantJpegIsReadAtAReducedScaleNotRefused)

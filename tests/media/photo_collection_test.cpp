@@ -4,6 +4,8 @@
 #include <QDate>
 #include <QFile>
 
+#include <sys/stat.h>
+
 using namespace ids;
 using selection_test::SelectionFixture;
 
@@ -36,8 +38,9 @@ TEST_F(PhotoCollection, ExtensionGroupsDecideTheOrderNotTheNames)
     MakeFile(folder, QStringLiteral("d.JPG"), 40000);
     MakeFile(folder, QStringLiteral("notes.txt"), 7);
     MakeFile(folder, QStringLiteral("jpg"), 7);
-    // A sub-folder whose name matches is listed like a file (it adds no size).
+    // Only files are photos: a sub-folder or a FIFO named like one is not listed.
     QDir().mkpath(folder + QStringLiteral("/e.jpg"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(folder + QStringLiteral("/f.jpg")).constData(), 0600), 0);
 
     const QString before = QDate::currentDate().toString(QStringLiteral("MM-dd-yyyy"));
     AddFolder(folder);
@@ -45,21 +48,19 @@ TEST_F(PhotoCollection, ExtensionGroupsDecideTheOrderNotTheNames)
 
     EXPECT_EQ(RowTexts(0),
               (QStringList{QStringLiteral("d.JPG"),
-                           QStringLiteral("e.jpg"),
                            QStringLiteral("c.jpeg"),
                            QStringLiteral("b.bmp"),
                            QStringLiteral("a.gif")}));
-    EXPECT_EQ(RowTexts(2), QStringList(5, folder));
+    EXPECT_EQ(RowTexts(2), QStringList(4, folder));
     for (const QString &date : RowTexts(1))
         EXPECT_TRUE(date == before || date == after) << date.toStdString();
     EXPECT_EQ(dialog->m_photoPaths,
               (QStringList{folder + QStringLiteral("/d.JPG"),
-                           folder + QStringLiteral("/e.jpg"),
                            folder + QStringLiteral("/c.jpeg"),
                            folder + QStringLiteral("/b.bmp"),
                            folder + QStringLiteral("/a.gif")}));
     EXPECT_EQ(dialog->m_totalPhotoBytes, 43210);
-    EXPECT_EQ(Text(IDC_PHOTO_COUNT), QStringLiteral("5"));
+    EXPECT_EQ(Text(IDC_PHOTO_COUNT), QStringLiteral("4"));
     EXPECT_EQ(Text(IDC_PHOTO_FOLDERS), folder);
     EXPECT_TRUE(dialog->m_photoList->selectedItems().isEmpty());
 }
@@ -218,6 +219,15 @@ TEST_F(PhotoCollection, AFileDeletedAfterItWasListedKeepsItsSizeInTheTotal)
     ClickRow(1);
     Click(IDC_REMOVE);
     EXPECT_EQ(dialog->m_totalPhotoBytes, 303 - 150);
+    // "GO" warns about the photos there are now: 61 MB listed and then deleted do not ask.
+    const QString big = MakeFile(folder, QStringLiteral("big.jpg"), 0);
+    ASSERT_TRUE(QFile::resize(big, 61000000));
+    AddFolder(folder);
+    ASSERT_TRUE(QFile::remove(big));
+    Click(IDC_GO);
+    EXPECT_EQ(prompter.BoxTexts(),
+              QStringList{QStringLiteral("Please select a background music.")});
+    EXPECT_EQ(dialog->m_totalPhotoBytes, 3 * 100 + 150);
 }
 
 TEST_F(PhotoCollection, TheDeleteKeyDoesNothingWhileBusyAndOtherKeysReachTheList)

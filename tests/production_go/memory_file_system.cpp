@@ -50,6 +50,7 @@ std::optional<platform::FileStatus> MemoryFileSystem::Status(const QString &path
         return std::nullopt;
     platform::FileStatus status;
     status.isFolder = it->second.folder;
+    status.isRegularFile = !it->second.folder;
     status.size = it->second.size;
     return status;
 }
