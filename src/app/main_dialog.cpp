@@ -90,6 +90,10 @@ int MainDialog::DoModal()
                 go->setFocus();
         }
     }
+    // Modal to its own window hierarchy only, which is all there is of it: the dialogs
+    // and boxes it owns block it as before, but a window without an owner (the guide
+    // opened by F1) stays a normal window that can be used, raised and closed.
+    setWindowModality(Qt::WindowModal);
     return exec();
 }
 
@@ -101,6 +105,7 @@ void MainDialog::BuildDispatchTable()
         {ID_APP_ABOUT, &MainDialog::OnAbout},
         {IDC_ABOUT_BUTTON, &MainDialog::OnAbout},
         {IDC_HELP_BUTTON, &MainDialog::ShowHelp},
+        {ID_CONTEXT_HELP, &MainDialog::OnContextHelp},
         {IDC_ADD_PHOTOS, &MainDialog::OnAddPhotoFolder},
         {IDC_REMOVE, &MainDialog::OnRemovePhoto},
         {IDC_REMOVE_ALL, &MainDialog::OnRemoveAllPhotos},
@@ -236,8 +241,17 @@ void MainDialog::SetIdle(bool enable)
     if (enable)
         m_progress->setValue(0);
     else
-        go->setFocus();
+        KeepFocusOnGo();
     UpdateData(false);
+}
+
+void MainDialog::KeepFocusOnGo()
+{
+    // A disabled button cannot hold the focus: Qt hands it on along the tab chain, to
+    // "Exit", where Enter would end the job. The focus stays on the window itself, where
+    // Enter means "GO" and does nothing while busy; the window keeps it when it is
+    // activated again after a message box.
+    setFocus(Qt::OtherFocusReason);
 }
 
 void MainDialog::CleanUpOnExit()

@@ -137,6 +137,9 @@ public:
     bool RemovePhotoPath(int row);
     // The count label 1054.
     void UpdatePhotoCount();
+    // Sets m_totalPhotoBytes to the sizes the listed photos have now; a photo deleted or
+    // emptied since it was listed counts for what is left of it.
+    void RecountPhotoBytes();
     // The list's Delete key and the music field's loss of focus.
     void ConnectSelectionNotifications();
 
@@ -195,8 +198,11 @@ public:
     // The "Warning" question offering the preferred codec's installer; true for Yes.
     bool AskToInstallVideoCodec();
     // Codec choice (codec_choice.cpp): the preferred video compressor, else (after
-    // offering its installer) the first installed fallback. True when `filter` was bound.
-    bool ChooseVideoCompressor(platform::ComPtr<engine::IBaseFilter> &filter);
+    // offering its installer, when offerInstaller) the first installed fallback. True
+    // when `filter` was bound. A run offers the installer once: its second try passes
+    // false.
+    bool ChooseVideoCompressor(platform::ComPtr<engine::IBaseFilter> &filter,
+                               bool offerInstaller = true);
     // 3 for MPEG audio ("mp3", "mpeg", "mpg", "mpega", "mp2", any letter case), else 0.
     // An empty path stands for the first music file.
     int GetAudioFileKind(const QString &path);
@@ -218,8 +224,13 @@ public:
     // First start: copies the converter and its libraries into the system folder and
     // records in "Admin" whether all of them got there.
     bool CopyConverterFiles();
+    // Later starts: when the converter runs from the system folder ("Admin" is "1") but a
+    // file the first start copied there is gone, copies the converter files again.
+    void RestoreConverterFiles();
     // Sets m_converterPath from "Admin".
     bool LocateConverter();
+    // Tells the user which file of the converter is missing beside it, if any.
+    void ReportMissingConverterFile();
     // Looks for the preferred video compressor unless it has been seen before, and offers
     // its installer when it is missing.
     bool CheckVideoCodecAtStartup();
@@ -227,6 +238,8 @@ public:
     // ---- Help (src/help/) -------------------------------------------------------------
     // "?": the help file, owned by this window.
     void ShowHelp();
+    // Help menu, "Context Help": the F1 key's command, the help file without an owner.
+    void OnContextHelp();
     // Commands this window does not handle itself go to the application (its help
     // command, F1); without an application they are dropped.
     void SetApplicationCommandRoute(std::function<void(int)> route)
@@ -248,6 +261,8 @@ private:
     // Deletes a file, retrying while it resists; a file that is already gone counts as
     // deleted.
     void DeleteTempFileWithRetries(const QString &path);
+    // While busy: the keyboard focus where Enter cannot end the job.
+    void KeepFocusOnGo();
 
     platform::Services m_services;
     std::map<int, Handler> m_commands;

@@ -21,6 +21,11 @@ void MainDialog::ShowHelp()
     OpenHelpFile(*m_services.folders, this);
 }
 
+void MainDialog::OnContextHelp()
+{
+    OnCommand(ids::ID_HELP);
+}
+
 void ConverterApp::ShowHelpUnowned()
 {
     OpenHelpFile(*m_services.folders, nullptr);

@@ -8,12 +8,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
+
+#include <functional>
 
 using namespace ids;
 using testing_support::FakeClock;
@@ -75,16 +81,39 @@ TEST_F(HelpCommand, TheQuestionButtonOpensTheGuideOwnedByTheMainWindow)
     EXPECT_EQ(HelpWindows(), windows);
 }
 
-TEST_F(HelpCommand, FOneGoesToTheApplicationWhichOpensTheGuideWithoutOwner)
+TEST_F(HelpCommand, FOneAndContextHelpOpenAGuideWithoutOwnerThatWorksBesideTheModalWindow)
 {
     ConverterApp app(testing_support::TestServices(prompter, clock));
     dialog->SetApplicationCommandRoute([&app](int id) { app.OnCommand(id); });
-    dialog->activateWindow();
-    QTest::keyClick(dialog.get(), Qt::Key_F1);
-    QApplication::processEvents();
-    const QList<QWidget *> windows = HelpWindows();
-    ASSERT_EQ(windows.size(), 1);
-    EXPECT_EQ(windows.first()->parentWidget(), nullptr);
+    QAction *contextHelp = nullptr;
+    for (QAction *a : dialog->MenuBar()->findChildren<QAction *>())
+        contextHelp = a->data().toInt() == ID_CONTEXT_HELP ? a : contextHelp;
+    ASSERT_NE(contextHelp, nullptr);
+    const std::function<void()> ways[]
+        = {[&] { QTest::keyClick(dialog.get(), Qt::Key_F1); }, [&] { contextHelp->trigger(); }};
+    const auto openClickAndClose = [&](const std::function<void()> &open) {
+        open();
+        QApplication::processEvents();
+        const QList<QWidget *> windows = HelpWindows();
+        ASSERT_EQ(windows.size(), 1);
+        QWidget *window = windows.first();
+        EXPECT_EQ(window->parentWidget(), nullptr);
+        // A click of the user's (through the window system, where modality applies)
+        // reaches the guide while the main window runs modally.
+        auto tabs = window->findChild<QTabBar *>();
+        ASSERT_NE(tabs, nullptr);
+        const QPoint indexTab = tabs->mapTo(window, tabs->tabRect(1).center());
+        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, indexTab);
+        EXPECT_EQ(tabs->currentIndex(), 1);
+        window->close();
+        QApplication::processEvents();
+    };
+    QTimer::singleShot(0, dialog.get(), [&] {
+        for (const auto &open : ways)
+            openClickAndClose(open);
+        dialog->OnCommand(IDCANCEL);
+    });
+    dialog->DoModal();
 }
 
 TEST_F(HelpCommand, WithoutAHelpFileNothingOpens)

@@ -191,8 +191,16 @@ TEST_F(MainDialogTest, SetIdleSwitchesBetweenBusyAndIdle)
                              IDC_ABOUT_BUTTON};
     dialog->m_progress->setValue(40);
     dialog->m_addMotionEffect = 0;
+    Button(IDC_GO)->setFocus();
 
     dialog->SetIdle(false);
+    // Enter, pressed twice where the focus now is, neither asks to exit nor ends the job.
+    for (int i = 0; i < 2; ++i) {
+        QWidget *focus = dialog->focusWidget();
+        QTest::keyClick(focus ? focus : dialog.get(), Qt::Key_Return);
+    }
+    EXPECT_TRUE(prompter.Records().empty());
+    EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(dialog->m_busy, 1);
     EXPECT_FALSE(Button(IDC_GO)->isEnabled());
     EXPECT_EQ(Button(IDC_GO)->text(), QStringLiteral("Processing"));
