@@ -61,7 +61,8 @@ bool MainDialog::AskToInstallVideoCodec()
     return answer == platform::MessageResult::Yes;
 }
 
-bool MainDialog::ChooseVideoCompressor(platform::ComPtr<engine::IBaseFilter> &filter)
+bool MainDialog::ChooseVideoCompressor(platform::ComPtr<engine::IBaseFilter> &filter,
+                                       bool offerInstaller)
 {
     if (FindVideoCompressor(filter, kPreferredVideoCompressor))
         return true;
@@ -69,7 +70,7 @@ bool MainDialog::ChooseVideoCompressor(platform::ComPtr<engine::IBaseFilter> &fi
     // Built afresh on every call: the preferred compressor comes first again only when
     // its installer has just run.
     QStringList candidates;
-    if (AskToInstallVideoCodec() && InstallVideoCodec())
+    if (offerInstaller && AskToInstallVideoCodec() && InstallVideoCodec())
         candidates.append(kPreferredVideoCompressor);
     for (const QString &name : kFallbackVideoCompressors)
         candidates.append(name);

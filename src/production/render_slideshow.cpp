@@ -41,11 +41,12 @@ bool MainDialog::RenderSlideshowToAvi()
     }
 
     // 3. The video compressor. Without one the capture library may only need registering;
-    // a run that still has none stops once the graph is assembled.
+    // a run that still has none stops once the graph is assembled. The user has answered
+    // the installer question already; the second try does not ask it again.
     platform::ComPtr<engine::IBaseFilter> compressor;
     if (!ChooseVideoCompressor(compressor)) {
         if (RegisterServerInProcess(QStringLiteral("qcap.dll")))
-            ChooseVideoCompressor(compressor);
+            ChooseVideoCompressor(compressor, false);
     }
 
     // 4.
