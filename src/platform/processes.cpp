@@ -43,6 +43,43 @@ QString ResolveProgram(const QString &program)
     return QStandardPaths::findExecutable(program);
 }
 
+bool IsExecutableFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable();
+}
+
+bool IsBlank(QChar c)
+{
+    return c == u' ' || c == u'\t';
+}
+
+// The program and arguments of a command line whose program path is unquoted and holds
+// blanks, found as Windows finds them: each blank in turn ends a candidate path
+// ("/a b/c d/prog x" tries "/a", "/a b/c", "/a b/c d/prog", then the whole line), the
+// first that names an executable file is the program, and the rest of the line is split
+// into its arguments. Nothing when no candidate is one.
+std::optional<QStringList> SplitAtExistingProgram(const QString &commandLine)
+{
+    qsizetype start = 0;
+    while (start < commandLine.size() && IsBlank(commandLine[start]))
+        ++start;
+    const QString line = commandLine.mid(start);
+    if (line.startsWith(u'"'))
+        return std::nullopt;
+    for (qsizetype end = 0; end <= line.size(); ++end) {
+        if (end < line.size() && !IsBlank(line[end]))
+            continue;
+        const QString candidate = line.left(end);
+        if (!candidate.contains(u'/') || !IsExecutableFile(candidate))
+            continue;
+        // The arguments alone follow the argument rules (no program name in front).
+        return QStringList{candidate}
+               + SplitCommandLine(QStringLiteral("x ") + line.mid(end)).mid(1);
+    }
+    return std::nullopt;
+}
+
 void WriteAll(int fd, const void *data, size_t size)
 {
     const char *p = static_cast<const char *>(data);
@@ -132,10 +169,16 @@ class LinuxProcesses final : public Processes
 public:
     std::optional<ProcessInfo> Start(const QString &commandLine, bool captureOutput) override
     {
-        const QStringList args = SplitCommandLine(commandLine);
+        QStringList args = SplitCommandLine(commandLine);
         if (args.isEmpty())
             return std::nullopt;
-        const QString path = ResolveProgram(args.first());
+        QString path = ResolveProgram(args.first());
+        if (!IsExecutableFile(path)) {
+            if (auto found = SplitAtExistingProgram(commandLine)) {
+                args = *found;
+                path = args.first();
+            }
+        }
         if (path.isEmpty())
             return std::nullopt;
         int pipeFds[2] = {-1, -1};
@@ -233,11 +276,6 @@ public:
         return Spawn(path, args, -1, true).has_value();
     }
 };
-
-bool IsBlank(QChar c)
-{
-    return c == u' ' || c == u'\t';
-}
 
 } // namespace
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -129,6 +130,30 @@ TEST(Processes, AProgramThatCannotRunIsNotStarted)
     const QString text
         = testing_support::WriteFile(env.ScratchDir() + QStringLiteral("/notes.txt"), "hi");
     EXPECT_FALSE(p.Start(text, false).has_value());
+}
+
+TEST(Processes, AnUnquotedProgramPathWithBlanksIsFoundPrefixByPrefix)
+{
+    TestEnvironment env;
+    const QString folder = env.ScratchDir() + QStringLiteral("/a b/c d");
+    // Earlier prefixes that are no executable file are passed over.
+    ASSERT_TRUE(QDir().mkpath(env.ScratchDir() + QStringLiteral("/a b/c")));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    testing_support::WriteFile(env.ScratchDir() + QStringLiteral("/a"), "not a program");
+    for (const char *name : {"/prog", "/run me"}) {
+        const QString tool = testing_support::WriteFile(folder + QString::fromLatin1(name),
+                                                        "#!/bin/sh\nIFS='|'; echo \"$*\"\n");
+        QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner);
+    }
+    Processes &p = TheProcesses();
+    for (const auto &[line, expected] : {std::pair{QStringLiteral("/prog x \"y z\""), "x|y z\n"},
+                                         std::pair{QStringLiteral("/run me"), "\n"}}) {
+        auto info = p.Start(folder + line, true);
+        ASSERT_TRUE(info.has_value()) << line.toStdString();
+        EXPECT_EQ(ReadAll(p, *info), QString::fromLatin1(expected));
+        p.Wait(*info, -1);
+        p.Close(*info);
+    }
 }
 
 TEST(Processes, TerminateEndsAHangingChildAtOnce)
