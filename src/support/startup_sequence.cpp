@@ -25,9 +25,12 @@ void MainDialog::RunStartupSequence()
         // The registration tool is not waited for, so this does not depend on it.
         WriteAppSetting(QStringLiteral("Startup"), QStringLiteral("1"));
         CopyConverterFiles();
+    } else {
+        RestoreConverterFiles();
     }
 
     LocateConverter();
+    ReportMissingConverterFile();
 
     raise();
     activateWindow();

@@ -106,6 +106,36 @@ bool MainDialog::CopyConverterFiles()
     return true;
 }
 
+void MainDialog::RestoreConverterFiles()
+{
+    if (ReadAppSetting(QStringLiteral("Admin")) != QLatin1String("1"))
+        return;
+    for (const char16_t *file : support::kConverterFiles) {
+        // One file gone from the system folder (a clean-up, another program) and the
+        // converter cannot run: the first start's copies are made again.
+        if (!m_services.fileSystem->Exists(m_systemDir + u'/' + Str(file))) {
+            CopyConverterFiles();
+            return;
+        }
+    }
+}
+
+void MainDialog::ReportMissingConverterFile()
+{
+    const qsizetype cut = m_converterPath.lastIndexOf(u'/');
+    const QString folder = m_converterPath.left(cut + 1);
+    for (const char16_t *file : support::kConverterFiles) {
+        const QString path = folder + Str(file);
+        if (!m_services.fileSystem->Exists(path)) {
+            // Without it no movie can be made; saying so now beats a silent failure later.
+            m_services.prompter->AppMessageBox(
+                QStringLiteral("The file %1 is missing. Please install Vantorel Converter again.")
+                    .arg(path));
+            return;
+        }
+    }
+}
+
 bool MainDialog::LocateConverter()
 {
     if (m_programDir.isEmpty()) {

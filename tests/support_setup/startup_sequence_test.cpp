@@ -7,6 +7,7 @@
 #include "platform/registry.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace support_tests {
@@ -98,6 +99,32 @@ TEST_F(StartupTest, LaterStartOnlyRegistersInProcessLocatesAndWritesNothing)
     EXPECT_TRUE(prompter.Records().empty());
     EXPECT_EQ(second->m_converterPath, env.SystemDir() + QStringLiteral("/KelvoraCfg.dll"));
     EXPECT_EQ(second->m_version, QStringLiteral("2.1"));
+}
+
+TEST_F(StartupTest, ALaterStartRestoresConverterFilesGoneFromTheSystemFolderOrNamesTheMissingOne)
+{
+    Start();
+    Store(QStringLiteral("EncodeInstalled"), QStringLiteral("1"));
+    for (const char *gone : {"/avcodec.dll", "/KelvoraCfg.dll"})
+        ASSERT_TRUE(QFile::remove(env.SystemDir() + QString::fromLatin1(gone)));
+    prompter.Clear();
+
+    auto second = Start();
+    for (const QString &name : kConverterFiles)
+        EXPECT_TRUE(QFileInfo(env.SystemDir() + u'/' + name).isFile()) << qPrintable(name);
+    EXPECT_EQ(second->m_converterPath, env.SystemDir() + QStringLiteral("/KelvoraCfg.dll"));
+    EXPECT_TRUE(prompter.Records().empty());
+
+    // Gone from both folders: the converter runs from the program folder, and the user
+    // learns which file it lacks.
+    ASSERT_TRUE(QFile::remove(env.SystemDir() + QStringLiteral("/avcodec.dll")));
+    ASSERT_TRUE(QFile::remove(programDir + QStringLiteral("avcodec.dll")));
+    auto third = Start();
+    EXPECT_EQ(third->m_converterPath, programDir + QStringLiteral("KelvoraCfg.dll"));
+    EXPECT_EQ(prompter.BoxTexts(),
+              QStringList{QStringLiteral("The file %1avcodec.dll is missing. Please install "
+                                         "Vantorel Converter again.")
+                              .arg(programDir)});
 }
 
 struct StartupValueCase
