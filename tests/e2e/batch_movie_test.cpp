@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 extern "C" {
@@ -123,6 +124,23 @@ TEST_F(BatchMovie, BadArgumentsAndAMissingMusicAreReportedByTheExitStatus)
                                        env.ScratchDir() + "/m.mp4"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.output.contains("vantorel: Please select")) << run.output.toStdString();
+
+    // Text named like music: FFmpeg's own complaints about it ("[mp3 @ 0x...] ...") stay
+    // off the terminal, and reach the debug log when the user asks for one.
+    ASSERT_TRUE(testmedia::SaveJpeg(testmedia::SolidImage(64, 48, Qt::red), photos + "/1.jpg"));
+    const QString text = testing_support::WriteFile(env.ScratchDir() + "/text.mp3",
+                                                    QByteArray("not music\n").repeated(200));
+    const QStringList args
+        = {"--batch", "--photos", photos, "--music", text, "--output", env.ScratchDir() + "/t.mp4"};
+    const ProgramRun quiet = RunProgram(args);
+    EXPECT_EQ(quiet.exitCode, 1);
+    EXPECT_FALSE(quiet.output.contains(" @ 0x")) << quiet.output.toStdString();
+    const QString logPath = env.ScratchDir() + "/debug.log";
+    env.Set("VANTOREL_DEBUG_LOG", logPath);
+    RunProgram(args);
+    QFile log(logPath);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains(" @ 0x"));
 }
 
 } // namespace

@@ -1,0 +1,63 @@
+#include "engine/library_log.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace engine {
+namespace {
+
+std::mutex &LogMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+// The debug log chosen by the environment, or null when it is off (or its file cannot be
+// opened: the program runs on without it).
+std::FILE *OpenDebugLog()
+{
+    const char *setting = std::getenv("VANTOREL_DEBUG_LOG");
+    if (!setting || !*setting)
+        return nullptr;
+    if (std::strcmp(setting, "1") == 0)
+        return stderr;
+    std::FILE *file = std::fopen(setting, "ae");
+    if (file)
+        std::setvbuf(file, nullptr, _IOLBF, 0);
+    return file;
+}
+
+std::FILE *g_debugLog = nullptr;
+
+void WriteLibraryLine(void *object, int level, const char *format, va_list args)
+{
+    if (!g_debugLog || level > av_log_get_level())
+        return;
+    std::lock_guard lock(LogMutex());
+    // Whether the next piece starts a line (and so gets the "[name @ 0x...]" prefix);
+    // FFmpeg keeps this between calls, as its own callback does.
+    static int printPrefix = 1;
+    char line[1024];
+    av_log_format_line2(object, level, format, args, line, sizeof line, &printPrefix);
+    std::fputs(line, g_debugLog);
+}
+
+} // namespace
+
+void InstallLibraryLog()
+{
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        g_debugLog = OpenDebugLog();
+        av_log_set_callback(WriteLibraryLine);
+    });
+}
+
+} // namespace engine
