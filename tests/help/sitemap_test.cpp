@@ -136,6 +136,8 @@ TEST(ChmArchive, ReadsTheCompiledHelpFile)
     EXPECT_FALSE(archive->Read(QStringLiteral("/nothing.html")).has_value());
     EXPECT_TRUE(archive->Files().contains(QStringLiteral("/images/logo.png")));
     EXPECT_FALSE(archive->Files().contains(QStringLiteral("/#SYSTEM")));
+    // Compiled with its full-text search index, for viewers that search the whole text.
+    EXPECT_TRUE(archive->Read(QStringLiteral("/$FIftiMain")).has_value());
 }
 
 TEST(ChmArchive, RefusesFilesThatAreNotHelpFiles)
