@@ -288,7 +288,7 @@ TEST(RenderPhotos, UndecodablePhotoShowsBlackAndTheRunGoesOn)
     const QString fifo = dir.filePath("pipe.jpg");
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const Rendered r
-        = RenderSlideshow({red, bad, blue, dir.filePath("missing.jpg"), fifo}, 1, 4, false);
+        = RenderSlideshow({red, bad, blue, dir.filePath("missing.jpg"), fifo}, 1, 5, false);
     ASSERT_EQ(r.Frames().size(), static_cast<std::size_t>(FrameAt(6.0)));
     ExpectColour(r.At(FrameAt(0.5), 80, 60), kRed, 0, "before");
     ExpectColour(r.At(FrameAt(1.5), 80, 60), kBlack, 0, "the damaged photo");

@@ -227,7 +227,7 @@ TEST_F(PhotoCollection, AFileDeletedAfterItWasListedKeepsItsSizeInTheTotal)
     Click(IDC_GO);
     EXPECT_EQ(prompter.BoxTexts(),
               QStringList{QStringLiteral("Please select a background music.")});
-    EXPECT_EQ(dialog->m_totalPhotoBytes, 3 * 100 + 150);
+    EXPECT_EQ(dialog->m_totalPhotoBytes, 2 * 100 + 150);
 }
 
 TEST_F(PhotoCollection, TheDeleteKeyDoesNothingWhileBusyAndOtherKeysReachTheList)
