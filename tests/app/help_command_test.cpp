@@ -108,6 +108,8 @@ TEST_F(HelpCommand, FOneAndContextHelpOpenAGuideWithoutOwnerThatWorksBesideTheMo
         window->close();
         QApplication::processEvents();
     };
+    // Shown again by the modal run, which makes it modal.
+    dialog->hide();
     QTimer::singleShot(0, dialog.get(), [&] {
         for (const auto &open : ways)
             openClickAndClose(open);
