@@ -486,6 +486,7 @@ public:
         m_nextPts = 0;
         m_packetsOut = 0;
         m_started = false;
+        SkipPriming();
         return S_OK;
     }
     HRESULT Stop() override
@@ -497,8 +498,28 @@ public:
     }
 
 private:
+    // An encoder with a start-up delay (an MP3 encoder's priming, about 25 ms) would have
+    // the music start that much after the picture: the AVI cannot say that the first
+    // samples are to be skipped. So silence goes in first, enough to fill the delay up to
+    // whole packets, and those packets are left out: the first packet written starts with
+    // the music's first sample.
+    void SkipPriming()
+    {
+        m_dropPackets = 0;
+        const auto delay = static_cast<std::size_t>(std::max(m_ctx->initial_padding, 0));
+        if (delay == 0 || m_ctx->frame_size <= 0)
+            return;
+        m_dropPackets = (delay + m_frameSamples - 1) / m_frameSamples;
+        const std::size_t lead = m_dropPackets * m_frameSamples - delay;
+        m_pending.assign(lead * static_cast<std::size_t>(m_channels) * 2, 0);
+    }
+
     HRESULT Configure(AVCodecContext *ctx, int sampleRate, int channels) const
     {
+        // Without the bit reservoir every MP3 frame decodes on its own, so the priming
+        // frames can be left out (SkipPriming).
+        if (ctx->priv_data && m_codec->id == AV_CODEC_ID_MP3)
+            av_opt_set(ctx->priv_data, "reservoir", "0", 0);
         ctx->sample_rate = sampleRate;
         av_channel_layout_default(&ctx->ch_layout, channels);
         ctx->sample_fmt = m_codec->sample_fmts ? m_codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
@@ -547,7 +568,7 @@ private:
             mp3.nBlockSize
                 = static_cast<std::uint16_t>(144 * ctx->bit_rate / m_sampleRate * frame / 1152);
             mp3.nFramesPerBlock = 1;
-            mp3.nCodecDelay = static_cast<std::uint16_t>(ctx->initial_padding);
+            mp3.nCodecDelay = 0; // the priming is left out (SkipPriming)
             extra.resize(sizeof mp3);
             std::memcpy(extra.data(), &mp3, sizeof mp3);
         } else if (ctx->extradata_size > 0) {
@@ -636,10 +657,13 @@ private:
         return Encode(frame.get(), [this](AVPacket *p) { return SendPacket(p); });
     }
 
-    // Packets follow each other without gaps from the first sample's time; the encoder's
-    // start-up delay is not taken off, so nothing ever lands before the stream's start.
+    // Packets follow each other without gaps from the first sample's time.
     HRESULT SendPacket(const AVPacket *packet)
     {
+        if (m_dropPackets > 0) {
+            --m_dropPackets; // priming (SkipPriming)
+            return S_OK;
+        }
         const std::int64_t duration = packet->duration > 0 ? packet->duration : m_frameSamples;
         const AVRational sampleBase{1, m_sampleRate};
         MediaSample s;
@@ -663,6 +687,7 @@ private:
     std::int64_t m_packetsOut = 0; // samples covered by the packets sent so far
     bool m_started = false;
     ReferenceTime m_baseTime = 0;
+    std::size_t m_dropPackets = 0; // priming packets still to leave out
 };
 
 } // namespace

@@ -1,6 +1,11 @@
 #include "engine/media_det.h"
 
+#include "engine/audio_mixer.h"
 #include "engine/timeline_av.h"
+
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
 
 #include <vector>
 
@@ -12,6 +17,64 @@ using platform::E_INVALIDARG;
 using platform::E_POINTER;
 using platform::E_UNEXPECTED;
 using platform::S_OK;
+
+// MPEG audio (layers 1 to 3): every packet is one frame of a fixed number of samples, and
+// the demuxer marks the encoder's delay and padding (an MP3's LAME header) as samples for
+// the decoder to skip. Counting packets gives what the decoder delivers without decoding.
+// -1 when a packet does not tell its length.
+double CountMpegAudio(AVFormatContext *file, const AVStream *stream)
+{
+    const AVCodecParameters *par = stream->codecpar;
+    std::int64_t samples = 0;
+    av::PacketPtr packet(av_packet_alloc());
+    while (av_read_frame(file, packet.get()) >= 0) {
+        if (packet->stream_index == stream->index) {
+            std::int64_t n = par->frame_size;
+            if (n <= 0 && packet->duration > 0)
+                n = av_rescale_q(packet->duration, stream->time_base, {1, par->sample_rate});
+            if (n <= 0)
+                return -1;
+            std::size_t size = 0;
+            const std::uint8_t *skip
+                = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+            if (skip && size >= 8)
+                n -= std::min<std::int64_t>(n, AV_RL32(skip) + std::int64_t{AV_RL32(skip + 4)});
+            samples += n;
+        }
+        av_packet_unref(packet.get());
+    }
+    return static_cast<double>(samples) / par->sample_rate;
+}
+
+// The length of an audio stream as the music reader delivers it, the encoder's delay and
+// padding taken off, in seconds; -1 where the header's own length is exact (PCM) or the
+// file cannot be read. The container's length counts the delay and padding as music,
+// and plays laid end to end by it would leave a gap at every seam.
+double DecodedAudioLength(const QString &name, const AVStream *stream)
+{
+    const AVCodecID id = stream->codecpar->codec_id;
+    if (av_get_exact_bits_per_sample(id) > 0 && stream->duration > 0)
+        return -1;
+    if (id == AV_CODEC_ID_MP1 || id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP3) {
+        av::FormatContextPtr file = av::OpenInput(name);
+        if (!file)
+            return -1;
+        for (unsigned i = 0; i < file->nb_streams; ++i) {
+            if (static_cast<int>(i) != stream->index)
+                file->streams[i]->discard = AVDISCARD_ALL;
+        }
+        return CountMpegAudio(file.get(), file->streams[stream->index]);
+    }
+    // Other codecs (WMA) do not tell: decoded to the end, as the mixer will.
+    MusicReader reader;
+    if (!reader.Open(name))
+        return -1;
+    std::vector<std::int16_t> buffer(std::size_t{8192} * kAudioChannels);
+    std::int64_t frames = 0;
+    for (int got = 1; got > 0; frames += got)
+        got = reader.Read(buffer.data(), 8192);
+    return static_cast<double>(frames) / kAudioRate;
+}
 
 class MediaDet final : public platform::ComObject<IMediaDet>
 {
@@ -35,6 +98,13 @@ public:
         m_lengths.assign(streams.size(), -1.0);
         if (file->duration_estimation_method != AVFMT_DURATION_FROM_STREAM)
             MeasureByReading(file.get(), streams);
+        for (std::size_t k = 0; k < streams.size(); ++k) {
+            if (streams[k]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+                const double exact = DecodedAudioLength(name, streams[k]);
+                if (exact >= 0)
+                    m_lengths[k] = exact;
+            }
+        }
         m_file = std::move(file);
         m_streams = std::move(streams);
         m_name = name;

@@ -70,11 +70,38 @@ TEST_F(Converter, TranslatesTheOldSpellingsAndRunsFfmpegWithoutInput)
         EXPECT_TRUE(r.output.contains("stdin=/dev/null")) << r.output.toStdString();
         const QStringList expected
             = QStringLiteral("-y -i /t/TempData.avi%1 -b:a 128k -vcodec mpeg4 -b:v 1200k -mbd 2 "
-                             "-cmp 2 -subcmp 2 -r 30000/1001 -flags:v +mv4+aic -trellis 1 "
-                             "/t/Output.mp4")
+                             "-cmp 2 -subcmp 2 -r 30000/1001 -flags:v +mv4+aic -trellis 1%2 "
+                             "-movflags +faststart /t/Output.mp4")
                   .arg(highQuality ? " -s 320x240" : "")
+                  // Without -s the level follows the input's size; this input is missing.
+                  .arg(highQuality ? " -profile:v 0 -level:v 4" : "")
                   .split(' ');
         EXPECT_EQ(ArgsOf(r.output), expected);
+    }
+}
+
+// The lowest Simple Profile level whose frame size, macroblock rate and bit rate admit
+// the stream (ffmpeg numbers level 0b as 9 and 4a as 4).
+TEST_F(Converter, LabelsTheLowestSimpleProfileLevelThatAdmitsTheStream)
+{
+    const char *const rows[][4] = {{"176X144", "64kb", "15", "1"},
+                                   {"176X144", "128kb", "15", "9"},
+                                   {"176X144", "64kb", "30000/1001", "2"},
+                                   {"352X288", "128kb", "15", "2"},
+                                   {"352X288", "128kb", "30000/1001", "3"},
+                                   {"320X240", "1200kb", "30000/1001", "4"},
+                                   {"640X480", "1200kb", "30", "4"},
+                                   {"640X480", "1200kb", "31", "5"},
+                                   {"960X720", "1200kb", "30000/1001", "6"},
+                                   {"1920X1080", "1200kb", "30000/1001", ""}};
+    for (const auto &row : rows) {
+        const stand_in::ProcessResult r = stand_in::RunToEnd(
+            QStringLiteral("\"%1\" -i /t/in.avi -s %2 -vcodec mpeg4 -b %3 -r %4 /t/out.mp4")
+                .arg(converter, row[0], row[1], row[2]));
+        const QStringList args = ArgsOf(r.output);
+        const qsizetype at = args.indexOf("-level:v");
+        EXPECT_EQ(at < 0 ? QString() : args.value(at + 1), QString::fromLatin1(row[3]))
+            << row[0] << " " << row[1] << " " << row[2];
     }
 }
 
@@ -144,6 +171,15 @@ TEST(ConverterWithFfmpeg, MakesAnMpeg4MovieAtTheRequestedSizeAndRate)
                         " ",
                         platform::TheProcesses());
     EXPECT_TRUE(captured.contains("muxing")) << captured.toStdString();
+    // An independent reader sees the level that admits 160x120 at 1200 kbit/s and the
+    // index before the media data.
+    for (const auto &[inform, expected] : {std::pair{"General;%IsStreamable%", "Yes"},
+                                           std::pair{"Video;%Format_Profile%", "Simple@L4a"}}) {
+        const stand_in::ProcessResult info
+            = stand_in::RunToEnd(QStringLiteral("mediainfo --Inform=%1 \"%2\"")
+                                     .arg(QString::fromLatin1(inform), output));
+        EXPECT_EQ(info.output.trimmed(), QString::fromLatin1(expected)) << inform;
+    }
 
     AVFormatContext *ctx = nullptr;
     ASSERT_EQ(avformat_open_input(&ctx, output.toUtf8().constData(), nullptr, nullptr), 0);

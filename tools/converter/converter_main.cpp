@@ -68,8 +68,13 @@ int main(int argc, char **argv)
     }
 
     std::vector<std::string> arguments{"ffmpeg", "-y"};
-    const auto translated
-        = converter::TranslateArguments(std::vector<std::string>(argv + 1, argv + argc));
+    const std::vector<std::string> given(argv + 1, argv + argc);
+    converter::FrameSize inputSize;
+    for (size_t i = 0; i + 1 < given.size(); ++i) {
+        if (given[i] == "-i")
+            inputSize = converter::AviFrameSize(given[i + 1]);
+    }
+    const auto translated = converter::TranslateArguments(given, inputSize);
     arguments.insert(arguments.end(), translated.begin(), translated.end());
     std::vector<char *> pointers;
     for (std::string &a : arguments)

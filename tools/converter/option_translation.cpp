@@ -1,7 +1,10 @@
 #include "option_translation.h"
 
 #include <cctype>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 namespace converter {
 namespace {
@@ -46,13 +49,112 @@ std::string Lowered(std::string text)
     return text;
 }
 
+// "1200k" -> 1200000; 0 when it is no rate.
+double RateValue(const std::string &value)
+{
+    char *end = nullptr;
+    double rate = std::strtod(value.c_str(), &end);
+    if (end == value.c_str())
+        return 0;
+    if (*end == 'k' || *end == 'K')
+        rate *= 1e3;
+    else if (*end == 'm' || *end == 'M')
+        rate *= 1e6;
+    return rate;
+}
+
+// "30000/1001" -> 29.97; 0 when it is no rate.
+double FrameRateValue(const std::string &value)
+{
+    char *end = nullptr;
+    const double num = std::strtod(value.c_str(), &end);
+    if (end == value.c_str())
+        return 0;
+    if (*end == '/') {
+        const double den = std::strtod(end + 1, nullptr);
+        return den > 0 ? num / den : 0;
+    }
+    return num;
+}
+
+// "320x240" -> {320, 240}; {0, 0} when it is no size.
+FrameSize SizeValue(const std::string &value)
+{
+    FrameSize size;
+    char *end = nullptr;
+    size.width = static_cast<int>(std::strtol(value.c_str(), &end, 10));
+    if (end == value.c_str() || (*end != 'x' && *end != 'X'))
+        return FrameSize{};
+    size.height = static_cast<int>(std::strtol(end + 1, nullptr, 10));
+    return size;
+}
+
+bool IsMp4Family(const std::string &path)
+{
+    const std::string lower = Lowered(path);
+    for (const char *ext : {".mp4", ".m4v", ".mov", ".3gp"}) {
+        const size_t n = std::strlen(ext);
+        if (lower.size() >= n && lower.compare(lower.size() - n, n, ext) == 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
-std::vector<std::string> TranslateArguments(const std::vector<std::string> &arguments)
+int SimpleProfileLevel(FrameSize size, double frameRate, double bitRate)
+{
+    // MPEG-4 Visual Simple Profile, lowest level first: the level's number as the encoder
+    // writes it (9 is level 0b, 4 is 4a), macroblocks a frame, macroblocks a second, bit/s.
+    struct Level
+    {
+        int number;
+        double frameBlocks, blocksPerSecond, bits;
+    };
+    static constexpr Level kLevels[] = {{1, 99, 1485, 64e3},
+                                        {9, 99, 1485, 128e3},
+                                        {2, 396, 5940, 128e3},
+                                        {3, 396, 11880, 384e3},
+                                        {4, 1200, 36000, 4000e3},
+                                        {5, 1620, 40500, 8000e3},
+                                        {6, 3600, 108000, 12000e3}};
+    if (size.width <= 0 || size.height <= 0)
+        return 0;
+    const double blocks = ((size.width + 15) / 16) * ((size.height + 15) / 16);
+    for (const Level &level : kLevels) {
+        if (blocks <= level.frameBlocks && blocks * frameRate <= level.blocksPerSecond
+            && bitRate <= level.bits)
+            return level.number;
+    }
+    return 0;
+}
+
+FrameSize AviFrameSize(const std::string &path)
+{
+    // RIFF 'AVI ' LIST 'hdrl' 'avih': the main header's width and height at 32 and 36.
+    unsigned char head[72] = {};
+    std::ifstream file(path, std::ios::binary);
+    if (!file.read(reinterpret_cast<char *>(head), sizeof head) || std::memcmp(head, "RIFF", 4) != 0
+        || std::memcmp(head + 8, "AVI ", 4) != 0 || std::memcmp(head + 24, "avih", 4) != 0)
+        return FrameSize{};
+    auto word = [&](int at) {
+        return static_cast<int>(head[at] | head[at + 1] << 8 | head[at + 2] << 16
+                                | static_cast<std::uint32_t>(head[at + 3]) << 24);
+    };
+    return FrameSize{word(32 + 32), word(32 + 36)};
+}
+
+namespace {} // namespace
+
+std::vector<std::string> TranslateArguments(const std::vector<std::string> &arguments,
+                                            FrameSize inputSize)
 {
     std::vector<std::string> out;
     std::string videoFlags;
     bool trellis = false;
+    bool mpeg4 = false;
+    FrameSize size = inputSize;
+    double frameRate = 0, bitRate = 200e3; // ffmpeg's own default video rate
     const size_t n = arguments.size();
     for (size_t i = 0; i < n; ++i) {
         const std::string &a = arguments[i];
@@ -61,6 +163,7 @@ std::vector<std::string> TranslateArguments(const std::vector<std::string> &argu
             out.insert(out.end(), {"-b:a", TranslateRate(arguments[++i])});
         } else if (a == "-b" && hasValue) {
             out.insert(out.end(), {"-b:v", TranslateRate(arguments[++i])});
+            bitRate = RateValue(out.back());
         } else if (a == "-flags" && hasValue) {
             for (const std::string &part : SplitFlags(arguments[++i])) {
                 const std::string name = part.substr(1);
@@ -76,20 +179,32 @@ std::vector<std::string> TranslateArguments(const std::vector<std::string> &argu
                 videoFlags += "+aic";
         } else if (a == "-s" && hasValue) {
             out.insert(out.end(), {"-s", Lowered(arguments[++i])});
+            size = SizeValue(out.back());
+        } else if (a == "-r" && hasValue) {
+            out.insert(out.end(), {"-r", arguments[++i]});
+            frameRate = FrameRateValue(out.back());
+        } else if (a == "-vcodec" && hasValue) {
+            out.insert(out.end(), {"-vcodec", arguments[++i]});
+            mpeg4 = out.back() == "mpeg4";
         } else {
             out.push_back(a);
         }
     }
-    if (!videoFlags.empty() || trellis) {
-        // Before the output file, the last argument (or at the end when there is none).
-        const auto where = out.empty() ? out.end() : out.end() - 1;
-        std::vector<std::string> extra;
-        if (!videoFlags.empty())
-            extra.insert(extra.end(), {"-flags:v", videoFlags});
-        if (trellis)
-            extra.insert(extra.end(), {"-trellis", "1"});
-        out.insert(where, extra.begin(), extra.end());
-    }
+    // Before the output file, the last argument (or at the end when there is none).
+    std::vector<std::string> extra;
+    if (!videoFlags.empty())
+        extra.insert(extra.end(), {"-flags:v", videoFlags});
+    if (trellis)
+        extra.insert(extra.end(), {"-trellis", "1"});
+    // ffmpeg labels an MPEG-4 stream Simple Profile level 1 whatever it carries, and a
+    // strict player refuses a stream beyond its label: name the level that admits it.
+    const int level = SimpleProfileLevel(size, frameRate > 0 ? frameRate : 30, bitRate);
+    if (mpeg4 && level > 0)
+        extra.insert(extra.end(), {"-profile:v", "0", "-level:v", std::to_string(level)});
+    // The index before the media data, so that a player can start the movie at once.
+    if (!out.empty() && IsMp4Family(out.back()))
+        extra.insert(extra.end(), {"-movflags", "+faststart"});
+    out.insert(out.empty() ? out.end() : out.end() - 1, extra.begin(), extra.end());
     return out;
 }
 
