@@ -4,6 +4,7 @@
 #include "engine/engine_classes.h"
 #include "platform/file_system.h"
 #include "platform/prompter.h"
+#include "platform/termination_signals.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -215,7 +216,7 @@ private:
     {
         // The conversion worker prints too.
         std::lock_guard lock(m_mutex);
-        if (text == QLatin1String("Failed to create the movie."))
+        if (text.startsWith(QLatin1String("Failed to create the movie.")))
             m_sawFailure = true;
         std::fprintf(stderr,
                      "%s%s: %s\n",
@@ -352,6 +353,13 @@ int RunBatch(int argc, char **argv)
                      &dialog,
                      [&prompter](int value) { prompter.ShowProgress(value); });
 
+    // A signal ends the converter and removes what the run made (the window's exit).
+    int signalled = 0;
+    platform::TerminationSignals signals([&](int signal) {
+        signalled = signal;
+        dialog.m_stopRequested = 1;
+        dialog.CleanUpOnExit();
+    });
     QElapsedTimer stage;
     stage.start();
     dialog.OnCommand(IDC_GO);
@@ -360,13 +368,15 @@ int RunBatch(int argc, char **argv)
     // finishing step, which returns the window to idle.
     std::optional<qint64> conversionMs;
     stage.restart();
-    while (dialog.m_busy) {
+    while (dialog.m_busy && !signalled) {
         if (!conversionMs && !dialog.m_converting)
             conversionMs = stage.elapsed();
         QApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(10);
     }
     prompter.EndLine();
+    if (signalled)
+        return platform::ExitStatusForSignal(signalled);
 
     const auto movie = services.fileSystem->Status(dialog.m_outputPath);
     const bool made = !dialog.m_outputPath.isEmpty() && movie && !movie->isFolder && movie->size > 0

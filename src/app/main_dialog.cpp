@@ -4,6 +4,7 @@
 #include "platform/file_system.h"
 #include "platform/prompter.h"
 #include "platform/system_folders.h"
+#include "platform/termination_signals.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -90,6 +91,12 @@ int MainDialog::DoModal()
                 go->setFocus();
         }
     }
+    // Log-out, shut-down and Ctrl+C close the window as its Exit does after OK: the
+    // converter is ended and what the run made is removed.
+    platform::TerminationSignals signals([this](int) {
+        m_stopRequested = 1;
+        done(QDialog::Rejected);
+    });
     return exec();
 }
 
@@ -144,9 +151,8 @@ void MainDialog::OnCommand(int id)
 
 void MainDialog::OnMenuExit()
 {
-    // Cleans up first, then asks the window to close; the request arrives as the Exit
-    // command.
-    CleanUpOnExit();
+    // The Exit command asks first while a movie is being made; it cleans up only once
+    // the user has said OK.
     QMetaObject::invokeMethod(
         this, [this] { OnCommand(IDCANCEL); }, Qt::QueuedConnection);
 }
@@ -247,10 +253,14 @@ void MainDialog::CleanUpOnExit()
     if (m_bkBrush)
         SetBackgroundBrush(std::nullopt);
     if (m_busy) {
-        m_tempAviPath = TrimmedRight(m_tempAviPath);
-        if (!m_tempAviPath.isEmpty())
-            DeleteTempFileWithRetries(m_tempAviPath);
         m_conversionTimer->stop();
+        // The converter is ended and waited for before its movie is removed.
+        if (m_converting && m_conversionWorker)
+            m_conversionWorker->Join();
+        if (m_tempAviMade)
+            DeleteTempFileWithRetries(m_tempAviPath);
+        m_tempAviMade = false;
+        DiscardRunFiles();
     }
     if (m_processRunning) {
         m_services.processes->Terminate(m_processInfo);

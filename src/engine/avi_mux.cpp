@@ -379,6 +379,8 @@ HRESULT AviMux::WritePacket(
     const int err = av_write_frame(m_file.get(), pkt);
     pkt->data = nullptr;
     pkt->size = 0;
+    if (err == AVERROR(ENOSPC))
+        return E_DISK_FULL;
     return err < 0 ? E_FAIL : S_OK;
 }
 

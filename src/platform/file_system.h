@@ -16,6 +16,14 @@ struct FileStatus
     // its last status change.
     QDateTime created;
     bool isFolder = false;
+    // The path itself is a symbolic link. The other fields describe what it points at;
+    // a link that points at nothing has only this set.
+    bool isLink = false;
+    // Neither a regular file nor a folder: a device, a FIFO, a socket.
+    bool isSpecial = false;
+    // Device and inode: two paths with the same pair name one file.
+    quint64 device = 0;
+    quint64 inode = 0;
 };
 
 class FileSystem

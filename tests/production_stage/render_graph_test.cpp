@@ -195,7 +195,9 @@ TEST_F(StageTest, AGraphThatFailsWhileStreamingStopsTheRun)
     dialog->m_tempAviPath = QStringLiteral("/dev/full");
 
     EXPECT_FALSE(dialog->RenderSlideshowToAvi());
-    ASSERT_EQ(prompter.Texts(), QStringList{QStringLiteral("Could not run compression graph")});
+    ASSERT_EQ(prompter.Texts(),
+              QStringList{QStringLiteral("Could not run compression graph\nThe disk is full: "
+                                         "/dev/full could not be written.")});
     EXPECT_FALSE(prompter.Boxes().front().busy);
     EXPECT_EQ(dialog->m_busy, 0);
 }
