@@ -203,8 +203,9 @@ public:
             return std::nullopt;
         const QString file = m_files.front();
         m_files.pop_front();
-        // The chooser only lets a person pick an existing file.
-        if (fileMustExist && !QFileInfo(file).isFile()) {
+        // The chooser only lets a person pick something that exists (the run then refuses
+        // what is not a regular file, with its reason).
+        if (fileMustExist && !QFileInfo::exists(file)) {
             std::fprintf(stderr, "vantorel: no such file: %s\n", file.toLocal8Bit().constData());
             return std::nullopt;
         }

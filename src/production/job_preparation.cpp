@@ -69,6 +69,7 @@ void MainDialog::OnGo()
         // Without a worker the stage would never end: say so and let the next tick
         // return the window to idle.
         m_services.prompter->AppMessageBox(QStringLiteral("Failed to create the movie."));
+        m_convertFailed = 1;
         m_converting = 0;
     }
 }

@@ -183,7 +183,7 @@ TEST(CaptureStart, AProgramThatCannotStartGivesNothing)
 
 class Stage : public MainWindowTest
 {
-protected:
+public:
     void SetUp() override
     {
         MainWindowTest::SetUp();
@@ -279,11 +279,12 @@ const QString kFailed = QStringLiteral("Failed to create the movie.");
 TEST_P(Outcome, MessagesAndFilesFollowTheConvertersOutputAndTheMovieItMade)
 {
     const OutcomeRow &row = GetParam();
-    stand_in::WriteScript(dialog->m_converterPath,
-                          QByteArray("for out; do :; done\n"
-                                     "in=$2; convert() { ffmpeg -v quiet -y -i \"$in\" -c:v mpeg4 -c:a aac "
-                                     "\"$@\"; }\n")
-                              + row.script);
+    stand_in::WriteScript(
+        dialog->m_converterPath,
+        QByteArray("for out; do :; done\n"
+                   "in=$2; convert() { ffmpeg -v quiet -y -i \"$in\" -c:v mpeg4 -c:a aac "
+                   "\"$@\"; }\n")
+            + row.script);
     StartStage();
     ASSERT_TRUE(WaitUntilIdle());
     // The run has ended: the window is idle again with an empty bar.
@@ -401,37 +402,54 @@ TEST_F(Stage, TheConverterGetsPathsWithQuotesAsSingleArguments)
     EXPECT_EQ(args, expected);
 }
 
+// A converter that writes part of a movie and hangs; returns its pid once the part is
+// there.
+pid_t StartHangingConverter(Stage &stage, MainDialog &dialog, const QString &scratch)
+{
+    const QString pidFile = scratch + "/pid";
+    stand_in::WriteScript(dialog.m_converterPath,
+                          "for out; do :; done; echo $$ > '" + pidFile.toUtf8()
+                              + "'; printf part > \"$out\"; exec sleep 30");
+    stage.StartStage();
+    QElapsedTimer t;
+    t.start();
+    while (!QFileInfo::exists(dialog.m_outputPath) && t.elapsed() < 10000)
+        QTest::qWait(20);
+    QFile file(pidFile);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+}
+
 // Exit while the converter runs: Cancel (from the menu too) changes nothing; OK ends the
 // converter and removes the part of the movie it wrote and the temporary AVI.
 TEST_F(Stage, ExitDuringTheConversionAsksFirstAndOkEndsTheConverter)
 {
-    const QString pidFile = scratch + "/pid";
-    stand_in::WriteScript(
-        dialog->m_converterPath,
-        "for out; do :; done; echo $$ > '" + pidFile.toUtf8()
-            + "'; printf '[x] working\\n'; printf part > \"$out\"; exec sleep 30");
-    StartStage();
-    QElapsedTimer t;
-    t.start();
-    while (!QFileInfo::exists(dialog->m_outputPath) && t.elapsed() < 10000)
-        QTest::qWait(20);
-    ASSERT_TRUE(dialog->m_converting);
+    const pid_t pid = StartHangingConverter(*this, *dialog, scratch);
+    ASSERT_GT(pid, 0);
     prompter.QueueAnswer(platform::MessageResult::Cancel);
     dialog->OnMenuExit();
     QTest::qWait(100);
     EXPECT_EQ(prompter.BoxTexts(), QStringList{"Movie creating... Are you sure you want exit it?"});
-    EXPECT_TRUE(dialog->m_busy);
     EXPECT_TRUE(dialog->m_converting);
     EXPECT_TRUE(QFileInfo::exists(dialog->m_tempAviPath));
 
-    QFile file(pidFile);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const pid_t pid = file.readAll().trimmed().toInt();
     prompter.QueueAnswer(platform::MessageResult::Ok);
-    t.restart();
+    QElapsedTimer t;
+    t.start();
     dialog->OnCancel();
     EXPECT_LT(t.elapsed(), 2000);
     EXPECT_NE(kill(pid, 0), 0); // ended and reaped
+    EXPECT_FALSE(QFileInfo::exists(dialog->m_outputPath));
+    EXPECT_FALSE(QFileInfo::exists(dialog->m_tempAviPath));
+}
+
+// Log-out or shut-down (SIGTERM) closes the window as OK in the exit question does.
+TEST_F(Stage, ASignalClosesTheWindowEndsTheConverterAndRemovesWhatTheRunMade)
+{
+    const pid_t pid = StartHangingConverter(*this, *dialog, scratch);
+    ASSERT_GT(pid, 0);
+    QTimer::singleShot(100, [] { raise(SIGTERM); });
+    EXPECT_EQ(dialog->DoModal(), QDialog::Rejected);
+    EXPECT_NE(kill(pid, 0), 0);
     EXPECT_FALSE(QFileInfo::exists(dialog->m_outputPath));
     EXPECT_FALSE(QFileInfo::exists(dialog->m_tempAviPath));
 }
