@@ -356,7 +356,7 @@ int RunBatch(int argc, char **argv)
 
     // A signal ends the converter and removes what the run made (the window's exit).
     int signalled = 0;
-    platform::TerminationSignals signals([&](int signal) {
+    platform::TerminationSignals endings([&](int signal) {
         signalled = signal;
         dialog.m_stopRequested = 1;
         dialog.CleanUpOnExit();

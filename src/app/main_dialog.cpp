@@ -93,7 +93,7 @@ int MainDialog::DoModal()
     }
     // Log-out, shut-down and Ctrl+C close the window as its Exit does after OK: the
     // converter is ended and what the run made is removed.
-    platform::TerminationSignals signals([this](int) {
+    platform::TerminationSignals endings([this](int) {
         m_stopRequested = 1;
         done(QDialog::Rejected);
     });
@@ -255,12 +255,13 @@ void MainDialog::CleanUpOnExit()
     if (m_busy) {
         m_conversionTimer->stop();
         // The converter is ended and waited for before its movie is removed.
-        if (m_converting && m_conversionWorker)
-            m_conversionWorker->Join();
+        if (m_converting)
+            StopConversionWorker();
         if (m_tempAviMade)
             DeleteTempFileWithRetries(m_tempAviPath);
-        m_tempAviMade = false;
-        DiscardRunFiles();
+        // The run keeps its record: a render still under way may write its file again,
+        // and the run's own end removes it then.
+        DiscardRunFiles(false);
     }
     if (m_processRunning) {
         m_services.processes->Terminate(m_processInfo);

@@ -183,8 +183,9 @@ public:
     // regular file is in the way.
     bool ReplaceOldMovie();
     // Removes what the current run made and did not finish: its temporary AVI and, once
-    // the converter has been started on it, the movie. Nothing else is touched.
-    void DiscardRunFiles();
+    // the converter has been started on it, the movie. Nothing else is touched. With
+    // `forget` the run no longer counts them as its own.
+    void DiscardRunFiles(bool forget = true);
     // What the current run has made and so may remove.
     bool m_tempAviMade = false;
     bool m_movieStarted = false;
@@ -199,6 +200,8 @@ public:
     void ConnectConversionTimer();
     // Starts the conversion worker; false when no thread could be started.
     bool StartConversionWorker();
+    // Ends the converter of a running stage, waits for it and joins the worker.
+    void StopConversionWorker();
     // The conversion worker of the current or last run (conversion_stage.h). Shared
     // ownership only so that the type may stay incomplete here; the window is its one
     // owner, and its end joins the worker.

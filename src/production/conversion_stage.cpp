@@ -158,6 +158,12 @@ bool MainDialog::StartConversionWorker()
     return m_conversionWorker->Start(this);
 }
 
+void MainDialog::StopConversionWorker()
+{
+    if (m_conversionWorker)
+        m_conversionWorker->Join();
+}
+
 void MainDialog::ConnectConversionTimer()
 {
     connect(ConversionTimer(), &QTimer::timeout, this, [this] { OnTimer(kConversionTimerId); });

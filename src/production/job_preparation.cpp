@@ -49,7 +49,9 @@ void MainDialog::OnGo()
     }
     if (!PrepareOutputPaths() || !MakeTempAvi())
         return;
-    if (!RenderSlideshowToAvi()) {
+    // A failed render, or one that a closing window (or a signal) has stopped, leaves
+    // nothing behind.
+    if (!RenderSlideshowToAvi() || m_stopRequested) {
         DiscardRunFiles();
         return;
     }
@@ -57,10 +59,9 @@ void MainDialog::OnGo()
     // The converter writes a new movie; an old one at the path would only mislead the
     // finishing step. It goes only now, when the new one is about to be written, and
     // only when it is a regular file (what is there may have changed since the check).
-    // A closing window keeps it: no conversion follows.
-    if (!m_stopRequested && !ReplaceOldMovie())
+    if (!ReplaceOldMovie())
         return;
-    m_movieStarted = !m_stopRequested;
+    m_movieStarted = true;
     m_converting = 1;
     m_progressPos = kConversionStartProgress;
     ConversionTimer()->start();
@@ -157,7 +158,7 @@ bool MainDialog::ReplaceOldMovie()
     return false;
 }
 
-void MainDialog::DiscardRunFiles()
+void MainDialog::DiscardRunFiles(bool forget)
 {
     platform::FileSystem &fs = *m_services.fileSystem;
     // Only a regular file is removed: anything else at the path is not the run's.
@@ -170,6 +171,8 @@ void MainDialog::DiscardRunFiles()
         removeFile(m_outputPath);
     if (m_tempAviMade)
         removeFile(m_tempAviPath);
-    m_movieStarted = false;
-    m_tempAviMade = false;
+    if (forget) {
+        m_movieStarted = false;
+        m_tempAviMade = false;
+    }
 }

@@ -94,7 +94,7 @@ TEST_F(BatchMovie, PhotosAndMusicBecomeAnMpeg4MovieOfTheRightLength)
         << run.output.toStdString();
     EXPECT_TRUE(QFileInfo(env.ScratchDir() + "/out/TempData.avi").isSymLink());
     EXPECT_EQ(Contents(thesis), "mine");
-    EXPECT_EQ(QDir(env.ScratchDir() + "/out").entryList(QDir::Files | QDir::System),
+    EXPECT_EQ(QDir(env.ScratchDir() + "/out").entryList(QDir::Files | QDir::System, QDir::Name),
               QStringList({"TempData.avi", "slideshow.mp4"}));
 
     AVFormatContext *ctx = nullptr;

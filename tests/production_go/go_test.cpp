@@ -169,7 +169,7 @@ TEST_F(Go, AWholeRunRendersHandsOverToTheConverterAndFinishes)
         EXPECT_EQ(dialog->m_outputPath, scratch + "/out/movie.mp4");
         EXPECT_EQ(prompter.BoxTexts(), QStringList{"The movie has been created successfully!"})
             << run;
-        EXPECT_EQ(QDir(scratch + "/out").entryList(QDir::Files),
+        EXPECT_EQ(QDir(scratch + "/out").entryList(QDir::Files, QDir::Name),
                   QStringList({"TempData.avi", "movie.mp4"}));
         EXPECT_EQ(QFileInfo(mine).size(), 4);
         EXPECT_TRUE(QFileInfo(dialog->m_outputPath).size() > 0);
