@@ -379,9 +379,8 @@ int RunBatch(int argc, char **argv)
     if (signalled)
         return platform::ExitStatusForSignal(signalled);
 
-    const auto movie = services.fileSystem->Status(dialog.m_outputPath);
-    const bool made = !dialog.m_outputPath.isEmpty() && movie && !movie->isFolder && movie->size > 0
-                      && !prompter.SawFailure();
+    // An old movie at the path may still be there: only the run's own verdict counts.
+    const bool made = dialog.m_movieMade && !prompter.SawFailure();
     if (options->timings) {
         std::fprintf(stderr, "startup: %.2f s\n", Seconds(startupMs));
         std::fprintf(stderr, "render: %.2f s\n", Seconds(renderMs));

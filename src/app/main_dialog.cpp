@@ -259,9 +259,10 @@ void MainDialog::CleanUpOnExit()
             StopConversionWorker();
         if (m_tempAviMade)
             DeleteTempFileWithRetries(m_tempAviPath);
+        if (m_movieStarted)
+            RemoveRunFile(m_outputPath);
         // The run keeps its record: a render still under way may write its file again,
         // and the run's own end removes it then.
-        DiscardRunFiles(false);
     }
     if (m_processRunning) {
         m_services.processes->Terminate(m_processInfo);

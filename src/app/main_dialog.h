@@ -183,9 +183,13 @@ public:
     // regular file is in the way.
     bool ReplaceOldMovie();
     // Removes what the current run made and did not finish: its temporary AVI and, once
-    // the converter has been started on it, the movie. Nothing else is touched. With
-    // `forget` the run no longer counts them as its own.
-    void DiscardRunFiles(bool forget = true);
+    // the converter has been started on it, the movie. Nothing else is touched; the run
+    // no longer counts them as its own.
+    void DiscardRunFiles();
+    // Removes `path` when it is a regular file (never a link, folder, device or FIFO).
+    void RemoveRunFile(const QString &path);
+    // The last run ended with a movie that plays.
+    bool m_movieMade = false;
     // What the current run has made and so may remove.
     bool m_tempAviMade = false;
     bool m_movieStarted = false;

@@ -260,6 +260,7 @@ void MainDialog::FinishConversion()
         return;
     }
     m_movieStarted = false;
+    m_movieMade = true;
     m_services.clock->Sleep(kPauseBeforeCleanupMs);
     DiscardRunFiles();
     if (m_convertOk) {

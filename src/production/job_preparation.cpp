@@ -28,6 +28,7 @@ void MainDialog::OnGo()
     // first one's files.
     if (m_busy)
         return;
+    m_movieMade = false;
     if (m_totalPhotoBytes > kPhotoVolumeWarningBytes) {
         const auto answer = m_services.prompter->MessageBox(
             this,
@@ -158,21 +159,20 @@ bool MainDialog::ReplaceOldMovie()
     return false;
 }
 
-void MainDialog::DiscardRunFiles(bool forget)
+void MainDialog::DiscardRunFiles()
+{
+    if (m_movieStarted)
+        RemoveRunFile(m_outputPath);
+    if (m_tempAviMade)
+        RemoveRunFile(m_tempAviPath);
+    m_movieStarted = false;
+    m_tempAviMade = false;
+}
+
+void MainDialog::RemoveRunFile(const QString &path)
 {
     platform::FileSystem &fs = *m_services.fileSystem;
-    // Only a regular file is removed: anything else at the path is not the run's.
-    auto removeFile = [&fs](const QString &path) {
-        const auto status = fs.Status(path);
-        if (status && !status->isLink && !status->isFolder && !status->isSpecial)
-            fs.DeleteFile(path);
-    };
-    if (m_movieStarted)
-        removeFile(m_outputPath);
-    if (m_tempAviMade)
-        removeFile(m_tempAviPath);
-    if (forget) {
-        m_movieStarted = false;
-        m_tempAviMade = false;
-    }
+    const auto status = fs.Status(path);
+    if (status && !status->isLink && !status->isFolder && !status->isSpecial)
+        fs.DeleteFile(path);
 }

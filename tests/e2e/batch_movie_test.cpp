@@ -167,7 +167,7 @@ TEST_F(BatchMovie, RunsThatCannotMakeAMovieSayWhyAndLoseNothing)
     {
         QString music;
         QString output;
-        const char *said; // a line of the output
+        QByteArray said; // in the output
     } runs[] = {
         // Broken music: the old movie stays; the file and the reason follow the message.
         {empty, old, "Failed to put filename\n" + empty.toUtf8() + ": the file is empty"},

@@ -475,6 +475,7 @@ TEST_F(StageTest, ClosingTheWindowDuringTheWaitEndsItWithinOneSlice)
     dialog->m_highQuality = 1;
     UseWrappedEngine();
     prompter.script.QueueAnswer(MessageResult::Ok); // "Movie creating... exit it?"
+    dialog->m_tempAviMade = true;                   // the run's own file
     graph->beforeWait = [this] {
         if (graph->waits == 1)
             QTimer::singleShot(0, dialog.get(), [this] { dialog->OnCancel(); });
