@@ -4,6 +4,7 @@
 #include "engine/engine_classes.h"
 #include "platform/file_system.h"
 #include "platform/prompter.h"
+#include "platform/termination_signals.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -202,8 +203,9 @@ public:
             return std::nullopt;
         const QString file = m_files.front();
         m_files.pop_front();
-        // The chooser only lets a person pick an existing file.
-        if (fileMustExist && !QFileInfo(file).isFile()) {
+        // The chooser only lets a person pick something that exists (the run then refuses
+        // what is not a regular file, with its reason).
+        if (fileMustExist && !QFileInfo::exists(file)) {
             std::fprintf(stderr, "vantorel: no such file: %s\n", file.toLocal8Bit().constData());
             return std::nullopt;
         }
@@ -215,7 +217,7 @@ private:
     {
         // The conversion worker prints too.
         std::lock_guard lock(m_mutex);
-        if (text == QLatin1String("Failed to create the movie."))
+        if (text.startsWith(QLatin1String("Failed to create the movie.")))
             m_sawFailure = true;
         std::fprintf(stderr,
                      "%s%s: %s\n",
@@ -352,6 +354,13 @@ int RunBatch(int argc, char **argv)
                      &dialog,
                      [&prompter](int value) { prompter.ShowProgress(value); });
 
+    // A signal ends the converter and removes what the run made (the window's exit).
+    int signalled = 0;
+    platform::TerminationSignals endings([&](int signal) {
+        signalled = signal;
+        dialog.m_stopRequested = 1;
+        dialog.CleanUpOnExit();
+    });
     QElapsedTimer stage;
     stage.start();
     dialog.OnCommand(IDC_GO);
@@ -360,17 +369,18 @@ int RunBatch(int argc, char **argv)
     // finishing step, which returns the window to idle.
     std::optional<qint64> conversionMs;
     stage.restart();
-    while (dialog.m_busy) {
+    while (dialog.m_busy && !signalled) {
         if (!conversionMs && !dialog.m_converting)
             conversionMs = stage.elapsed();
         QApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(10);
     }
     prompter.EndLine();
+    if (signalled)
+        return platform::ExitStatusForSignal(signalled);
 
-    const auto movie = services.fileSystem->Status(dialog.m_outputPath);
-    const bool made = !dialog.m_outputPath.isEmpty() && movie && !movie->isFolder && movie->size > 0
-                      && !prompter.SawFailure();
+    // An old movie at the path may still be there: only the run's own verdict counts.
+    const bool made = dialog.m_movieMade && !prompter.SawFailure();
     if (options->timings) {
         std::fprintf(stderr, "startup: %.2f s\n", Seconds(startupMs));
         std::fprintf(stderr, "render: %.2f s\n", Seconds(renderMs));

@@ -4,6 +4,7 @@
 #include "platform/file_system.h"
 #include "platform/prompter.h"
 #include "platform/system_folders.h"
+#include "platform/termination_signals.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -94,6 +95,12 @@ int MainDialog::DoModal()
     // and boxes it owns block it as before, but a window without an owner (the guide
     // opened by F1) stays a normal window that can be used, raised and closed.
     setWindowModality(Qt::WindowModal);
+    // Log-out, shut-down and Ctrl+C close the window as its Exit does after OK: the
+    // converter is ended and what the run made is removed.
+    platform::TerminationSignals endings([this](int) {
+        m_stopRequested = 1;
+        done(QDialog::Rejected);
+    });
     return exec();
 }
 
@@ -149,9 +156,8 @@ void MainDialog::OnCommand(int id)
 
 void MainDialog::OnMenuExit()
 {
-    // Cleans up first, then asks the window to close; the request arrives as the Exit
-    // command.
-    CleanUpOnExit();
+    // The Exit command asks first while a movie is being made; it cleans up only once
+    // the user has said OK.
     QMetaObject::invokeMethod(
         this, [this] { OnCommand(IDCANCEL); }, Qt::QueuedConnection);
 }
@@ -261,10 +267,16 @@ void MainDialog::CleanUpOnExit()
     if (m_bkBrush)
         SetBackgroundBrush(std::nullopt);
     if (m_busy) {
-        m_tempAviPath = TrimmedRight(m_tempAviPath);
-        if (!m_tempAviPath.isEmpty())
-            DeleteTempFileWithRetries(m_tempAviPath);
         m_conversionTimer->stop();
+        // The converter is ended and waited for before its movie is removed.
+        if (m_converting)
+            StopConversionWorker();
+        if (m_tempAviMade)
+            DeleteTempFileWithRetries(m_tempAviPath);
+        if (m_movieStarted)
+            RemoveRunFile(m_outputPath);
+        // The run keeps its record: a render still under way may write its file again,
+        // and the run's own end removes it then.
     }
     if (m_processRunning) {
         m_services.processes->Terminate(m_processInfo);

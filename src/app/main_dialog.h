@@ -80,9 +80,10 @@ public:
     std::atomic<int> m_processRunning{0}; // a child in m_processInfo is running
     platform::ProcessInfo m_processInfo;
     QString m_version;
-    std::atomic<int> m_converting{0}; // the conversion stage is running
-    std::atomic<int> m_convertOk{0};  // the converter reported success
-    QString m_programDir;             // with a trailing '/'
+    std::atomic<int> m_converting{0};    // the conversion stage is running
+    std::atomic<int> m_convertOk{0};     // the converter reported success
+    std::atomic<int> m_convertFailed{0}; // the worker has reported a failed conversion
+    QString m_programDir;                // with a trailing '/'
     int m_progressPos = 0;
 
     // ---- Shell ------------------------------------------------------------------------
@@ -172,8 +173,29 @@ public:
     // is under way.
     void OnGo();
     // Turns the output box into m_outputPath, m_workDir and m_tempAviPath; false after a
-    // message, when the run must stop.
+    // message, when the run must stop. A movie path that names the music or a listed
+    // photo is refused.
     bool PrepareOutputPaths();
+    // The music or listed photo that is the same file as `path`; empty when none is.
+    QString InputAtPath(const QString &path) const;
+    // Creates the run's own temporary AVI in m_workDir and sets m_tempAviPath to it;
+    // false after a message.
+    bool MakeTempAvi();
+    // Deletes the old movie at m_outputPath just before the converter writes the new
+    // one; false (after a message, with the window idle) when something other than a
+    // regular file is in the way.
+    bool ReplaceOldMovie();
+    // Removes what the current run made and did not finish: its temporary AVI and, once
+    // the converter has been started on it, the movie. Nothing else is touched; the run
+    // no longer counts them as its own.
+    void DiscardRunFiles();
+    // Removes `path` when it is a regular file (never a link, folder, device or FIFO).
+    void RemoveRunFile(const QString &path);
+    // The last run ended with a movie that plays.
+    bool m_movieMade = false;
+    // What the current run has made and so may remove.
+    bool m_tempAviMade = false;
+    bool m_movieStarted = false;
     // The conversion stage (conversion_stage.cpp). RunConversion runs on the worker
     // thread: 1 when it ended without a failure message, 0 after "Failed to create the
     // movie.".
@@ -185,6 +207,8 @@ public:
     void ConnectConversionTimer();
     // Starts the conversion worker; false when no thread could be started.
     bool StartConversionWorker();
+    // Ends the converter of a running stage, waits for it and joins the worker.
+    void StopConversionWorker();
     // The conversion worker of the current or last run (conversion_stage.h). Shared
     // ownership only so that the type may stay incomplete here; the window is its one
     // owner, and its end joins the worker.

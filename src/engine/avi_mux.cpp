@@ -379,6 +379,8 @@ HRESULT AviMux::WritePacket(
     const int err = av_write_frame(m_file.get(), pkt);
     pkt->data = nullptr;
     pkt->size = 0;
+    if (err == AVERROR(ENOSPC))
+        return E_DISK_FULL;
     return err < 0 ? E_FAIL : S_OK;
 }
 
@@ -388,8 +390,9 @@ HRESULT AviMux::Finish()
     for (Track *t : m_active)
         t->ended = true;
     HRESULT hr = WriteReady();
-    if (av_write_trailer(m_file.get()) < 0 && Succeeded(hr))
-        hr = E_FAIL;
+    const int trailer = av_write_trailer(m_file.get());
+    if (trailer < 0 && Succeeded(hr))
+        hr = trailer == AVERROR(ENOSPC) ? E_DISK_FULL : E_FAIL;
     if (m_file->pb && avio_closep(&m_file->pb) < 0 && Succeeded(hr))
         hr = E_FAIL;
     m_finished = true;

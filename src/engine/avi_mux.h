@@ -10,6 +10,10 @@
 
 namespace engine {
 
+// What a write into a full disk returns, and the graph reports with EC_ERRORABORT (as
+// Windows' ERROR_DISK_FULL).
+inline constexpr HRESULT E_DISK_FULL = static_cast<HRESULT>(0x80070070u);
+
 ComPtr<IBaseFilter> CreateAviMux();
 ComPtr<IBaseFilter> CreateFileWriter();
 

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <thread>
 
+#include <sys/stat.h>
+
 namespace platform {
 namespace {
 
@@ -37,13 +39,23 @@ public:
 
     std::optional<FileStatus> Status(const QString &path) const override
     {
-        QFileInfo info(path);
-        if (!info.exists())
+        struct stat own
+        {};
+        const QByteArray name = QFile::encodeName(path);
+        if (name.isEmpty() || lstat(name.constData(), &own) != 0)
             return std::nullopt;
         FileStatus status;
+        status.isLink = S_ISLNK(own.st_mode);
+        struct stat target
+        {};
+        if (stat(name.constData(), &target) != 0)
+            return status; // a link that points at nothing
+        status.device = static_cast<quint64>(target.st_dev);
+        status.inode = static_cast<quint64>(target.st_ino);
+        QFileInfo info(path);
         status.size = info.isDir() ? 0 : info.size();
         status.isFolder = info.isDir();
-        status.isRegularFile = info.isFile();
+        status.isRegularFile = S_ISREG(target.st_mode);
         status.created = info.birthTime();
         if (!status.created.isValid())
             status.created = info.metadataChangeTime();

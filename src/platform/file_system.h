@@ -19,6 +19,12 @@ struct FileStatus
     // A plain file with contents of its own (or a link to one); not a folder, a device,
     // a FIFO or a socket, which must never be read as a photo or written as a movie.
     bool isRegularFile = false;
+    // The path itself is a symbolic link. The other fields describe what it points at;
+    // a link that points at nothing has only this set.
+    bool isLink = false;
+    // Device and inode: two paths with the same pair name one file.
+    quint64 device = 0;
+    quint64 inode = 0;
 };
 
 class FileSystem

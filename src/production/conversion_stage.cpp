@@ -9,7 +9,15 @@
 #include <QStringDecoder>
 #include <QTimer>
 
+#include <QFile>
+#include <QFileInfo>
+
 #include <algorithm>
+#include <cmath>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 #include <poll.h>
 
@@ -31,6 +39,9 @@ constexpr int kFallbackThreshold = 80;
 constexpr int kProgressCap = 97;
 constexpr int kProgressDone = 100;
 constexpr int kPauseBeforeCleanupMs = 2000;
+
+// How far the movie's length may stray from its source's: a second, or a tenth of it.
+constexpr double kLengthSlackSeconds = 1.0;
 
 const QString kFailedMessage = QStringLiteral("Failed to create the movie.");
 
@@ -100,10 +111,12 @@ QString RunAndCapture(QString program,
         if (collecting)
             collected += text;
     }
-    // The pipe is closed; a child that ended is reaped, one that still runs (the reader
-    // was asked to stop) is left to finish its work.
-    if (!abandon || !*abandon)
-        processes.Wait(*child, 1000);
+    // The pipe is closed; a child that ended is reaped. One that still runs when the
+    // reader is asked to stop (the window is closing) is ended and waited for: it must
+    // not go on writing a movie nobody waits for.
+    if (abandon && *abandon)
+        processes.Terminate(*child);
+    processes.Wait(*child, abandon && *abandon ? -1 : 1000);
     processes.Close(*child);
     return collected;
 }
@@ -145,6 +158,12 @@ bool MainDialog::StartConversionWorker()
     return m_conversionWorker->Start(this);
 }
 
+void MainDialog::StopConversionWorker()
+{
+    if (m_conversionWorker)
+        m_conversionWorker->Join();
+}
+
 void MainDialog::ConnectConversionTimer()
 {
     connect(ConversionTimer(), &QTimer::timeout, this, [this] { OnTimer(kConversionTimerId); });
@@ -158,6 +177,7 @@ int MainDialog::RunConversion()
     auto fail = [&] { worker.Prompt([&] { m_services.prompter->AppMessageBox(kFailedMessage); }); };
 
     m_convertOk = 0;
+    m_convertFailed = 0;
     m_processRunning = 0;
     if (m_stopRequested) {
         m_converting = 0;
@@ -166,6 +186,7 @@ int MainDialog::RunConversion()
     // A program path with a double quote cannot be written on a command line at all.
     if (m_outputPath.isEmpty() || m_converterPath.isEmpty() || m_converterPath.contains(u'"')) {
         fail();
+        m_convertFailed = 1;
         m_converting = 0;
         return 0;
     }
@@ -189,6 +210,7 @@ int MainDialog::RunConversion()
         m_convertOk = 1;
     } else {
         fail();
+        m_convertFailed = 1;
         result = 0;
     }
     m_converting = 0;
@@ -220,12 +242,27 @@ void MainDialog::FinishConversion()
     UpdateData(false);
     repaint();
 
-    platform::FileSystem &fs = *m_services.fileSystem;
-    const auto movie = fs.Status(m_outputPath);
-    if (!movie || movie->isFolder || movie->size <= 0)
+    // A closing window has ended the converter and removed what the run made.
+    if (m_stopRequested)
         return;
+    // The worker has said that the conversion failed: whatever the converter left is
+    // broken. The temporary AVI stays, so that the movie can still be made from it.
+    if (m_convertFailed) {
+        m_tempAviMade = false;
+        DiscardRunFiles();
+        return;
+    }
+    const QString problem = MovieProblem(m_outputPath, m_tempAviPath);
+    if (!problem.isEmpty()) {
+        m_tempAviMade = false;
+        DiscardRunFiles();
+        m_services.prompter->AppMessageBox(kFailedMessage + u'\n' + problem);
+        return;
+    }
+    m_movieStarted = false;
+    m_movieMade = true;
     m_services.clock->Sleep(kPauseBeforeCleanupMs);
-    fs.DeleteFile(m_tempAviPath);
+    DiscardRunFiles();
     if (m_convertOk) {
         m_services.prompter->MessageBox(this,
                                         QStringLiteral("The movie has been created successfully!"),
@@ -240,4 +277,51 @@ void MainDialog::FinishConversion()
                                         platform::MessageIcon::None);
     }
     m_progress->setValue(0);
+}
+
+QString MovieProblem(const QString &moviePath, const QString &sourcePath)
+{
+    const MovieFacts movie = ProbeMovie(moviePath);
+    if (!movie.exists)
+        return QStringLiteral("The converter wrote no movie at %1.").arg(moviePath);
+    if (!movie.opened)
+        return QStringLiteral("%1 is not a movie that can be played.").arg(moviePath);
+    if (!movie.video || !movie.audio)
+        return QStringLiteral("%1 lacks its %2.")
+            .arg(moviePath, movie.video ? QStringLiteral("sound") : QStringLiteral("pictures"));
+    // The converter keeps the length of what it was given.
+    const MovieFacts source = ProbeMovie(sourcePath);
+    const double expected = source.opened ? source.seconds : 0;
+    if (expected > 0
+        && std::abs(movie.seconds - expected) > std::max(kLengthSlackSeconds, expected / 10))
+        return QStringLiteral("%1 lasts %2 s instead of %3 s.")
+            .arg(moviePath)
+            .arg(movie.seconds, 0, 'f', 1)
+            .arg(expected, 0, 'f', 1);
+    return QString();
+}
+
+MovieFacts ProbeMovie(const QString &path)
+{
+    MovieFacts facts;
+    const QFileInfo info(path);
+    facts.exists = info.isFile() && info.size() > 0;
+    // Only a regular file is opened: a FIFO would never answer.
+    if (!facts.exists)
+        return facts;
+    AVFormatContext *ctx = nullptr;
+    if (avformat_open_input(&ctx, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
+        return facts;
+    if (avformat_find_stream_info(ctx, nullptr) >= 0) {
+        facts.opened = true;
+        for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+            const AVMediaType type = ctx->streams[i]->codecpar->codec_type;
+            facts.video = facts.video || type == AVMEDIA_TYPE_VIDEO;
+            facts.audio = facts.audio || type == AVMEDIA_TYPE_AUDIO;
+        }
+        if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0)
+            facts.seconds = static_cast<double>(ctx->duration) / AV_TIME_BASE;
+    }
+    avformat_close_input(&ctx);
+    return facts;
 }

@@ -28,11 +28,27 @@ QString ConverterCommandLine(const QString &converterPath,
 // Runs `program` + " " + `arguments` with standard output and error on one pipe and
 // returns the output from the first 100-byte read that holds a "[" on (earlier reads are
 // dropped). A program that cannot start gives an empty text. When `abandon` becomes true
-// the reading stops within about 100 ms and the child is left to run.
+// the reading stops within about 100 ms and the child is ended and waited for.
 QString RunAndCapture(QString program,
                       QString arguments,
                       platform::Processes &processes,
                       const std::atomic<bool> *abandon = nullptr);
+
+// What libavformat makes of a file.
+struct MovieFacts
+{
+    bool exists = false; // a regular file of at least one byte
+    bool opened = false; // it opens and its streams can be read
+    bool video = false;
+    bool audio = false;
+    double seconds = 0; // 0 when unknown
+};
+MovieFacts ProbeMovie(const QString &path);
+
+// Why the finished movie at `moviePath` is not one: missing or empty, not a playable
+// movie, without video or sound, or of another length than `sourcePath` (the temporary
+// AVI it was made from; not checked when that cannot be read). Empty for a good movie.
+QString MovieProblem(const QString &moviePath, const QString &sourcePath);
 
 // The worker's entry; returns RunConversion's result.
 unsigned ConversionThreadProc(MainDialog *dialog);

@@ -31,6 +31,7 @@ void MainDialog::OnGo()
     // Photos may have been deleted or replaced since they were listed: warn about the
     // ones there are now.
     RecountPhotoBytes();
+    m_movieMade = false;
     if (m_totalPhotoBytes > kPhotoVolumeWarningBytes) {
         const auto answer = m_services.prompter->MessageBox(
             this,
@@ -50,14 +51,21 @@ void MainDialog::OnGo()
         if (!typed.isEmpty() && m_services.fileSystem->Exists(typed))
             m_musicFiles.append(typed);
     }
-    if (!PrepareOutputPaths())
+    if (!PrepareOutputPaths() || !MakeTempAvi())
         return;
-    if (!RenderSlideshowToAvi())
+    // A failed render, or one that a closing window (or a signal) has stopped, leaves
+    // nothing behind.
+    if (!RenderSlideshowToAvi() || m_stopRequested) {
+        DiscardRunFiles();
         return;
+    }
 
     // The converter writes a new movie; an old one at the path would only mislead the
-    // finishing step.
-    m_services.fileSystem->DeleteFile(m_outputPath);
+    // finishing step. It goes only now, when the new one is about to be written, and
+    // only when it is a regular file (what is there may have changed since the check).
+    if (!ReplaceOldMovie())
+        return;
+    m_movieStarted = true;
     m_converting = 1;
     m_progressPos = kConversionStartProgress;
     ConversionTimer()->start();
@@ -66,6 +74,7 @@ void MainDialog::OnGo()
         // Without a worker the stage would never end: say so and let the next tick
         // return the window to idle.
         m_services.prompter->AppMessageBox(QStringLiteral("Failed to create the movie."));
+        m_convertFailed = 1;
         m_converting = 0;
     }
 }
@@ -91,8 +100,82 @@ bool MainDialog::PrepareOutputPaths()
             Control(IDC_OUTPUT)->setFocus();
         return false;
     }
+    if (const QString input = InputAtPath(plan.outputPath); !input.isEmpty()) {
+        m_services.prompter->AppMessageBox(
+            QStringLiteral("The movie would replace %1, which the movie is made from. Please "
+                           "choose another name for the movie.")
+                .arg(input));
+        Control(IDC_OUTPUT)->setFocus();
+        return false;
+    }
     m_outputPath = plan.outputPath;
     m_workDir = plan.workDir;
     m_tempAviPath = plan.tempAviPath;
     return true;
+}
+
+QString MainDialog::InputAtPath(const QString &path) const
+{
+    platform::FileSystem &fs = *m_services.fileSystem;
+    const auto target = fs.Status(path);
+    if (!target || target->inode == 0)
+        return QString();
+    QStringList inputs = m_photoPaths;
+    inputs.prepend(m_musicFiles.value(0));
+    for (const QString &input : inputs) {
+        const auto status = fs.Status(input);
+        if (status && status->device == target->device && status->inode == target->inode)
+            return input;
+    }
+    return QString();
+}
+
+bool MainDialog::MakeTempAvi()
+{
+    // A file of that name may be the user's, a link, or another run's: the run makes a
+    // new file of its own, under a free name when "TempData.avi" is taken.
+    m_tempAviMade = false;
+    const QString made = production::CreateTempAvi(*m_services.fileSystem, m_workDir);
+    if (made.isEmpty()) {
+        m_services.prompter->AppMessageBox(
+            QStringLiteral("The output file can't be created. Please check the directory "
+                           "attributes.\nNo temporary file could be made in %1")
+                .arg(m_workDir));
+        return false;
+    }
+    m_tempAviPath = made;
+    m_tempAviMade = true;
+    return true;
+}
+
+bool MainDialog::ReplaceOldMovie()
+{
+    platform::FileSystem &fs = *m_services.fileSystem;
+    const QString inTheWay = production::WhatIsInTheWay(fs, m_outputPath);
+    if (inTheWay.isEmpty()) {
+        fs.DeleteFile(m_outputPath);
+        return true;
+    }
+    SetIdle(true);
+    DiscardRunFiles();
+    m_services.prompter->AppMessageBox(inTheWay);
+    return false;
+}
+
+void MainDialog::DiscardRunFiles()
+{
+    if (m_movieStarted)
+        RemoveRunFile(m_outputPath);
+    if (m_tempAviMade)
+        RemoveRunFile(m_tempAviPath);
+    m_movieStarted = false;
+    m_tempAviMade = false;
+}
+
+void MainDialog::RemoveRunFile(const QString &path)
+{
+    platform::FileSystem &fs = *m_services.fileSystem;
+    const auto status = fs.Status(path);
+    if (status && !status->isLink && status->isRegularFile)
+        fs.DeleteFile(path);
 }

@@ -10,6 +10,8 @@ const QString kMessageCannotCreateFile
 const QString kMessageCannotCreateFolder
     = QStringLiteral("Failed to create the directory. Please create the directory manually.");
 const QString kMessageNoOutputFolder = QStringLiteral("Please select the output directory!");
+// How many names beside "TempData.avi" are tried for a run's temporary file.
+constexpr int kTempAviNames = 100;
 
 QChar Separator(PathStyle style)
 {
@@ -71,6 +73,30 @@ bool IsMovieExtension(const QString &extension)
            || extension.compare(QLatin1String("mpeg4"), Qt::CaseInsensitive) == 0;
 }
 
+QString WhatItIs(const platform::FileStatus &status, const QString &path)
+{
+    if (status.isLink)
+        return QStringLiteral("%1 is a symbolic link; a movie is never written through a link. "
+                              "Please choose another name.")
+            .arg(path);
+    if (status.isFolder)
+        return QStringLiteral("%1 is a folder. Please choose another name.").arg(path);
+    return QStringLiteral("%1 is a device, FIFO or socket, not a file. Please choose another "
+                          "name.")
+        .arg(path);
+}
+
+// Creates and removes a probe file of a free name beside `path`, which exists.
+bool CanCreateBeside(platform::FileSystem &fs, const QString &path)
+{
+    for (int n = 0; n < 10; ++n) {
+        const QString probe = path + QStringLiteral(".probe%1").arg(n);
+        if (!fs.Status(probe))
+            return CanCreateFile(fs, probe);
+    }
+    return false;
+}
+
 // Every path of a plan derives its working folder and temporary file the same way.
 void FinishPlan(PathStyle style, OutputPathPlan &plan, const QString &previousWorkDir)
 {
@@ -102,6 +128,9 @@ PlanDefault(PathStyle style, const OutputPathRequest &request, platform::FileSys
     if (!IsMovieExtension(plan.outputPath.mid(dot + 1)))
         plan.outputPath = plan.outputPath.left(dot + 1) + QStringLiteral("mp4");
     plan.boxText = plan.outputPath;
+    const QString inTheWay = WhatIsInTheWay(fs, plan.outputPath);
+    if (!inTheWay.isEmpty())
+        plan.message = inTheWay;
     return plan;
 }
 
@@ -144,11 +173,17 @@ PlanOutputPaths(PathStyle style, const OutputPathRequest &request, platform::Fil
     if (!IsMovieExtension(moviePath.mid(extDot + 1)))
         moviePath = moviePath.left(extDot + 1) + QStringLiteral("mp4");
 
-    // The old movie at the same path is replaced anyway; nothing else is touched.
-    fs.DeleteFile(moviePath);
-    if (!CanCreateFile(fs, moviePath)) {
+    // An old movie at the path stays until a new one is ready to take its place; the
+    // probe is made beside it instead. Only a regular file is ever replaced.
+    const QString inTheWay = WhatIsInTheWay(fs, moviePath);
+    if (!inTheWay.isEmpty()) {
+        plan.message = inTheWay;
+        return plan;
+    }
+    const bool replacing = fs.Status(moviePath).has_value();
+    if (!(replacing ? CanCreateBeside(fs, moviePath) : CanCreateFile(fs, moviePath))) {
         const int k = LastSeparator(style, moviePath);
-        if (k <= 1) {
+        if (k <= 1 || replacing) {
             plan.message = kMessageCannotCreateFile;
             return plan;
         }
@@ -163,6 +198,28 @@ PlanOutputPaths(PathStyle style, const OutputPathRequest &request, platform::Fil
     if (moviePath != text)
         plan.boxText = moviePath;
     return plan;
+}
+
+QString WhatIsInTheWay(platform::FileSystem &fs, const QString &path)
+{
+    const auto status = fs.Status(path);
+    if (!status || (!status->isLink && status->isRegularFile))
+        return QString();
+    return kMessageCannotCreateFile + u'\n' + WhatItIs(*status, path);
+}
+
+QString CreateTempAvi(platform::FileSystem &fs, const QString &workDir)
+{
+    for (int n = 0; n < kTempAviNames; ++n) {
+        const QString path = workDir
+                             + (n == 0 ? QStringLiteral("TempData.avi")
+                                       : QStringLiteral("TempData-%1.avi").arg(n));
+        if (fs.CreateNewFile(path))
+            return path;
+        if (!fs.Status(path))
+            return QString(); // the folder refuses new files; other names will not help
+    }
+    return QString();
 }
 
 bool CanCreateFile(platform::FileSystem &fs, const QString &path)

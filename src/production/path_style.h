@@ -51,15 +51,27 @@ struct OutputPathPlan
     QString tempAviPath;
 };
 
-// Makes the movie path and checks that a file can be written there. Files touched: an
-// old file at the movie path itself is deleted and a probe file made and removed there;
-// one missing folder level may be created; for an empty box the default folder is made.
-// No other file is deleted or truncated.
+// Makes the movie path and checks that a file can be written there. Files touched: a
+// probe file is made and removed at the movie path (beside it, under a free name, when an
+// old movie is there: that one stays until the new movie is about to be written); one
+// missing folder level may be created; for an empty box the default folder is made.
+// Nothing is deleted or truncated. Anything at the path but a regular file (a folder, a
+// link, a device, a FIFO) stops the run with a message that says what is in the way.
 OutputPathPlan
 PlanOutputPaths(PathStyle style, const OutputPathRequest &request, platform::FileSystem &fs);
 
 // Creates `path` as a new empty file and removes it again; true when that worked. Never
 // truncates: an existing file at the path makes the probe fail.
 bool CanCreateFile(platform::FileSystem &fs, const QString &path);
+
+// Empty when `path` is free or a regular file; otherwise the message for the user: "The
+// output file can't be created. ..." and a line that says what is in the way (a symbolic
+// link, a folder, a device or FIFO).
+QString WhatIsInTheWay(platform::FileSystem &fs, const QString &path);
+
+// Creates the run's temporary AVI in `workDir` as a new file: "TempData.avi", or when that
+// name is taken (by anything, a link included) "TempData-1.avi", "TempData-2.avi", ...
+// Nothing existing is opened or followed. The path made, or an empty text.
+QString CreateTempAvi(platform::FileSystem &fs, const QString &workDir);
 
 } // namespace production

@@ -7,6 +7,7 @@
 
 #include "app/main_dialog.h"
 
+#include "engine/avi_mux.h"
 #include "engine/capture_graph.h"
 #include "engine/media_control.h"
 #include "engine/render_engine.h"
@@ -71,6 +72,21 @@ bool ConnectPins(engine::IGraphBuilder *graph, IPin *out, IPin *in)
 bool Stop(MainDialog &dialog, const QString &text)
 {
     return production::StopStage(dialog, text, Box::Application, Order::IdleFirst);
+}
+
+// The failure that aborted the run, from the graph's EC_ERRORABORT event, told the user.
+QString WhyStreamingFailed(engine::IMediaEvent *events, const QString &path)
+{
+    long code = 0;
+    std::intptr_t result = 0;
+    std::intptr_t unused = 0;
+    while (events->GetEvent(&code, &result, &unused, 0) == platform::S_OK) {
+        if (code == engine::EC_ERRORABORT)
+            break;
+    }
+    if (code == engine::EC_ERRORABORT && result == engine::E_DISK_FULL)
+        return QStringLiteral("The disk is full: %1 could not be written.").arg(path);
+    return QStringLiteral("The render stopped before %1 was complete.").arg(path);
 }
 
 } // namespace
@@ -274,7 +290,9 @@ bool RenderTimelineToAvi(MainDialog &dialog,
     // A graph that failed while streaming (the disk filled up, an encoder gave up) has
     // left an unfinished file: converting it would report a cut-off movie as a success.
     if (eventCode == engine::EC_ERRORABORT && !dialog.m_stopRequested)
-        return Stop(dialog, QStringLiteral("Could not run compression graph"));
+        return Stop(dialog,
+                    QStringLiteral("Could not run compression graph") + u'\n'
+                        + WhyStreamingFailed(events.Get(), dialog.m_tempAviPath));
     return true;
 }
 

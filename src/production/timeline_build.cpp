@@ -7,9 +7,11 @@
 #include "engine/media_det.h"
 #include "engine/timeline.h"
 #include "platform/class_store.h"
+#include "platform/file_system.h"
 #include "platform/prompter.h"
 #include "production/render_stage.h"
 
+#include <QFile>
 #include <QProgressBar>
 
 #include <algorithm>
@@ -93,6 +95,28 @@ ReferenceTime Units(std::int64_t seconds)
     return seconds * engine::kUnitsPerSecond;
 }
 
+// Why `path` cannot be the music: before it is opened (`refused` false) only what is not
+// a regular file; once the detector has refused it, also an empty, unreadable or
+// undecodable file. Empty when nothing is wrong.
+QString WhyNotMusic(MainDialog &dialog, const QString &path, bool refused)
+{
+    const auto status = dialog.Services().fileSystem->Status(path);
+    if (!status || (status->isLink && status->inode == 0))
+        return QStringLiteral("there is no such file");
+    if (status->isFolder)
+        return QStringLiteral("it is a folder");
+    if (!status->isRegularFile)
+        return QStringLiteral("it is not a regular file (a FIFO, device or socket)");
+    if (!refused)
+        return QString();
+    if (status->size == 0)
+        return QStringLiteral("the file is empty");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("it cannot be read (%1)").arg(file.errorString());
+    return QStringLiteral("it is not a sound file that can be decoded");
+}
+
 // Learns the music's length in seconds from the last audio stream of the first music
 // file. Returns false after a reported failure (the window is idle again); a detector
 // that cannot be made at all only costs the length, which stays 0.
@@ -105,9 +129,16 @@ bool LearnMusicLength(MainDialog &dialog, ComPtr<IMediaDet> &detector, double *m
             QStringLiteral("Could not create CLSID_MediaDet"));
         return true;
     }
-    if (Failed(detector->put_Filename(dialog.m_musicFiles.first())))
-        return StopStage(
-            dialog, QStringLiteral("Failed to put filename"), Box::Application, Order::IdleFirst);
+    // Only a regular file is opened: a FIFO named like music would never answer.
+    const QString music = dialog.m_musicFiles.first();
+    QString why = WhyNotMusic(dialog, music, false);
+    if (why.isEmpty() && Failed(detector->put_Filename(music)))
+        why = WhyNotMusic(dialog, music, true);
+    if (!why.isEmpty())
+        return StopStage(dialog,
+                         QStringLiteral("Failed to put filename\n%1: %2").arg(music, why),
+                         Box::Application,
+                         Order::IdleFirst);
     long streams = 0;
     if (Failed(detector->get_OutputStreams(&streams)))
         return StopStage(dialog,

@@ -253,6 +253,7 @@ TEST_F(MainDialogTest, ExitWhileBusyAsksAndCancelKeepsTheJob)
 {
     const QString temp = MakeTempFile();
     dialog->m_tempAviPath = temp;
+    dialog->m_tempAviMade = true;
     dialog->SetIdle(false);
     prompter.QueueAnswer(MessageResult::Cancel);
     Button(IDCANCEL)->click();
@@ -274,30 +275,30 @@ TEST_F(MainDialogTest, ExitWhileBusyAsksAndCancelKeepsTheJob)
     EXPECT_FALSE(QFile::exists(temp));
 }
 
-TEST_F(MainDialogTest, MenuExitWhileBusyCleansUpBeforeTheQuestion)
+TEST_F(MainDialogTest, MenuExitWhileBusyAsksFirstAndCancelKeepsTheJob)
 {
     const QString temp = MakeTempFile();
-    dialog->m_tempAviPath = temp + QStringLiteral("  ");
+    dialog->m_tempAviPath = temp;
+    dialog->m_tempAviMade = true;
     dialog->SetIdle(false);
     dialog->ConversionTimer()->start();
     prompter.QueueAnswer(MessageResult::Cancel);
     dialog->OnCommand(ID_FILE_EXIT);
-    // The clean-up has run before the posted close request is even handled.
-    EXPECT_FALSE(QFile::exists(temp));
-    EXPECT_FALSE(dialog->ConversionTimer()->isActive());
-    EXPECT_TRUE(prompter.Records().empty());
     QTest::qWait(20);
     ASSERT_EQ(prompter.BoxTexts(),
               QStringList{QStringLiteral("Movie creating... Are you sure you want exit it?")});
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(dialog->m_stopRequested, 0);
-    EXPECT_EQ(dialog->m_tempAviPath, temp);
+    EXPECT_TRUE(dialog->m_busy);
+    EXPECT_TRUE(dialog->ConversionTimer()->isActive());
+    EXPECT_TRUE(QFile::exists(temp));
 }
 
 TEST_F(MainDialogTest, CleanUpRetriesAStubbornTemporaryFileElevenTimes)
 {
     const QString temp = MakeTempFile();
     dialog->m_tempAviPath = temp;
+    dialog->m_tempAviMade = true;
     dialog->SetIdle(false);
     fs.refuseDelete = true;
     dialog->CleanUpOnExit();
@@ -310,6 +311,7 @@ TEST_F(MainDialogTest, CleanUpRetriesAStubbornTemporaryFileElevenTimes)
 TEST_F(MainDialogTest, CleanUpDoesNotWaitForAFileThatIsAlreadyGone)
 {
     dialog->m_tempAviPath = env.ScratchDir() + QStringLiteral("/never-written.avi");
+    dialog->m_tempAviMade = true;
     dialog->SetIdle(false);
     dialog->CleanUpOnExit();
     // Running it a second time, as on the way out, does not wait either.

@@ -9,7 +9,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QProcess>
+
+#include <csignal>
+
+#include <sys/stat.h>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -30,6 +36,12 @@ ProgramRun RunProgram(const QStringList &args)
     for (const QString &a : args)
         commandLine += u' ' + platform::QuoteArgument(a);
     return testing_support::RunToEnd(commandLine, 120000);
+}
+
+QByteArray Contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 
 class BatchMovie : public ::testing::Test
@@ -60,6 +72,10 @@ TEST_F(BatchMovie, PhotosAndMusicBecomeAnMpeg4MovieOfTheRightLength)
         testmedia::WriteMusic(testmedia::Tone(44100 * 20, 440), testmedia::MusicKind::Mp3, music));
     const QString movie = env.ScratchDir() + "/out/slideshow.mp4";
     QDir().mkpath(env.ScratchDir() + "/out");
+    // "TempData.avi" is taken by a link to a file of the user's: the run neither writes
+    // through it nor removes it, and uses a free name of its own.
+    const QString thesis = testing_support::WriteFile(env.ScratchDir() + "/thesis.doc", "mine");
+    ASSERT_TRUE(QFile::link(thesis, env.ScratchDir() + "/out/TempData.avi"));
 
     const ProgramRun run = RunProgram({"--batch",
                                        "--photos",
@@ -77,7 +93,10 @@ TEST_F(BatchMovie, PhotosAndMusicBecomeAnMpeg4MovieOfTheRightLength)
     ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
     EXPECT_TRUE(run.output.contains("Congratulation: The movie has been created successfully!"))
         << run.output.toStdString();
-    EXPECT_FALSE(QFileInfo::exists(env.ScratchDir() + "/out/TempData.avi"));
+    EXPECT_TRUE(QFileInfo(env.ScratchDir() + "/out/TempData.avi").isSymLink());
+    EXPECT_EQ(Contents(thesis), "mine");
+    EXPECT_EQ(QDir(env.ScratchDir() + "/out").entryList(QDir::Files | QDir::System, QDir::Name),
+              QStringList({"TempData.avi", "slideshow.mp4"}));
 
     AVFormatContext *ctx = nullptr;
     ASSERT_EQ(avformat_open_input(&ctx, movie.toUtf8().constData(), nullptr, nullptr), 0);
@@ -141,6 +160,129 @@ TEST_F(BatchMovie, BadArgumentsAndAMissingMusicAreReportedByTheExitStatus)
     QFile log(logPath);
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     EXPECT_TRUE(log.readAll().contains(" @ 0x"));
+}
+
+// Runs that must stop before anything of the user's is touched: each says why, and the
+// old movie, the inputs and whatever stands at the movie's path are as they were.
+TEST_F(BatchMovie, RunsThatCannotMakeAMovieSayWhyAndLoseNothing)
+{
+    ASSERT_TRUE(testmedia::SaveJpeg(testmedia::SolidImage(64, 48, Qt::red), photos + "/1.jpg"));
+    const QString s = env.ScratchDir();
+    const QString song = s + "/song.mp3";
+    ASSERT_TRUE(
+        testmedia::WriteMusic(testmedia::Tone(44100, 440), testmedia::MusicKind::Mp3, song));
+    const QString songMp4 = s + "/song.mp4";
+    ASSERT_TRUE(QFile::copy(song, songMp4));
+    const QString empty = testing_support::WriteFile(s + "/empty.mp3", "");
+    const QString fifoSong = s + "/fifo.mp3";
+    ASSERT_EQ(mkfifo(fifoSong.toUtf8().constData(), 0600), 0);
+    const QString old = testing_support::WriteFile(s + "/old.mp4", "my old movie");
+    const QString thesis = testing_support::WriteFile(s + "/thesis.doc", "mine");
+    ASSERT_TRUE(QFile::link(thesis, s + "/link.mp4"));
+    ASSERT_EQ(mkfifo((s + "/fifo.mp4").toUtf8().constData(), 0600), 0);
+
+    const struct
+    {
+        QString music;
+        QString output;
+        QByteArray said; // in the output
+    } runs[] = {
+        // Broken music: the old movie stays; the file and the reason follow the message.
+        {empty, old, "Failed to put filename\n" + empty.toUtf8() + ": the file is empty"},
+        {fifoSong,
+         old,
+         "Failed to put filename\n" + fifoSong.toUtf8() + ": it is not a regular file"},
+        // Something other than a regular file at the movie's path.
+        {song, s + "/link.mp4", "link.mp4 is a symbolic link"},
+        {song, s + "/fifo.mp4", "fifo.mp4 is a device, FIFO or socket"},
+        // The movie would replace its own music.
+        {songMp4, songMp4, "The movie would replace " + songMp4.toUtf8()},
+    };
+    for (const auto &r : runs) {
+        const ProgramRun run = RunProgram(
+            {"--batch", "--photos", photos, "--music", r.music, "--output", r.output, "--yes"});
+        EXPECT_EQ(run.exitCode, 1) << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains(QString::fromUtf8(r.said))) << run.output.toStdString();
+    }
+    EXPECT_EQ(Contents(old), "my old movie");
+    EXPECT_EQ(Contents(thesis), "mine");
+    EXPECT_TRUE(QFileInfo(s + "/link.mp4").isSymLink());
+    EXPECT_TRUE(QFileInfo(s + "/fifo.mp4").exists());
+    EXPECT_EQ(QFileInfo(songMp4).size(), QFileInfo(song).size());
+    EXPECT_TRUE(QDir(s).entryList({"TempData*"}, QDir::AllEntries | QDir::System).isEmpty());
+}
+
+// A disk that fills up during the render: the run says so and leaves nothing behind.
+TEST_F(BatchMovie, ADiskThatFillsUpIsNamedAndThePartialFileRemoved)
+{
+    const QString small = env.ScratchDir() + "/small";
+    QDir().mkpath(small);
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=200k", "tmpfs", small}) != 0)
+        GTEST_SKIP() << "a small disk needs mount (root)";
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(
+            testmedia::SaveJpeg(testmedia::SolidImage(640, 480, QColor::fromHsv(i * 60, 200, 200)),
+                                photos + QStringLiteral("/%1.jpg").arg(i)));
+    }
+    const QString music = env.ScratchDir() + "/song.mp3";
+    ASSERT_TRUE(
+        testmedia::WriteMusic(testmedia::Tone(44100 * 2, 440), testmedia::MusicKind::Mp3, music));
+    const ProgramRun run = RunProgram(
+        {"--batch", "--photos", photos, "--music", music, "--output", small + "/m.mp4", "--yes"});
+    const QStringList left = QDir(small).entryList(QDir::Files);
+    QProcess::execute("umount", {small});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.output.contains("Could not run compression graph\nThe disk is full: " + small
+                                    + "/TempData.avi could not be written."))
+        << run.output.toStdString();
+    EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
+}
+
+// A signal during the run ends it with the shell's status for that signal and removes
+// what the run made, and only that.
+TEST_F(BatchMovie, ASignalEndsTheRunAndRemovesWhatItMade)
+{
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(
+            testmedia::SaveJpeg(testmedia::SolidImage(640, 480, QColor::fromHsv(i * 9, 200, 200)),
+                                photos + QStringLiteral("/%1.jpg").arg(i, 2, 10, QChar(u'0'))));
+    }
+    const QString music = env.ScratchDir() + "/song.mp3";
+    ASSERT_TRUE(
+        testmedia::WriteMusic(testmedia::Tone(44100 * 2, 440), testmedia::MusicKind::Mp3, music));
+    const QString out = env.ScratchDir() + "/out";
+    QDir().mkpath(out);
+    const QString mine = testing_support::WriteFile(out + "/TempData.avi", "mine");
+    for (const auto &[signal, status] : {std::pair{SIGTERM, 143}, std::pair{SIGINT, 130}}) {
+        QProcess program;
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        program.start(QStringLiteral(VANTOREL_TEST_PROGRAM_DIR "vantorel"),
+                      {"--batch",
+                       "--photos",
+                       photos,
+                       "--music",
+                       music,
+                       "--output",
+                       out + "/movie.mp4",
+                       "--seconds",
+                       "6",
+                       "--size",
+                       "640x480",
+                       "--yes"});
+        ASSERT_TRUE(program.waitForStarted());
+        // The run's own temporary file appears once the render has begun.
+        QElapsedTimer t;
+        t.start();
+        while (!QFileInfo::exists(out + "/TempData-1.avi") && t.elapsed() < 60000)
+            program.waitForFinished(20);
+        ASSERT_TRUE(QFileInfo::exists(out + "/TempData-1.avi"));
+        kill(static_cast<pid_t>(program.processId()), signal);
+        ASSERT_TRUE(program.waitForFinished(60000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), status) << program.readAll().toStdString();
+        EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList{"TempData.avi"});
+        EXPECT_EQ(Contents(mine), "mine");
+    }
 }
 
 } // namespace

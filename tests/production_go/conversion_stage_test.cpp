@@ -17,9 +17,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QProgressBar>
 #include <QTest>
 #include <QTimer>
+
+#include <csignal>
 
 using testing_support::PromptRecord;
 using testing_support::TestEnvironment;
@@ -180,12 +183,32 @@ TEST(CaptureStart, AProgramThatCannotStartGivesNothing)
 
 class Stage : public MainWindowTest
 {
-protected:
+public:
     void SetUp() override
     {
         MainWindowTest::SetUp();
-        dialog->m_tempAviPath
-            = testing_support::WriteFile(scratch + "/TempData.avi", "RIFF....AVI ");
+        // A real AVI of 4 s, made by the run: stand-ins convert it with the real ffmpeg.
+        dialog->m_tempAviPath = scratch + "/TempData.avi";
+        ASSERT_EQ(QProcess::execute("ffmpeg",
+                                    {"-v",
+                                     "quiet",
+                                     "-f",
+                                     "lavfi",
+                                     "-i",
+                                     "testsrc=size=64x48:rate=10",
+                                     "-f",
+                                     "lavfi",
+                                     "-i",
+                                     "sine",
+                                     "-t",
+                                     "4",
+                                     "-c:v",
+                                     "mjpeg",
+                                     "-c:a",
+                                     "pcm_s16le",
+                                     dialog->m_tempAviPath}),
+                  0);
+        dialog->m_tempAviMade = true;
         dialog->m_outputPath = scratch + "/Output.mp4";
         dialog->m_converterPath = scratch + "/KelvoraCfg.dll";
     }
@@ -195,6 +218,7 @@ protected:
     {
         dialog->SetIdle(false);
         dialog->m_converting = 1;
+        dialog->m_movieStarted = true;
         dialog->m_progressPos = 81;
         dialog->m_progress->setValue(81);
         dialog->ConversionTimer()->setInterval(20);
@@ -234,9 +258,9 @@ TEST_F(Stage, TimerStepsFrom82To97AndWaitsThere)
 struct OutcomeRow
 {
     const char *name;
-    const char *script; // "$out" is the movie path
-    QStringList boxes;
-    bool tempDeleted;
+    const char *script; // "$out" is the movie path, "$2" the temporary AVI
+    QStringList boxes;  // the first line of each
+    bool made;          // the movie stays and the temporary AVI goes
     bool convertOk = false;
 };
 
@@ -252,11 +276,15 @@ const QString kSuccess = QStringLiteral("The movie has been created successfully
 const QString kCreated = QStringLiteral("The movie has been created.");
 const QString kFailed = QStringLiteral("Failed to create the movie.");
 
-TEST_P(Outcome, MessagesAndTheTemporaryFileFollowTheConvertersOutputAndTheMovieFile)
+TEST_P(Outcome, MessagesAndFilesFollowTheConvertersOutputAndTheMovieItMade)
 {
     const OutcomeRow &row = GetParam();
-    stand_in::WriteScript(dialog->m_converterPath,
-                          QByteArray("for out; do :; done\n") + row.script);
+    stand_in::WriteScript(
+        dialog->m_converterPath,
+        QByteArray("for out; do :; done\n"
+                   "in=$2; convert() { ffmpeg -v quiet -y -i \"$in\" -c:v mpeg4 -c:a aac "
+                   "\"$@\"; }\n")
+            + row.script);
     StartStage();
     ASSERT_TRUE(WaitUntilIdle());
     // The run has ended: the window is idle again with an empty bar.
@@ -264,11 +292,16 @@ TEST_P(Outcome, MessagesAndTheTemporaryFileFollowTheConvertersOutputAndTheMovieF
     EXPECT_FALSE(dialog->ConversionTimer()->isActive());
     EXPECT_EQ(dialog->m_progress->value(), 0);
     EXPECT_EQ(dialog->ControlText(ids::IDC_GO), QStringLiteral("GO"));
-    EXPECT_EQ(prompter.BoxTexts(), row.boxes);
+    QStringList firstLines;
+    for (const QString &text : prompter.BoxTexts())
+        firstLines << text.section(u'\n', 0, 0);
+    EXPECT_EQ(firstLines, row.boxes) << prompter.BoxTexts().join(u'|').toStdString();
     EXPECT_EQ(dialog->m_convertOk, row.convertOk ? 1 : 0);
-    EXPECT_EQ(QFileInfo::exists(dialog->m_tempAviPath), !row.tempDeleted);
+    // A failed conversion keeps the temporary AVI and removes what the converter left.
+    EXPECT_EQ(QFileInfo::exists(dialog->m_tempAviPath), !row.made);
+    EXPECT_EQ(QFileInfo::exists(dialog->m_outputPath), row.made);
     // The pause before the clean-up happens exactly when the movie is there.
-    EXPECT_EQ(clock.Sleeps(), row.tempDeleted ? std::vector<int>{2000} : std::vector<int>{});
+    EXPECT_EQ(clock.Sleeps(), row.made ? std::vector<int>{2000} : std::vector<int>{});
     for (const PromptRecord &r : prompter.Records()) {
         if (r.text == kSuccess) {
             EXPECT_EQ(r.caption, QStringLiteral("Congratulation"));
@@ -276,7 +309,8 @@ TEST_P(Outcome, MessagesAndTheTemporaryFileFollowTheConvertersOutputAndTheMovieF
         if (r.text == kCreated) {
             EXPECT_EQ(r.caption, platform::ApplicationTitle());
         }
-        EXPECT_EQ(r.kind, r.text == kFailed ? PromptRecord::AppBox : PromptRecord::OwnedBox);
+        EXPECT_EQ(r.kind,
+                  r.text.startsWith(kFailed) ? PromptRecord::AppBox : PromptRecord::OwnedBox);
     }
 }
 
@@ -285,34 +319,45 @@ INSTANTIATE_TEST_SUITE_P(
     Outcome,
     ::testing::Values(
         OutcomeRow{"Success",
-                   "printf 'Press [q] to stop\\n'; printf movie > \"$out\"; printf 'muxing "
+                   "printf 'Press [q] to stop\\n'; convert \"$out\"; printf 'muxing "
                    "overhead: 1%%\\n'",
                    {kSuccess},
                    true,
                    true},
-        OutcomeRow{"FailureWithMovie",
-                   "printf '[x] broken\\n'; printf movie > \"$out\"",
-                   {kFailed, kCreated},
-                   true},
-        OutcomeRow{"FailureWithoutMovie", "printf '[x] broken\\n'", {kFailed}, false},
-        OutcomeRow{"SilentWithMovie", "printf movie > \"$out\"", {kCreated}, true},
-        OutcomeRow{"SilentWithoutMovie", "exit 0", {}, false},
-        OutcomeRow{"SuccessWordWithoutMovie", "printf '[x] muxing overhead\\n'", {}, false, true},
         OutcomeRow{
-            "EmptyMovieCountsAsNone", "printf '[x] muxing\\n'; : > \"$out\"", {}, false, true},
-        OutcomeRow{"Crash", "printf '[x] half way\\n'; kill -SEGV $$", {kFailed}, false},
+            "FailureWithMovie", "printf '[x] broken\\n'; convert \"$out\"", {kFailed}, false},
+        OutcomeRow{"FailureWithoutMovie", "printf '[x] broken\\n'", {kFailed}, false},
+        OutcomeRow{"SilentWithMovie", "convert \"$out\"", {kCreated}, true},
+        OutcomeRow{"SilentWithoutMovie", "exit 0", {kFailed}, false},
+        OutcomeRow{
+            "SuccessWordWithoutMovie", "printf '[x] muxing overhead\\n'", {kFailed}, false, true},
+        OutcomeRow{"EmptyMovie", "printf '[x] muxing\\n'; : > \"$out\"", {kFailed}, false, true},
+        OutcomeRow{
+            "FewBytes", "printf '[x] muxing\\n'; printf movie > \"$out\"", {kFailed}, false, true},
+        OutcomeRow{
+            "CutShort", "convert -t 1 \"$out\"; printf '[x] muxing\\n'", {kFailed}, false, true},
+        OutcomeRow{
+            "HalfWritten",
+            "convert \"$out.x.mp4\"; head -c 3000 \"$out.x.mp4\" > \"$out\"; rm \"$out.x.mp4\"; "
+            "printf '[x] muxing\\n'",
+            {kFailed},
+            false,
+            true},
+        OutcomeRow{
+            "Crash", "printf '[x] half way\\n'; convert \"$out\"; kill -SEGV $$", {kFailed}, false},
         OutcomeRow{"MarkerOnlyAfterMuxing",
-                   "printf 'muxing\\n'; sleep 0.1; printf '[x] end\\n'; printf m > \"$out\"",
-                   {kFailed, kCreated},
-                   true}),
+                   "printf 'muxing\\n'; sleep 0.1; printf '[x] end\\n'; convert \"$out\"",
+                   {kFailed},
+                   false}),
     [](const auto &row) { return std::string(row.param.name); });
 
-TEST_F(Stage, AConverterThatCannotStartEndsTheRunSilently)
+TEST_F(Stage, AConverterThatCannotStartIsReportedAsAFailure)
 {
     dialog->m_converterPath = scratch + "/missing/KelvoraCfg.dll";
     StartStage();
     ASSERT_TRUE(WaitUntilIdle());
-    EXPECT_TRUE(prompter.BoxTexts().isEmpty());
+    ASSERT_EQ(prompter.BoxTexts().size(), 1);
+    EXPECT_TRUE(prompter.BoxTexts()[0].startsWith(kFailed + "\n"));
     EXPECT_TRUE(QFileInfo::exists(dialog->m_tempAviPath));
 }
 
@@ -322,6 +367,7 @@ TEST_F(Stage, WithoutAConverterPathTheFailureIsReportedAndNothingRuns)
     StartStage();
     ASSERT_TRUE(WaitUntilIdle());
     EXPECT_EQ(prompter.BoxTexts(), QStringList{kFailed});
+    EXPECT_TRUE(QFileInfo::exists(dialog->m_tempAviPath));
 }
 
 TEST_F(Stage, AClosingWindowStartsNoConverter)
@@ -356,18 +402,56 @@ TEST_F(Stage, TheConverterGetsPathsWithQuotesAsSingleArguments)
     EXPECT_EQ(args, expected);
 }
 
-TEST_F(Stage, ClosingTheWindowWhileTheConverterRunsDoesNotWaitForIt)
+// A converter that writes part of a movie and hangs; returns its pid once the part is
+// there.
+pid_t StartHangingConverter(Stage &stage, MainDialog &dialog, const QString &scratch)
 {
-    stand_in::WriteScript(dialog->m_converterPath, "printf '[x] working\\n'; exec sleep 4");
-    StartStage();
-    QTest::qWait(200);
-    ASSERT_TRUE(dialog->m_converting);
+    const QString pidFile = scratch + "/pid";
+    stand_in::WriteScript(dialog.m_converterPath,
+                          "for out; do :; done; echo $$ > '" + pidFile.toUtf8()
+                              + "'; printf part > \"$out\"; exec sleep 30");
+    stage.StartStage();
     QElapsedTimer t;
     t.start();
-    dialog->OnCancel(); // busy: the scripted answer is Cancel, so the window stays...
+    while (!QFileInfo::exists(dialog.m_outputPath) && t.elapsed() < 10000)
+        QTest::qWait(20);
+    QFile file(pidFile);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+}
+
+// Exit while the converter runs: Cancel (from the menu too) changes nothing; OK ends the
+// converter and removes the part of the movie it wrote and the temporary AVI.
+TEST_F(Stage, ExitDuringTheConversionAsksFirstAndOkEndsTheConverter)
+{
+    const pid_t pid = StartHangingConverter(*this, *dialog, scratch);
+    ASSERT_GT(pid, 0);
+    prompter.QueueAnswer(platform::MessageResult::Cancel);
+    dialog->OnMenuExit();
+    QTest::qWait(100);
+    EXPECT_EQ(prompter.BoxTexts(), QStringList{"Movie creating... Are you sure you want exit it?"});
     EXPECT_TRUE(dialog->m_converting);
-    dialog.reset(); // ...until it is destroyed
+    EXPECT_TRUE(QFileInfo::exists(dialog->m_tempAviPath));
+
+    prompter.QueueAnswer(platform::MessageResult::Ok);
+    QElapsedTimer t;
+    t.start();
+    dialog->OnCancel();
     EXPECT_LT(t.elapsed(), 2000);
+    EXPECT_NE(kill(pid, 0), 0); // ended and reaped
+    EXPECT_FALSE(QFileInfo::exists(dialog->m_outputPath));
+    EXPECT_FALSE(QFileInfo::exists(dialog->m_tempAviPath));
+}
+
+// Log-out or shut-down (SIGTERM) closes the window as OK in the exit question does.
+TEST_F(Stage, ASignalClosesTheWindowEndsTheConverterAndRemovesWhatTheRunMade)
+{
+    const pid_t pid = StartHangingConverter(*this, *dialog, scratch);
+    ASSERT_GT(pid, 0);
+    QTimer::singleShot(100, [] { raise(SIGTERM); });
+    EXPECT_EQ(dialog->DoModal(), QDialog::Rejected);
+    EXPECT_NE(kill(pid, 0), 0);
+    EXPECT_FALSE(QFileInfo::exists(dialog->m_outputPath));
+    EXPECT_FALSE(QFileInfo::exists(dialog->m_tempAviPath));
 }
 
 } // namespace

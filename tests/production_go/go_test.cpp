@@ -115,13 +115,14 @@ TEST_F(Go, EnterWhileARunIsUnderWayStartsNoSecondRun)
     EXPECT_TRUE(QFileInfo::exists(oldMovie));
     EXPECT_EQ(dialog->ControlText(ids::IDC_OUTPUT), scratch + "/clip");
 
-    // Idle, the same key starts a run, which settles the path (and replaces the old movie
-    // there) before the render finds no music.
+    // Idle, the same key starts a run, which settles the path before the render finds no
+    // music; the old movie stays, as no new one was made.
     dialog->SetIdle(true);
     QTest::keyClick(dialog.get(), Qt::Key_Return);
     EXPECT_EQ(prompter.BoxTexts(), QStringList{kNoMusic});
     EXPECT_EQ(dialog->m_outputPath, scratch + "/clip.mp4");
-    EXPECT_FALSE(QFileInfo::exists(oldMovie));
+    EXPECT_TRUE(QFileInfo::exists(oldMovie));
+    EXPECT_EQ(QDir(scratch).entryList(QDir::Files), QStringList{"clip.mp4"});
 }
 
 TEST_F(Go, AWholeRunRendersHandsOverToTheConverterAndFinishes)
@@ -133,16 +134,17 @@ TEST_F(Go, AWholeRunRendersHandsOverToTheConverterAndFinishes)
     const QString music = scratch + "/song.mp3";
     ASSERT_TRUE(
         testmedia::WriteMusic(testmedia::Tone(44100 * 8, 440), testmedia::MusicKind::Mp3, music));
-    // The stand-in converter records what it was given and writes a small movie.
+    // The stand-in converter records what it was given and converts with ffmpeg.
     const QString converter = scratch + "/KelvoraCfg.dll";
     const QString seen = scratch + "/seen.txt";
-    stand_in::WriteScript(converter,
-                          "for out; do :; done\n"
-                          "printf '%s\\n' \"$@\" >> '"
-                              + seen.toUtf8()
-                              + "'\n"
-                                "printf 'Press [q] to stop\\n'; printf movie > \"$out\"; "
-                                "printf 'muxing overhead\\n'");
+    stand_in::WriteScript(
+        converter,
+        "for out; do :; done\n"
+        "printf '%s\\n' \"$@\" >> '"
+            + seen.toUtf8()
+            + "'\n"
+              "printf 'Press [q] to stop\\n'; ffmpeg -v quiet -i \"$2\" \"$out\"; "
+              "printf 'muxing overhead\\n'");
     dialog->m_converterPath = converter;
     // The preferred video compressor, as a person who accepted the offer at start has it.
     ASSERT_TRUE(dialog->InstallVideoCodec());
@@ -155,6 +157,9 @@ TEST_F(Go, AWholeRunRendersHandsOverToTheConverterAndFinishes)
     dialog->m_highQuality = 0;
     dialog->ApplySettings();
     dialog->SetControlText(ids::IDC_OUTPUT, scratch + "/out/movie.avi");
+    // A file of the user's has the temporary file's name: the runs use a name of their own.
+    QDir().mkpath(scratch + "/out");
+    const QString mine = testing_support::WriteFile(scratch + "/out/TempData.avi", "mine");
     dialog->ConversionTimer()->setInterval(20);
     prompter.Clear();
 
@@ -168,7 +173,9 @@ TEST_F(Go, AWholeRunRendersHandsOverToTheConverterAndFinishes)
         EXPECT_EQ(dialog->m_outputPath, scratch + "/out/movie.mp4");
         EXPECT_EQ(prompter.BoxTexts(), QStringList{"The movie has been created successfully!"})
             << run;
-        EXPECT_FALSE(QFileInfo::exists(scratch + "/out/TempData.avi"));
+        EXPECT_EQ(QDir(scratch + "/out").entryList(QDir::Files, QDir::Name),
+                  QStringList({"TempData.avi", "movie.mp4"}));
+        EXPECT_EQ(QFileInfo(mine).size(), 4);
         EXPECT_TRUE(QFileInfo(dialog->m_outputPath).size() > 0);
         // The render stays at or below 80; the conversion stage starts at 81.
         ASSERT_TRUE(progress.contains(81)) << run;
@@ -181,7 +188,7 @@ TEST_F(Go, AWholeRunRendersHandsOverToTheConverterAndFinishes)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QStringList args = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
     EXPECT_EQ(args.count(QStringLiteral("-i")), 2);
-    EXPECT_EQ(args.count(scratch + "/out/TempData.avi"), 2);
+    EXPECT_EQ(args.count(scratch + "/out/TempData-1.avi"), 2);
     EXPECT_FALSE(args.contains(QStringLiteral("-s")));
 }
 

@@ -18,6 +18,8 @@
 #include <QFileInfo>
 #include <QLineEdit>
 
+#include <sys/stat.h>
+
 using production::OutputPathPlan;
 using production::OutputPathRequest;
 using production::PathStyle;
@@ -96,10 +98,10 @@ TEST_P(WindowsStylePaths, TypedTextBecomesTheMoviePathAndOnlyThatPathIsTouched)
         EXPECT_EQ(plan.tempAviPath, folder + "TempData.avi");
     }
     EXPECT_EQ(plan.focusOutputBox, plan.message == QLatin1String(kNoOutputFolder));
-    // Only the movie's own path may have been deleted (a probe file is made and removed
-    // there too); every file of the user's is still there.
+    // Only probe files are deleted (made at the movie's path, or beside an old movie,
+    // which stays); every file of the user's is still there.
     for (const QString &deleted : fs.Deleted())
-        EXPECT_EQ(deleted, plan.outputPath) << "deleted " << deleted.toStdString();
+        EXPECT_TRUE(deleted.startsWith(plan.outputPath)) << "deleted " << deleted.toStdString();
     for (const char *keep : kUserFiles)
         EXPECT_TRUE(fs.Exists(QString::fromLatin1(keep))) << keep;
 }
@@ -174,6 +176,10 @@ protected:
         testing_support::WriteFile(home + "/my.folder/clip", "a file named clip");
         testing_support::WriteFile(home + "/my.mp4", "an older movie elsewhere");
         testing_support::WriteFile(home + "/plainfile", "not a folder");
+        // Things at a movie's path that are not regular files of the user's.
+        QDir().mkpath(home + "/x.mp4");
+        QFile::link(home + "/my.mp4", home + "/link.mp4");
+        mkfifo((home + "/fifo.mp4").toUtf8().constData(), 0600);
         MainWindowTest::SetUp();
     }
 
@@ -206,12 +212,15 @@ TEST_P(PosixStylePaths, TypedTextBecomesTheMoviePath)
         EXPECT_FALSE(QFileInfo::exists(expected));
         EXPECT_TRUE(prompter.BoxTexts().isEmpty());
     } else {
-        EXPECT_EQ(prompter.BoxTexts(), QStringList{QString::fromUtf8(row.message)});
+        EXPECT_EQ(prompter.BoxTexts(), QStringList{Expand(row.message)});
     }
     // The user's files are untouched.
     EXPECT_TRUE(QFileInfo(home + "/Movies/clip.avi").size() > 0);
     EXPECT_TRUE(QFileInfo(home + "/my.folder/clip").size() > 0);
     EXPECT_TRUE(QFileInfo(home + "/my.mp4").size() > 0);
+    EXPECT_TRUE(QFileInfo(home + "/x.mp4").isDir());
+    EXPECT_TRUE(QFileInfo(home + "/link.mp4").isSymLink());
+    EXPECT_TRUE(QFileInfo(home + "/fifo.mp4").exists());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -232,16 +241,37 @@ INSTANTIATE_TEST_SUITE_P(
         PosixRow{
             "TwoMissingLevels", "$H/New1/New2/clip", "$H/New1/New2/clip", "", kCannotCreateFolder},
         PosixRow{
-            "FolderIsAFile", "$H/plainfile/clip", "$H/plainfile/clip", "", kCannotCreateFolder}),
+            "FolderIsAFile", "$H/plainfile/clip", "$H/plainfile/clip", "", kCannotCreateFolder},
+        PosixRow{"FolderAtThePath",
+                 "$H/x.mp4",
+                 "$H/x.mp4",
+                 "",
+                 "The output file can't be created. Please check the directory attributes.\n"
+                 "$H/x.mp4 is a folder. Please choose another name."},
+        PosixRow{"LinkAtThePath",
+                 "$H/link.mp4",
+                 "$H/link.mp4",
+                 "",
+                 "The output file can't be created. Please check the directory attributes.\n"
+                 "$H/link.mp4 is a symbolic link; a movie is never written through a link. "
+                 "Please choose another name."},
+        PosixRow{"FifoAtThePath",
+                 "$H/fifo.mp4",
+                 "$H/fifo.mp4",
+                 "",
+                 "The output file can't be created. Please check the directory attributes.\n"
+                 "$H/fifo.mp4 is a device, FIFO or socket, not a file. Please choose another "
+                 "name."}),
     [](const auto &row) { return std::string(row.param.name); });
 
-TEST_F(PosixStylePaths, AnOldMovieAtTheSamePathIsReplacedButNothingElse)
+TEST_F(PosixStylePaths, AnOldMovieAtTheSamePathStaysUntilANewOneIsReady)
 {
     testing_support::WriteFile(home + "/Movies/clip.mp4", "last week's movie");
     dialog->SetControlText(ids::IDC_OUTPUT, home + "/Movies/clip.avi");
     ASSERT_TRUE(dialog->PrepareOutputPaths());
-    EXPECT_FALSE(QFileInfo::exists(home + "/Movies/clip.mp4"));
+    EXPECT_EQ(QFileInfo(home + "/Movies/clip.mp4").size(), 17);
     EXPECT_EQ(QFileInfo(home + "/Movies/clip.avi").size(), 19);
+    EXPECT_EQ(QDir(home + "/Movies").entryList(QDir::Files).size(), 2);
 }
 
 } // namespace

@@ -213,7 +213,9 @@ TEST_F(StageTest, AGraphThatFailsWhileStreamingStopsTheRun)
     dialog->m_tempAviPath = QStringLiteral("/dev/full");
 
     EXPECT_FALSE(dialog->RenderSlideshowToAvi());
-    ASSERT_EQ(prompter.Texts(), QStringList{QStringLiteral("Could not run compression graph")});
+    ASSERT_EQ(prompter.Texts(),
+              QStringList{QStringLiteral("Could not run compression graph\nThe disk is full: "
+                                         "/dev/full could not be written.")});
     EXPECT_FALSE(prompter.Boxes().front().busy);
     EXPECT_EQ(dialog->m_busy, 0);
 }
@@ -490,6 +492,7 @@ TEST_F(StageTest, ClosingTheWindowDuringTheWaitEndsItWithinOneSlice)
     dialog->m_highQuality = 1;
     UseWrappedEngine();
     prompter.script.QueueAnswer(MessageResult::Ok); // "Movie creating... exit it?"
+    dialog->m_tempAviMade = true;                   // the run's own file
     graph->beforeWait = [this] {
         if (graph->waits == 1)
             QTimer::singleShot(0, dialog.get(), [this] { dialog->OnCancel(); });
