@@ -1,6 +1,7 @@
 // A real movie made end to end: photos and music made here, the program run as a process
 // through its batch front end, the result opened with libavformat.
 
+#include "app/version.h"
 #include "platform/processes.h"
 #include "support/environment.h"
 #include "support/media_makers.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 extern "C" {
@@ -29,6 +31,14 @@ ProgramRun RunProgram(const QStringList &args)
     for (const QString &a : args)
         commandLine += u' ' + platform::QuoteArgument(a);
     return testing_support::RunToEnd(commandLine, 120000);
+}
+
+// A stage's seconds from the --timings lines ("render: 1.23 s").
+double Timing(const ProgramRun &run, const char *stage)
+{
+    const QString key = QString::fromLatin1(stage) + QStringLiteral(": ");
+    const qsizetype at = run.output.indexOf(key);
+    return at < 0 ? 1e9 : run.output.mid(at + key.size()).section(u' ', 0, 0).toDouble();
 }
 
 class BatchMovie : public ::testing::Test
@@ -72,11 +82,20 @@ TEST_F(BatchMovie, PhotosAndMusicBecomeAnMpeg4MovieOfTheRightLength)
                                        "--size",
                                        "320x240",
                                        "--standard-quality",
-                                       "--yes"});
+                                       "--yes",
+                                       "--timings"});
     ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
     EXPECT_TRUE(run.output.contains("Congratulation: The movie has been created successfully!"))
         << run.output.toStdString();
+    // In a pipe there is no progress, and the run ends as soon as the movie is made.
+    EXPECT_FALSE(run.output.contains(u'%')) << run.output.toStdString();
+    EXPECT_LE(Timing(run, "whole run"),
+              Timing(run, "startup") + Timing(run, "render") + Timing(run, "conversion") + 0.5)
+        << run.output.toStdString();
     EXPECT_FALSE(QFileInfo::exists(env.ScratchDir() + "/out/TempData.avi"));
+    // The first start put links to the system's libraries into the system folder, not copies.
+    for (const char *library : {"/avcodec.dll", "/avformat.dll", "/avutil.dll"})
+        EXPECT_TRUE(QFileInfo(env.SystemDir() + library).isSymLink()) << library;
 
     AVFormatContext *ctx = nullptr;
     ASSERT_EQ(avformat_open_input(&ctx, movie.toUtf8().constData(), nullptr, nullptr), 0);
@@ -103,26 +122,108 @@ TEST_F(BatchMovie, PhotosAndMusicBecomeAnMpeg4MovieOfTheRightLength)
     avformat_close_input(&ctx);
 }
 
-TEST_F(BatchMovie, BadArgumentsAndAMissingMusicAreReportedByTheExitStatus)
+TEST_F(BatchMovie, AnExistingMovieIsKeptUnlessOverwriteAndTheCodecNoticeComesOnce)
 {
-    EXPECT_EQ(RunProgram({"--batch", "--photos", photos}).exitCode, 2);
-    EXPECT_EQ(
-        RunProgram({"--batch", "--photos", photos, "--music", "x.mp3", "--seconds", "5"}).exitCode,
-        2);
-    const ProgramRun help = RunProgram({"--help"});
-    EXPECT_EQ(help.exitCode, 0);
-    EXPECT_TRUE(help.output.contains("--photos DIR"));
+    ASSERT_TRUE(testmedia::SaveJpeg(testmedia::SolidImage(320, 240, Qt::red), photos + "/1.jpg"));
+    const QString music = env.ScratchDir() + "/song.wav";
+    ASSERT_TRUE(
+        testmedia::WriteMusic(testmedia::Tone(44100 * 3, 440), testmedia::MusicKind::Wav, music));
+    const QByteArray old("the user's own movie");
+    const QString movie = testing_support::WriteFile(env.ScratchDir() + "/movie.mp4", old);
+    const QStringList args{"--batch", "--photos", photos, "--music", music, "--output=" + movie};
 
-    // An empty photo folder: the run stops with the program's own message.
-    const ProgramRun run = RunProgram({"--batch",
-                                       "--photos",
-                                       photos,
-                                       "--music",
-                                       env.ScratchDir() + "/none.mp3",
-                                       "--output",
-                                       env.ScratchDir() + "/m.mp4"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.output.contains("vantorel: Please select")) << run.output.toStdString();
+    const ProgramRun kept = RunProgram(args);
+    EXPECT_EQ(kept.exitCode, 1);
+    EXPECT_TRUE(kept.output.contains(movie + " already exists")) << kept.output.toStdString();
+    QFile file(movie);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), old);
+    file.close();
+
+    // Without --yes the missing preferred compressor is named once, and the run goes on.
+    const ProgramRun replaced = RunProgram(args + QStringList{"--overwrite", "--progress"});
+    ASSERT_EQ(replaced.exitCode, 0) << replaced.output.toStdString();
+    EXPECT_EQ(replaced.output.count("wmv9VCMsetup.exe"), 1) << replaced.output.toStdString();
+    EXPECT_GT(QFileInfo(movie).size(), old.size());
+    // One line per tenth of the render, never going back.
+    const QStringList lines = replaced.output.split(u'\n').filter("Rendering: ");
+    EXPECT_LE(lines.size(), 11);
+    int last = -1;
+    for (const QString &line : lines) {
+        const int percent = line.section(u' ', 1).chopped(1).toInt();
+        if (last >= 0)
+            EXPECT_GT(percent / 10, last / 10) << replaced.output.toStdString();
+        last = percent;
+    }
+    EXPECT_FALSE(lines.isEmpty()) << replaced.output.toStdString();
 }
+
+// One command line, what it must end with, and what it must print.
+struct CommandLineCase
+{
+    const char *name;
+    QStringList args; // "PHOTOS", "MUSIC" and "MOVIE" stand for the test's own paths
+    int exitCode;
+    QString printed;
+};
+
+class BatchCommandLine : public BatchMovie, public ::testing::WithParamInterface<CommandLineCase>
+{};
+
+// Every case ends before a window is built: nothing is written to the settings store, and
+// no question is asked.
+TEST_P(BatchCommandLine, EndsBeforeAnythingRunsWithItsExitStatusAndOneLine)
+{
+    const QString music = testing_support::WriteFile(env.ScratchDir() + "/song.wav", "RIFF");
+    env.Unset("QT_QPA_PLATFORM");
+    env.Unset("DISPLAY");
+    env.Unset("WAYLAND_DISPLAY");
+    QStringList args = GetParam().args;
+    args.replaceInStrings("PHOTOS", photos).replaceInStrings("MUSIC", music);
+    args.replaceInStrings("MISSING", env.ScratchDir() + "/missing");
+
+    QString printed = GetParam().printed;
+    printed.replace("MISSING", env.ScratchDir() + "/missing");
+
+    const ProgramRun run = RunProgram(args);
+    EXPECT_EQ(run.exitCode, GetParam().exitCode) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(printed)) << run.output.toStdString();
+    if (run.exitCode == 2) {
+        EXPECT_EQ(run.output.count(u'\n'), printed.contains("no such") ? 1 : 2)
+            << run.output.toStdString();
+    }
+    EXPECT_TRUE(QDir(env.RegistryDir()).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases,
+    BatchCommandLine,
+    ::testing::Values(
+        CommandLineCase{"Help", {"-h"}, 0, "--photos DIR"},
+        CommandLineCase{"Version", {"-v"}, 0, "vantorel " VANTOREL_VERSION "\n"},
+        CommandLineCase{"UnknownOption",
+                        {"--photo=PHOTOS"},
+                        2,
+                        "vantorel: Unknown option 'photo'.\nTry 'vantorel --help'."},
+        CommandLineCase{"StrayArgument", {"--batch", "extra"}, 2, "unexpected argument 'extra'"},
+        CommandLineCase{
+            "BatchOptionWithoutBatch", {"--music", "MUSIC"}, 2, "--music needs --batch"},
+        CommandLineCase{"NoMusic", {"--batch", "--photos=PHOTOS"}, 2, "needs a --music file"},
+        CommandLineCase{
+            "MissingValue", {"--batch", "--photos"}, 2, "Missing value after '--photos'"},
+        CommandLineCase{"BadSeconds",
+                        {"--batch", "--photos=PHOTOS", "--music=MUSIC", "--seconds=5"},
+                        2,
+                        "--seconds must be 2, 4 or 6, not '5'"},
+        CommandLineCase{
+            "MissingFolder",
+            {"--batch", "--photos", "PHOTOS", "--photos", "MISSING", "--music", "MUSIC"},
+            2,
+            "vantorel: no such photo folder: MISSING"},
+        CommandLineCase{"MissingMusic",
+                        {"--batch", "--photos", "PHOTOS", "--music", "MISSING.mp3"},
+                        2,
+                        "vantorel: no such music file: MISSING.mp3"}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

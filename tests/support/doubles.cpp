@@ -90,10 +90,16 @@ MessageResult ScriptedPrompter::MessageBox(QWidget *owner,
     return Answer(buttons);
 }
 
-QString ScriptedPrompter::BrowseForFolder()
+QString ScriptedPrompter::BrowseForFolder(const QString &startFolder)
 {
     std::lock_guard lock(m_mutex);
-    m_records.push_back({PromptRecord::Folder, QString(), QString()});
+    m_records.push_back({PromptRecord::Folder,
+                         QString(),
+                         QString(),
+                         MessageButtons::Ok,
+                         platform::MessageIcon::None,
+                         nullptr,
+                         startFolder});
     if (m_folders.empty())
         return QString();
     QString f = m_folders.front();
@@ -101,7 +107,10 @@ QString ScriptedPrompter::BrowseForFolder()
     return f;
 }
 
-std::optional<QString> ScriptedPrompter::OpenFile(QWidget *parent, const QString &filterList, bool)
+std::optional<QString> ScriptedPrompter::OpenFile(QWidget *parent,
+                                                  const QString &filterList,
+                                                  bool,
+                                                  const QString &startFolder)
 {
     std::lock_guard lock(m_mutex);
     m_records.push_back({PromptRecord::OpenFile,
@@ -109,7 +118,8 @@ std::optional<QString> ScriptedPrompter::OpenFile(QWidget *parent, const QString
                          QString(),
                          MessageButtons::Ok,
                          platform::MessageIcon::None,
-                         parent});
+                         parent,
+                         startFolder});
     if (m_files.empty())
         return std::nullopt;
     const auto [chosen, path] = m_files.front();
