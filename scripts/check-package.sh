@@ -48,7 +48,7 @@ grep -q "<release version=\"$expected\"" "$prefix/share/metainfo/$id.metainfo.xm
 page=$prefix/share/man/man1/vantorel.1
 warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "the manual page has warnings: $warnings"
-rendered=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l -P cat "$page" 2>/dev/null)
+rendered=$(LC_ALL=C MANWIDTH=200 man -l -P cat "$page" 2>/dev/null)
 for option in $("$prefix/bin/vantorel" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
     grep -q -- "$option" <<<"$rendered" || fail "the manual page does not describe $option"
 done

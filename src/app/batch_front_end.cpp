@@ -64,7 +64,7 @@ public:
         }
         // A question declined once (the codec question comes at start and again before
         // the render) is not printed again.
-        if (m_declined.insert(text).second)
+        if (FirstTimeDeclined(text))
             Print(caption, text + QStringLiteral(" [answered No; --yes answers Yes]"));
         return buttons == platform::MessageButtons::YesNo ? platform::MessageResult::No
                                                           : platform::MessageResult::Cancel;
@@ -91,6 +91,12 @@ public:
     }
 
 private:
+    bool FirstTimeDeclined(const QString &text)
+    {
+        std::lock_guard lock(m_mutex);
+        return m_declined.insert(text).second;
+    }
+
     void Print(const QString &caption, const QString &text)
     {
         // The conversion worker prints too.
@@ -211,14 +217,15 @@ bool MakeMovie(MainDialog &dialog,
 {
     const int divisor = production::ProgressDivisor(dialog.m_musicFiles.value(0));
     bool rendering = true;
-    QObject::connect(dialog.m_progress,
-                     &QProgressBar::valueChanged,
-                     &dialog,
-                     [&progress, &rendering, divisor](int value) {
-                         // The bar gives the render 1/divisor of its length.
-                         if (rendering)
-                             progress.Show(value * divisor);
-                     });
+    const QMetaObject::Connection shown
+        = QObject::connect(dialog.m_progress,
+                           &QProgressBar::valueChanged,
+                           &dialog,
+                           [&progress, &rendering, divisor](int value) {
+                               // The bar gives the render 1/divisor of its length.
+                               if (rendering)
+                                   progress.Show(value * divisor);
+                           });
     QElapsedTimer stage;
     stage.start();
     progress.BeginStage(QStringLiteral("Rendering"));
@@ -228,6 +235,7 @@ bool MakeMovie(MainDialog &dialog,
     if (dialog.m_busy)
         progress.BeginStage(QStringLiteral("Converting"));
     WaitForConversion(dialog, times);
+    QObject::disconnect(shown);
     progress.End();
 
     const QFileInfo movie(dialog.m_outputPath);
