@@ -35,10 +35,11 @@ void BatchProgress::BeginStage(const QString &stage)
 void BatchProgress::Show(int percent)
 {
     std::lock_guard lock(m_mutex);
+    percent = std::min(percent, 100);
     if (m_mode == ProgressMode::Off || percent <= m_percent)
         return;
     const int before = m_percent;
-    m_percent = std::min(percent, 100);
+    m_percent = percent;
     if (m_mode == ProgressMode::Tenths) {
         if (m_percent / 10 > before / 10 || before < 0)
             std::fprintf(stderr, "%s: %d%%\n", m_stage.toLocal8Bit().constData(), m_percent);

@@ -125,12 +125,13 @@ TEST_F(BatchMovie, PhotosAndMusicBecomeAnMpeg4MovieOfTheRightLength)
 TEST_F(BatchMovie, AnExistingMovieIsKeptUnlessOverwriteAndTheCodecNoticeComesOnce)
 {
     ASSERT_TRUE(testmedia::SaveJpeg(testmedia::SolidImage(320, 240, Qt::red), photos + "/1.jpg"));
-    const QString music = env.ScratchDir() + "/song.wav";
+    const QString music = env.ScratchDir() + "/song.mp3";
     ASSERT_TRUE(
-        testmedia::WriteMusic(testmedia::Tone(44100 * 3, 440), testmedia::MusicKind::Wav, music));
+        testmedia::WriteMusic(testmedia::Tone(44100 * 3, 440), testmedia::MusicKind::Mp3, music));
     const QByteArray old("the user's own movie");
     const QString movie = testing_support::WriteFile(env.ScratchDir() + "/movie.mp4", old);
-    const QStringList args{"--batch", "--photos", photos, "--music", music, "--output=" + movie};
+    const QStringList args{
+        "--batch", "--photos", photos, "--music", music, "--output=" + movie, "--seconds=2"};
 
     const ProgramRun kept = RunProgram(args);
     EXPECT_EQ(kept.exitCode, 1);
@@ -151,8 +152,9 @@ TEST_F(BatchMovie, AnExistingMovieIsKeptUnlessOverwriteAndTheCodecNoticeComesOnc
     int last = -1;
     for (const QString &line : lines) {
         const int percent = line.section(u' ', 1).chopped(1).toInt();
-        if (last >= 0)
+        if (last >= 0) {
             EXPECT_GT(percent / 10, last / 10) << replaced.output.toStdString();
+        }
         last = percent;
     }
     EXPECT_FALSE(lines.isEmpty()) << replaced.output.toStdString();
@@ -224,6 +226,6 @@ INSTANTIATE_TEST_SUITE_P(
                         {"--batch", "--photos", "PHOTOS", "--music", "MISSING.mp3"},
                         2,
                         "vantorel: no such music file: MISSING.mp3"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 } // namespace

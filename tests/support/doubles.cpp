@@ -75,7 +75,8 @@ MessageResult ScriptedPrompter::AppMessageBox(const QString &text)
                          platform::ApplicationTitle(),
                          MessageButtons::Ok,
                          platform::MessageIcon::Exclamation,
-                         nullptr});
+                         nullptr,
+                         QString()});
     return Answer(MessageButtons::Ok);
 }
 
@@ -86,7 +87,7 @@ MessageResult ScriptedPrompter::MessageBox(QWidget *owner,
                                            platform::MessageIcon icon)
 {
     std::lock_guard lock(m_mutex);
-    m_records.push_back({PromptRecord::OwnedBox, text, caption, buttons, icon, owner});
+    m_records.push_back({PromptRecord::OwnedBox, text, caption, buttons, icon, owner, QString()});
     return Answer(buttons);
 }
 
