@@ -6,6 +6,8 @@
 #include "engine/engine_classes.h"
 #include "platform/file_system.h"
 #include "platform/prompter.h"
+#include "platform/system_folders.h"
+#include "production/path_style.h"
 #include "production/render_stage.h"
 
 #include <QApplication>
@@ -159,16 +161,57 @@ void FillWindow(MainDialog &dialog, BatchPrompter &prompter, const Options &opti
     dialog.Control<QCheckBox>(IDC_EFFECT)->setChecked(options.effect);
 }
 
-// The movie's path is settled before the run; a movie already there is kept unless the
-// command line allows replacing it. False (and the reason printed) when the run must not start.
+// Reads the real file system and changes nothing, so that the movie's path can be worked
+// out before the run without deleting or creating anything.
+class LookOnlyFileSystem final : public platform::FileSystem
+{
+public:
+    explicit LookOnlyFileSystem(const platform::FileSystem &real)
+        : m_real(real)
+    {}
+
+    QStringList FindByExtension(const QString &folder, const QString &extension) const override
+    {
+        return m_real.FindByExtension(folder, extension);
+    }
+    std::optional<platform::FileStatus> Status(const QString &path) const override
+    {
+        return m_real.Status(path);
+    }
+    bool Exists(const QString &path) const override { return m_real.Exists(path); }
+    bool CopyFile(const QString &, const QString &, bool) override { return false; }
+    bool DeleteFile(const QString &) override { return true; }
+    bool CreateFolder(const QString &) override { return true; }
+    bool CreateNewFile(const QString &) override { return true; }
+
+private:
+    const platform::FileSystem &m_real;
+};
+
+// The path "GO" will give the movie, worked out as "GO" does, with nothing touched.
+QString PlannedMoviePath(MainDialog &dialog)
+{
+    production::OutputPathRequest request;
+    request.typed = dialog.ControlText(IDC_OUTPUT);
+    request.windowsDir = dialog.m_windowsDir;
+    request.outputExt = dialog.m_outputExt;
+    request.previousWorkDir = dialog.m_workDir;
+    platform::SystemFolders *folders = dialog.Services().folders;
+    request.askWindowsFolder = [folders] { return folders->WindowsFolder(); };
+    LookOnlyFileSystem fs(*dialog.Services().fileSystem);
+    return production::PlanOutputPaths(production::kNativePathStyle, request, fs).outputPath;
+}
+
+// A movie already at the output path is kept unless the command line allows replacing it;
+// this is decided before "GO", which would replace it. False (and the reason printed)
+// when the run must not start.
 bool OutputMayBeWritten(MainDialog &dialog, BatchProgress &progress, const Options &options)
 {
-    if (!dialog.PrepareOutputPaths())
-        return false;
-    if (options.overwrite || !QFileInfo::exists(dialog.m_outputPath))
+    const QString movie = PlannedMoviePath(dialog);
+    if (options.overwrite || movie.isEmpty() || !QFileInfo::exists(movie))
         return true;
-    progress.PrintLine(QStringLiteral("vantorel: %1 already exists; --overwrite replaces it")
-                           .arg(dialog.m_outputPath));
+    progress.PrintLine(
+        QStringLiteral("vantorel: %1 already exists; --overwrite replaces it").arg(movie));
     return false;
 }
 

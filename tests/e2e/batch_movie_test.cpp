@@ -122,7 +122,7 @@ TEST_F(BatchMovie, PhotosAndMusicBecomeAnMpeg4MovieOfTheRightLength)
     avformat_close_input(&ctx);
 }
 
-TEST_F(BatchMovie, AnExistingMovieIsKeptUnlessOverwriteAndTheCodecNoticeComesOnce)
+TEST_F(BatchMovie, AnExistingMovieIsKeptUnlessOverwriteAndProgressComesPerTenth)
 {
     ASSERT_TRUE(testmedia::SaveJpeg(testmedia::SolidImage(320, 240, Qt::red), photos + "/1.jpg"));
     const QString music = env.ScratchDir() + "/song.mp3";
@@ -133,18 +133,26 @@ TEST_F(BatchMovie, AnExistingMovieIsKeptUnlessOverwriteAndTheCodecNoticeComesOnc
     const QStringList args{
         "--batch", "--photos", photos, "--music", music, "--output=" + movie, "--seconds=2"};
 
+    // Without --yes the missing preferred compressor is named, with the way to install it.
     const ProgramRun kept = RunProgram(args);
     EXPECT_EQ(kept.exitCode, 1);
     EXPECT_TRUE(kept.output.contains(movie + " already exists")) << kept.output.toStdString();
+    EXPECT_EQ(kept.output.count("wmv9VCMsetup.exe in order to get the high-quality product. To "
+                                "install it now? [answered No; --yes answers Yes]"),
+              1)
+        << kept.output.toStdString();
     QFile file(movie);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), old);
     file.close();
 
-    // Without --yes the missing preferred compressor is named once, and the run goes on.
+    // With the compressor installed, --overwrite replaces the movie.
+    ASSERT_EQ(testing_support::RunToEnd(
+                  QStringLiteral(VANTOREL_TEST_PROGRAM_DIR "wmv9VCMsetup.exe"), 60000)
+                  .exitCode,
+              0);
     const ProgramRun replaced = RunProgram(args + QStringList{"--overwrite", "--progress"});
     ASSERT_EQ(replaced.exitCode, 0) << replaced.output.toStdString();
-    EXPECT_EQ(replaced.output.count("wmv9VCMsetup.exe"), 1) << replaced.output.toStdString();
     EXPECT_GT(QFileInfo(movie).size(), old.size());
     // One line per tenth of the render, never going back.
     const QStringList lines = replaced.output.split(u'\n').filter("Rendering: ");
@@ -164,7 +172,7 @@ TEST_F(BatchMovie, AnExistingMovieIsKeptUnlessOverwriteAndTheCodecNoticeComesOnc
 struct CommandLineCase
 {
     const char *name;
-    QStringList args; // "PHOTOS", "MUSIC" and "MOVIE" stand for the test's own paths
+    QStringList args; // "PHOTOS", "MUSIC" and "MISSING" stand for the test's own paths
     int exitCode;
     QString printed;
 };
