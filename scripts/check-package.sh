@@ -60,7 +60,8 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for need in libqt6widgets6 libavformat59 ffmpeg; do
     grep -q "$need" <<<"$depends" || fail "the package does not depend on $need: $depends"
 done
-dpkg-deb -c "$deb" | grep -q -- "./usr/bin/vantorel -> ../lib/vantorel/vantorel" || fail "the package has no /usr/bin/vantorel"
+contents=$(dpkg-deb -c "$deb")
+grep -q -- "./usr/bin/vantorel -> ../lib/vantorel/vantorel" <<<"$contents" || fail "the package has no /usr/bin/vantorel"
 
 if [ "${VANTOREL_INSTALL_DEB:-0}" = 1 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null

@@ -145,9 +145,10 @@ QString MainDialog::BrowseForFolder(const QString &startFolder)
 void MainDialog::OnAddPhotoFolder()
 {
     // Next to the folder added last, else in the user's pictures.
-    const QString folder = BrowseForFolder(media::ChooserStartFolder(
-        ControlText(IDC_PHOTO_FOLDERS).split(u';', Qt::SkipEmptyParts).value(-1),
-        QStandardPaths::PicturesLocation));
+    const QStringList shownFolders = ControlText(IDC_PHOTO_FOLDERS).split(u';', Qt::SkipEmptyParts);
+    const QString folder = BrowseForFolder(
+        media::ChooserStartFolder(shownFolders.isEmpty() ? QString() : shownFolders.last(),
+                                  QStandardPaths::PicturesLocation));
     // The edit box lists every folder asked for; a cancelled chooser still adds its
     // separator.
     const QString shown = ControlText(IDC_PHOTO_FOLDERS);
