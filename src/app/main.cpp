@@ -9,9 +9,10 @@ int main(int argc, char **argv)
 {
     // The media libraries log to the debug log, never to the user's terminal.
     engine::InstallLibraryLog();
-    // "vantorel --batch ..." makes one movie without a screen; otherwise the window opens.
-    if (batch::WantsBatch(argc, argv))
-        return batch::RunBatch(argc, argv);
+    // Help, version, a usage error or "vantorel --batch ..." end here, before any window
+    // or display is needed; without arguments the window opens.
+    if (const std::optional<int> status = batch::HandleCommandLine(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName(platform::ApplicationTitle());
     ConverterApp theApp;

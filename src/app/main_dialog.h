@@ -121,8 +121,9 @@ public:
 
     // ---- Photo collection (src/media/photo_collection.cpp) ----------------------------
     void InitPhotoListColumns();
-    // The folder chooser: the chosen folder, or an empty text when the user cancelled.
-    QString BrowseForFolder();
+    // The folder chooser, opened at startFolder: the chosen folder, or an empty text when
+    // the user cancelled.
+    QString BrowseForFolder(const QString &startFolder);
     // Photos "...": adds a folder's photos to the list.
     void OnAddPhotoFolder();
     // Appends the folder's entries with that extension to the list and to m_photoPaths;

@@ -1,6 +1,6 @@
 #pragma once
-// The About box (dialog 100): the program's name and version, copyright, rights and the
-// support address, on the program's dialog background.
+// The About box (dialog 100): the program's name and version, copyright, licence, where the
+// licence notices are and the support address, on the program's dialog background.
 
 #include "resources/dialog_builder.h"
 

@@ -3,6 +3,7 @@
 // turns it into the movie's path.
 
 #include "app/main_dialog.h"
+#include "media/chooser_folders.h"
 #include "platform/file_system.h"
 #include "platform/prompter.h"
 
@@ -18,8 +19,11 @@ const QString kMusicFilters = QStringLiteral(
 
 void MainDialog::OnChooseMusic()
 {
-    const std::optional<QString> file
-        = m_services.prompter->OpenFile(this, kMusicFilters, /*fileMustExist=*/true);
+    const std::optional<QString> file = m_services.prompter->OpenFile(
+        this,
+        kMusicFilters,
+        /*fileMustExist=*/true,
+        media::ChooserStartFolder(ControlText(IDC_MUSIC_FILE), QStandardPaths::MusicLocation));
     if (!file)
         return;
     SetControlText(IDC_MUSIC_FILE, *file);
@@ -41,7 +45,8 @@ void MainDialog::OnMusicFieldKillFocus()
 
 void MainDialog::OnChooseOutput()
 {
-    const QString folder = BrowseForFolder();
+    const QString folder = BrowseForFolder(
+        media::ChooserStartFolder(ControlText(IDC_OUTPUT), QStandardPaths::MoviesLocation));
     if (folder.isEmpty())
         return;
     // The root already ends in the separator.

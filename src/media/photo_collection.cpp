@@ -6,6 +6,7 @@
 // the same path in several rows) can never put them out of step.
 
 #include "app/main_dialog.h"
+#include "media/chooser_folders.h"
 #include "platform/file_system.h"
 #include "platform/prompter.h"
 
@@ -136,14 +137,18 @@ void MainDialog::ConnectSelectionNotifications()
     });
 }
 
-QString MainDialog::BrowseForFolder()
+QString MainDialog::BrowseForFolder(const QString &startFolder)
 {
-    return m_services.prompter->BrowseForFolder();
+    return m_services.prompter->BrowseForFolder(startFolder);
 }
 
 void MainDialog::OnAddPhotoFolder()
 {
-    const QString folder = BrowseForFolder();
+    // Next to the folder added last, else in the user's pictures.
+    const QStringList shownFolders = ControlText(IDC_PHOTO_FOLDERS).split(u';', Qt::SkipEmptyParts);
+    const QString folder = BrowseForFolder(
+        media::ChooserStartFolder(shownFolders.isEmpty() ? QString() : shownFolders.last(),
+                                  QStandardPaths::PicturesLocation));
     // The edit box lists every folder asked for; a cancelled chooser still adds its
     // separator.
     const QString shown = ControlText(IDC_PHOTO_FOLDERS);

@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -68,6 +70,8 @@ public:
     {
         if (failIfExists && QFileInfo::exists(target))
             return false;
+        if (QFileInfo(source).isSymLink())
+            return CopyLink(source, target);
         QFile in(source);
         if (!in.open(QIODevice::ReadOnly))
             return false;
@@ -92,6 +96,26 @@ public:
             return false;
         // Programs stay programs when copied.
         QFile::setPermissions(target, in.permissions());
+        return true;
+    }
+
+    // A link (such as the program folder's links to the system's FFmpeg libraries) is
+    // copied as a link to the same file, never as a copy of that file. The new link is made
+    // under a temporary name and renamed over the target, so no half-made target is left.
+    static bool CopyLink(const QString &source, const QString &target)
+    {
+        const QString pointsTo = QFileInfo(source).symLinkTarget();
+        if (pointsTo.isEmpty() || !QFileInfo::exists(pointsTo))
+            return false;
+        const QByteArray temp
+            = QFile::encodeName(target + QStringLiteral(".%1.link").arg(getpid()));
+        ::unlink(temp.constData());
+        if (::symlink(QFile::encodeName(pointsTo).constData(), temp.constData()) != 0)
+            return false;
+        if (::rename(temp.constData(), QFile::encodeName(target).constData()) != 0) {
+            ::unlink(temp.constData());
+            return false;
+        }
         return true;
     }
 

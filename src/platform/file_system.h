@@ -41,7 +41,8 @@ public:
     // True when a file or folder of that name exists.
     virtual bool Exists(const QString &path) const = 0;
     // Copies a file, replacing an existing target unless failIfExists; the copy is written
-    // to a temporary name first, so a failed copy never leaves a half-written target.
+    // to a temporary name first, so a failed copy never leaves a half-written target. A
+    // symbolic link is copied as a link to the same file.
     virtual bool CopyFile(const QString &source, const QString &target, bool failIfExists) = 0;
     // Deletes a file; false when it cannot be deleted (including when it does not exist).
     virtual bool DeleteFile(const QString &path) = 0;

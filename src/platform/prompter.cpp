@@ -74,21 +74,23 @@ public:
         });
     }
 
-    QString BrowseForFolder() override
+    QString BrowseForFolder(const QString &startFolder) override
     {
-        return OnMainThread([] {
-            QString dir = QFileDialog::getExistingDirectory(nullptr, QString(), QString());
+        return OnMainThread([&] {
+            QString dir = QFileDialog::getExistingDirectory(nullptr, QString(), startFolder);
             while (dir.size() > 1 && dir.endsWith(u'/'))
                 dir.chop(1);
             return dir;
         });
     }
 
-    std::optional<QString>
-    OpenFile(QWidget *parent, const QString &filterList, bool fileMustExist) override
+    std::optional<QString> OpenFile(QWidget *parent,
+                                    const QString &filterList,
+                                    bool fileMustExist,
+                                    const QString &startFolder) override
     {
         return OnMainThread([&]() -> std::optional<QString> {
-            QFileDialog dialog(parent);
+            QFileDialog dialog(parent, QString(), startFolder);
             dialog.setFileMode(fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
             dialog.setAcceptMode(QFileDialog::AcceptOpen);
             const QStringList filters = ParseFilterList(filterList);

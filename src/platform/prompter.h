@@ -33,14 +33,19 @@ public:
                                      MessageButtons buttons,
                                      MessageIcon icon)
         = 0;
-    // The folder chooser (no owner, whole file system, no title). The chosen folder's
-    // path without a trailing '/' (except the root "/"), or an empty text when cancelled.
-    virtual QString BrowseForFolder() = 0;
-    // The file-open dialog. `filterList` is "desc|pattern|desc|pattern|...||"; its first
-    // entry is selected at first. Returns the chosen file's full path, or nothing when
-    // cancelled. With fileMustExist only existing files can be chosen.
-    virtual std::optional<QString>
-    OpenFile(QWidget *parent, const QString &filterList, bool fileMustExist) = 0;
+    // The folder chooser (no owner, whole file system, no title), opened at startFolder.
+    // The chosen folder's path without a trailing '/' (except the root "/"), or an empty
+    // text when cancelled.
+    virtual QString BrowseForFolder(const QString &startFolder) = 0;
+    // The file-open dialog, opened at startFolder. `filterList` is
+    // "desc|pattern|desc|pattern|...||"; its first entry is selected at first. Returns the
+    // chosen file's full path, or nothing when cancelled. With fileMustExist only existing
+    // files can be chosen.
+    virtual std::optional<QString> OpenFile(QWidget *parent,
+                                            const QString &filterList,
+                                            bool fileMustExist,
+                                            const QString &startFolder)
+        = 0;
 };
 
 // The application's title: the program file's name without its extension.

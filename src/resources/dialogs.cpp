@@ -1,5 +1,7 @@
 #include "resources/dialog_template.h"
 
+#include "app/version.h"
+
 namespace resources {
 namespace {
 
@@ -99,14 +101,19 @@ const DialogTemplate kAboutDialog{
         {kNoId, K::Icon, QString(), QRect(11, 17, 20, 20)},
         {kNoId,
          K::Label,
-         QStringLiteral("Vantorel Converter Version 2.1"),
+         QStringLiteral("Vantorel Converter Version " VANTOREL_VERSION),
          QRect(58, 5, 194, 8),
          NoPrefix},
         {kNoId,
          K::Label,
          QStringLiteral("Copyright (C) 2026 Vantorel Software"),
          QRect(58, 20, 195, 8)},
-        {kNoId, K::Label, QStringLiteral("All rights reserved."), QRect(58, 35, 169, 8)},
+        {kNoId,
+         K::Label,
+         QStringLiteral("Free software under the GNU GPL 3 or later."),
+         QRect(58, 35, 194, 8)},
+        // Where the licence notices are; filled in when the box opens.
+        {1005, K::Label, QString(), QRect(58, 47, 194, 8), NoPrefix},
         {1004,
          K::Label,
          QStringLiteral("Support: support@vantorel.example"),

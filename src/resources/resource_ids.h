@@ -47,6 +47,7 @@ inline constexpr int IDC_HIGH_QUALITY = 1015;
 
 // About box (100).
 inline constexpr int IDC_SUPPORT = 1004;
+inline constexpr int IDC_NOTICES = 1005; // where the licence notices are
 
 // The conversion stage's timer.
 inline constexpr int kConversionTimerId = 100;

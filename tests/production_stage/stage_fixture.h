@@ -52,11 +52,16 @@ public:
                                        const QString &caption,
                                        platform::MessageButtons buttons,
                                        platform::MessageIcon icon) override;
-    QString BrowseForFolder() override { return script.BrowseForFolder(); }
-    std::optional<QString>
-    OpenFile(QWidget *parent, const QString &filterList, bool fileMustExist) override
+    QString BrowseForFolder(const QString &startFolder) override
     {
-        return script.OpenFile(parent, filterList, fileMustExist);
+        return script.BrowseForFolder(startFolder);
+    }
+    std::optional<QString> OpenFile(QWidget *parent,
+                                    const QString &filterList,
+                                    bool fileMustExist,
+                                    const QString &startFolder) override
+    {
+        return script.OpenFile(parent, filterList, fileMustExist, startFolder);
     }
 
 private:

@@ -75,7 +75,8 @@ MessageResult ScriptedPrompter::AppMessageBox(const QString &text)
                          platform::ApplicationTitle(),
                          MessageButtons::Ok,
                          platform::MessageIcon::Exclamation,
-                         nullptr});
+                         nullptr,
+                         QString()});
     return Answer(MessageButtons::Ok);
 }
 
@@ -86,14 +87,20 @@ MessageResult ScriptedPrompter::MessageBox(QWidget *owner,
                                            platform::MessageIcon icon)
 {
     std::lock_guard lock(m_mutex);
-    m_records.push_back({PromptRecord::OwnedBox, text, caption, buttons, icon, owner});
+    m_records.push_back({PromptRecord::OwnedBox, text, caption, buttons, icon, owner, QString()});
     return Answer(buttons);
 }
 
-QString ScriptedPrompter::BrowseForFolder()
+QString ScriptedPrompter::BrowseForFolder(const QString &startFolder)
 {
     std::lock_guard lock(m_mutex);
-    m_records.push_back({PromptRecord::Folder, QString(), QString()});
+    m_records.push_back({PromptRecord::Folder,
+                         QString(),
+                         QString(),
+                         MessageButtons::Ok,
+                         platform::MessageIcon::None,
+                         nullptr,
+                         startFolder});
     if (m_folders.empty())
         return QString();
     QString f = m_folders.front();
@@ -101,7 +108,10 @@ QString ScriptedPrompter::BrowseForFolder()
     return f;
 }
 
-std::optional<QString> ScriptedPrompter::OpenFile(QWidget *parent, const QString &filterList, bool)
+std::optional<QString> ScriptedPrompter::OpenFile(QWidget *parent,
+                                                  const QString &filterList,
+                                                  bool,
+                                                  const QString &startFolder)
 {
     std::lock_guard lock(m_mutex);
     m_records.push_back({PromptRecord::OpenFile,
@@ -109,7 +119,8 @@ std::optional<QString> ScriptedPrompter::OpenFile(QWidget *parent, const QString
                          QString(),
                          MessageButtons::Ok,
                          platform::MessageIcon::None,
-                         parent});
+                         parent,
+                         startFolder});
     if (m_files.empty())
         return std::nullopt;
     const auto [chosen, path] = m_files.front();

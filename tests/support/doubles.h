@@ -25,6 +25,7 @@ struct PromptRecord
     platform::MessageButtons buttons = platform::MessageButtons::Ok;
     platform::MessageIcon icon = platform::MessageIcon::None;
     QWidget *owner = nullptr;
+    QString startFolder; // choosers
 };
 
 // Records every box and chooser and answers them from queues. A box with no queued
@@ -48,9 +49,11 @@ public:
                                        const QString &caption,
                                        platform::MessageButtons buttons,
                                        platform::MessageIcon icon) override;
-    QString BrowseForFolder() override;
-    std::optional<QString>
-    OpenFile(QWidget *parent, const QString &filterList, bool fileMustExist) override;
+    QString BrowseForFolder(const QString &startFolder) override;
+    std::optional<QString> OpenFile(QWidget *parent,
+                                    const QString &filterList,
+                                    bool fileMustExist,
+                                    const QString &startFolder) override;
 
 private:
     platform::MessageResult Answer(platform::MessageButtons buttons);
