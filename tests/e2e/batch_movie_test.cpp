@@ -185,229 +185,217 @@ TEST_F(BatchMovie, AnExistingMovieIsKeptUnlessOverwriteAndProgressComesPerTenth)
         last = percent;
     }
     EXPECT_FALSE(lines.isEmpty()) << replaced.output.toStdString();
+}
 
-    TEST_F(BatchMovie, LibraryLogLinesStayOffTheTerminal)
+TEST_F(BatchMovie, LibraryLogLinesStayOffTheTerminal)
+{
+    // Text named like music: FFmpeg's own complaints about it ("[mp3 @ 0x...] ...") stay
+    // off the terminal, and reach the debug log when the user asks for one.
+    ASSERT_TRUE(testmedia::SaveJpeg(testmedia::SolidImage(64, 48, Qt::red), photos + "/1.jpg"));
+    const QString text = testing_support::WriteFile(env.ScratchDir() + "/text.mp3",
+                                                    QByteArray("not music\n").repeated(200));
+    const QStringList args
+        = {"--batch", "--photos", photos, "--music", text, "--output", env.ScratchDir() + "/t.mp4"};
+    const ProgramRun quiet = RunProgram(args);
+    EXPECT_EQ(quiet.exitCode, 1);
+    EXPECT_FALSE(quiet.output.contains(" @ 0x")) << quiet.output.toStdString();
+    const QString logPath = env.ScratchDir() + "/debug.log";
+    env.Set("VANTOREL_DEBUG_LOG", logPath);
+    RunProgram(args);
+    QFile log(logPath);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains(" @ 0x"));
+}
+
+// Runs that must stop before anything of the user's is touched: each says why, and the
+// old movie, the inputs and whatever stands at the movie's path are as they were.
+TEST_F(BatchMovie, RunsThatCannotMakeAMovieSayWhyAndLoseNothing)
+{
+    ASSERT_TRUE(testmedia::SaveJpeg(testmedia::SolidImage(64, 48, Qt::red), photos + "/1.jpg"));
+    const QString s = env.ScratchDir();
+    const QString song = s + "/song.mp3";
+    ASSERT_TRUE(
+        testmedia::WriteMusic(testmedia::Tone(44100, 440), testmedia::MusicKind::Mp3, song));
+    const QString songMp4 = s + "/song.mp4";
+    ASSERT_TRUE(QFile::copy(song, songMp4));
+    const QString empty = testing_support::WriteFile(s + "/empty.mp3", "");
+    const QString fifoSong = s + "/fifo.mp3";
+    ASSERT_EQ(mkfifo(fifoSong.toUtf8().constData(), 0600), 0);
+    const QString old = testing_support::WriteFile(s + "/old.mp4", "my old movie");
+    const QString thesis = testing_support::WriteFile(s + "/thesis.doc", "mine");
+    ASSERT_TRUE(QFile::link(thesis, s + "/link.mp4"));
+    ASSERT_EQ(mkfifo((s + "/fifo.mp4").toUtf8().constData(), 0600), 0);
+
+    const struct
     {
-        // Text named like music: FFmpeg's own complaints about it ("[mp3 @ 0x...] ...") stay
-        // off the terminal, and reach the debug log when the user asks for one.
-        ASSERT_TRUE(testmedia::SaveJpeg(testmedia::SolidImage(64, 48, Qt::red), photos + "/1.jpg"));
-        const QString text = testing_support::WriteFile(env.ScratchDir() + "/text.mp3",
-                                                        QByteArray("not music\n").repeated(200));
-        const QStringList args = {"--batch",
-                                  "--photos",
-                                  photos,
-                                  "--music",
-                                  text,
-                                  "--output",
-                                  env.ScratchDir() + "/t.mp4"};
-        const ProgramRun quiet = RunProgram(args);
-        EXPECT_EQ(quiet.exitCode, 1);
-        EXPECT_FALSE(quiet.output.contains(" @ 0x")) << quiet.output.toStdString();
-        const QString logPath = env.ScratchDir() + "/debug.log";
-        env.Set("VANTOREL_DEBUG_LOG", logPath);
-        RunProgram(args);
-        QFile log(logPath);
-        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(log.readAll().contains(" @ 0x"));
-    }
-
-    // Runs that must stop before anything of the user's is touched: each says why, and the
-    // old movie, the inputs and whatever stands at the movie's path are as they were.
-    TEST_F(BatchMovie, RunsThatCannotMakeAMovieSayWhyAndLoseNothing)
-    {
-        ASSERT_TRUE(testmedia::SaveJpeg(testmedia::SolidImage(64, 48, Qt::red), photos + "/1.jpg"));
-        const QString s = env.ScratchDir();
-        const QString song = s + "/song.mp3";
-        ASSERT_TRUE(
-            testmedia::WriteMusic(testmedia::Tone(44100, 440), testmedia::MusicKind::Mp3, song));
-        const QString songMp4 = s + "/song.mp4";
-        ASSERT_TRUE(QFile::copy(song, songMp4));
-        const QString empty = testing_support::WriteFile(s + "/empty.mp3", "");
-        const QString fifoSong = s + "/fifo.mp3";
-        ASSERT_EQ(mkfifo(fifoSong.toUtf8().constData(), 0600), 0);
-        const QString old = testing_support::WriteFile(s + "/old.mp4", "my old movie");
-        const QString thesis = testing_support::WriteFile(s + "/thesis.doc", "mine");
-        ASSERT_TRUE(QFile::link(thesis, s + "/link.mp4"));
-        ASSERT_EQ(mkfifo((s + "/fifo.mp4").toUtf8().constData(), 0600), 0);
-
-        const struct
-        {
-            QString music;
-            QString output;
-            QByteArray said; // in the output
-        } runs[] = {
-            // Broken music: the old movie stays; the file and the reason follow the message.
-            {empty, old, "Failed to put filename\n" + empty.toUtf8() + ": the file is empty"},
-            {fifoSong,
-             old,
-             "Failed to put filename\n" + fifoSong.toUtf8() + ": it is not a regular file"},
-            // Something other than a regular file at the movie's path.
-            {song, s + "/link.mp4", "link.mp4 is a symbolic link"},
-            {song, s + "/fifo.mp4", "fifo.mp4 is a device, FIFO or socket"},
-            // The movie would replace its own music.
-            {songMp4, songMp4, "The movie would replace " + songMp4.toUtf8()},
-        };
-        for (const auto &r : runs) {
-            const ProgramRun run = RunProgram(
-                {"--batch", "--photos", photos, "--music", r.music, "--output", r.output, "--yes"});
-            EXPECT_EQ(run.exitCode, 1) << run.output.toStdString();
-            EXPECT_TRUE(run.output.contains(QString::fromUtf8(r.said))) << run.output.toStdString();
-        }
-        EXPECT_EQ(Contents(old), "my old movie");
-        EXPECT_EQ(Contents(thesis), "mine");
-        EXPECT_TRUE(QFileInfo(s + "/link.mp4").isSymLink());
-        EXPECT_TRUE(QFileInfo(s + "/fifo.mp4").exists());
-        EXPECT_EQ(QFileInfo(songMp4).size(), QFileInfo(song).size());
-        EXPECT_TRUE(QDir(s).entryList({"TempData*"}, QDir::AllEntries | QDir::System).isEmpty());
-    }
-
-    // A disk that fills up during the render: the run says so and leaves nothing behind.
-    TEST_F(BatchMovie, ADiskThatFillsUpIsNamedAndThePartialFileRemoved)
-    {
-        const QString small = env.ScratchDir() + "/small";
-        QDir().mkpath(small);
-        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=200k", "tmpfs", small}) != 0)
-            GTEST_SKIP() << "a small disk needs mount (root)";
-        for (int i = 0; i < 4; ++i) {
-            ASSERT_TRUE(testmedia::SaveJpeg(
-                testmedia::SolidImage(640, 480, QColor::fromHsv(i * 60, 200, 200)),
-                photos + QStringLiteral("/%1.jpg").arg(i)));
-        }
-        const QString music = env.ScratchDir() + "/song.mp3";
-        ASSERT_TRUE(testmedia::WriteMusic(
-            testmedia::Tone(44100 * 2, 440), testmedia::MusicKind::Mp3, music));
-        const ProgramRun run = RunProgram({"--batch",
-                                           "--photos",
-                                           photos,
-                                           "--music",
-                                           music,
-                                           "--output",
-                                           small + "/m.mp4",
-                                           "--yes"});
-        const QStringList left = QDir(small).entryList(QDir::Files);
-        QProcess::execute("umount", {small});
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_TRUE(run.output.contains("Could not run compression graph\nThe disk is full: "
-                                        + small + "/TempData.avi could not be written."))
-            << run.output.toStdString();
-        EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
-    }
-
-    // A signal during the run ends it with the shell's status for that signal and removes
-    // what the run made, and only that.
-    TEST_F(BatchMovie, ASignalEndsTheRunAndRemovesWhatItMade)
-    {
-        for (int i = 0; i < 40; ++i) {
-            ASSERT_TRUE(testmedia::SaveJpeg(
-                testmedia::SolidImage(640, 480, QColor::fromHsv(i * 9, 200, 200)),
-                photos + QStringLiteral("/%1.jpg").arg(i, 2, 10, QChar(u'0'))));
-        }
-        const QString music = env.ScratchDir() + "/song.mp3";
-        ASSERT_TRUE(testmedia::WriteMusic(
-            testmedia::Tone(44100 * 2, 440), testmedia::MusicKind::Mp3, music));
-        const QString out = env.ScratchDir() + "/out";
-        QDir().mkpath(out);
-        const QString mine = testing_support::WriteFile(out + "/TempData.avi", "mine");
-        for (const auto &[signal, status] : {std::pair{SIGTERM, 143}, std::pair{SIGINT, 130}}) {
-            QProcess program;
-            program.setProcessChannelMode(QProcess::MergedChannels);
-            program.start(QStringLiteral(VANTOREL_TEST_PROGRAM_DIR "vantorel"),
-                          {"--batch",
-                           "--photos",
-                           photos,
-                           "--music",
-                           music,
-                           "--output",
-                           out + "/movie.mp4",
-                           "--seconds",
-                           "6",
-                           "--size",
-                           "640x480",
-                           "--yes"});
-            ASSERT_TRUE(program.waitForStarted());
-            // The run's own temporary file appears once the render has begun.
-            QElapsedTimer t;
-            t.start();
-            while (!QFileInfo::exists(out + "/TempData-1.avi") && t.elapsed() < 60000)
-                program.waitForFinished(20);
-            ASSERT_TRUE(QFileInfo::exists(out + "/TempData-1.avi"));
-            kill(static_cast<pid_t>(program.processId()), signal);
-            ASSERT_TRUE(program.waitForFinished(60000));
-            EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-            EXPECT_EQ(program.exitCode(), status) << program.readAll().toStdString();
-            EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList{"TempData.avi"});
-            EXPECT_EQ(Contents(mine), "mine");
-        }
-    }
-
-    // One command line, what it must end with, and what it must print.
-    struct CommandLineCase
-    {
-        const char *name;
-        QStringList args; // "PHOTOS", "MUSIC" and "MISSING" stand for the test's own paths
-        int exitCode;
-        QString printed;
+        QString music;
+        QString output;
+        QByteArray said; // in the output
+    } runs[] = {
+        // Broken music: the old movie stays; the file and the reason follow the message.
+        {empty, old, "Failed to put filename\n" + empty.toUtf8() + ": the file is empty"},
+        {fifoSong,
+         old,
+         "Failed to put filename\n" + fifoSong.toUtf8() + ": it is not a regular file"},
+        // Something other than a regular file at the movie's path.
+        {song, s + "/link.mp4", "link.mp4 is a symbolic link"},
+        {song, s + "/fifo.mp4", "fifo.mp4 is a device, FIFO or socket"},
+        // The movie would replace its own music.
+        {songMp4, songMp4, "The movie would replace " + songMp4.toUtf8()},
     };
-
-    class BatchCommandLine : public BatchMovie,
-                             public ::testing::WithParamInterface<CommandLineCase>
-    {};
-
-    // Every case ends before a window is built: nothing is written to the settings store, and
-    // no question is asked.
-    TEST_P(BatchCommandLine, EndsBeforeAnythingRunsWithItsExitStatusAndOneLine)
-    {
-        const QString music = testing_support::WriteFile(env.ScratchDir() + "/song.wav", "RIFF");
-        env.Unset("QT_QPA_PLATFORM");
-        env.Unset("DISPLAY");
-        env.Unset("WAYLAND_DISPLAY");
-        QStringList args = GetParam().args;
-        args.replaceInStrings("PHOTOS", photos).replaceInStrings("MUSIC", music);
-        args.replaceInStrings("MISSING", env.ScratchDir() + "/missing");
-
-        QString printed = GetParam().printed;
-        printed.replace("MISSING", env.ScratchDir() + "/missing");
-
-        const ProgramRun run = RunProgram(args);
-        EXPECT_EQ(run.exitCode, GetParam().exitCode) << run.output.toStdString();
-        EXPECT_TRUE(run.output.contains(printed)) << run.output.toStdString();
-        if (run.exitCode == 2) {
-            EXPECT_EQ(run.output.count(u'\n'), printed.contains("no such") ? 1 : 2)
-                << run.output.toStdString();
-        }
-        EXPECT_TRUE(QDir(env.RegistryDir()).isEmpty());
+    for (const auto &r : runs) {
+        const ProgramRun run = RunProgram(
+            {"--batch", "--photos", photos, "--music", r.music, "--output", r.output, "--yes"});
+        EXPECT_EQ(run.exitCode, 1) << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains(QString::fromUtf8(r.said))) << run.output.toStdString();
     }
+    EXPECT_EQ(Contents(old), "my old movie");
+    EXPECT_EQ(Contents(thesis), "mine");
+    EXPECT_TRUE(QFileInfo(s + "/link.mp4").isSymLink());
+    EXPECT_TRUE(QFileInfo(s + "/fifo.mp4").exists());
+    EXPECT_EQ(QFileInfo(songMp4).size(), QFileInfo(song).size());
+    EXPECT_TRUE(QDir(s).entryList({"TempData*"}, QDir::AllEntries | QDir::System).isEmpty());
+}
 
-    INSTANTIATE_TEST_SUITE_P(
-        Cases,
-        BatchCommandLine,
-        ::testing::Values(
-            CommandLineCase{"Help", {"-h"}, 0, "--photos DIR"},
-            CommandLineCase{"Version", {"-v"}, 0, "vantorel " VANTOREL_VERSION "\n"},
-            CommandLineCase{"UnknownOption",
-                            {"--photo=PHOTOS"},
-                            2,
-                            "vantorel: Unknown option 'photo'.\nTry 'vantorel --help'."},
-            CommandLineCase{
-                "StrayArgument", {"--batch", "extra"}, 2, "unexpected argument 'extra'"},
-            CommandLineCase{
-                "BatchOptionWithoutBatch", {"--music", "MUSIC"}, 2, "--music needs --batch"},
-            CommandLineCase{"NoMusic", {"--batch", "--photos=PHOTOS"}, 2, "needs a --music file"},
-            CommandLineCase{
-                "MissingValue", {"--batch", "--photos"}, 2, "Missing value after '--photos'"},
-            CommandLineCase{"BadSeconds",
-                            {"--batch", "--photos=PHOTOS", "--music=MUSIC", "--seconds=5"},
-                            2,
-                            "--seconds must be 2, 4 or 6, not '5'"},
-            CommandLineCase{
-                "MissingFolder",
-                {"--batch", "--photos", "PHOTOS", "--photos", "MISSING", "--music", "MUSIC"},
-                2,
-                "vantorel: no such photo folder: MISSING"},
-            CommandLineCase{"MissingMusic",
-                            {"--batch", "--photos", "PHOTOS", "--music", "MISSING.mp3"},
-                            2,
-                            "vantorel: no such music file: MISSING.mp3"}),
-        [](const auto &row) { return std::string(row.param.name); });
+// A disk that fills up during the render: the run says so and leaves nothing behind.
+TEST_F(BatchMovie, ADiskThatFillsUpIsNamedAndThePartialFileRemoved)
+{
+    const QString small = env.ScratchDir() + "/small";
+    QDir().mkpath(small);
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=200k", "tmpfs", small}) != 0)
+        GTEST_SKIP() << "a small disk needs mount (root)";
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(
+            testmedia::SaveJpeg(testmedia::SolidImage(640, 480, QColor::fromHsv(i * 60, 200, 200)),
+                                photos + QStringLiteral("/%1.jpg").arg(i)));
+    }
+    const QString music = env.ScratchDir() + "/song.mp3";
+    ASSERT_TRUE(
+        testmedia::WriteMusic(testmedia::Tone(44100 * 2, 440), testmedia::MusicKind::Mp3, music));
+    const ProgramRun run = RunProgram(
+        {"--batch", "--photos", photos, "--music", music, "--output", small + "/m.mp4", "--yes"});
+    const QStringList left = QDir(small).entryList(QDir::Files);
+    QProcess::execute("umount", {small});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.output.contains("Could not run compression graph\nThe disk is full: " + small
+                                    + "/TempData.avi could not be written."))
+        << run.output.toStdString();
+    EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
+}
+
+// A signal during the run ends it with the shell's status for that signal and removes
+// what the run made, and only that.
+TEST_F(BatchMovie, ASignalEndsTheRunAndRemovesWhatItMade)
+{
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(
+            testmedia::SaveJpeg(testmedia::SolidImage(640, 480, QColor::fromHsv(i * 9, 200, 200)),
+                                photos + QStringLiteral("/%1.jpg").arg(i, 2, 10, QChar(u'0'))));
+    }
+    const QString music = env.ScratchDir() + "/song.mp3";
+    ASSERT_TRUE(
+        testmedia::WriteMusic(testmedia::Tone(44100 * 2, 440), testmedia::MusicKind::Mp3, music));
+    const QString out = env.ScratchDir() + "/out";
+    QDir().mkpath(out);
+    const QString mine = testing_support::WriteFile(out + "/TempData.avi", "mine");
+    for (const auto &[signal, status] : {std::pair{SIGTERM, 143}, std::pair{SIGINT, 130}}) {
+        QProcess program;
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        program.start(QStringLiteral(VANTOREL_TEST_PROGRAM_DIR "vantorel"),
+                      {"--batch",
+                       "--photos",
+                       photos,
+                       "--music",
+                       music,
+                       "--output",
+                       out + "/movie.mp4",
+                       "--seconds",
+                       "6",
+                       "--size",
+                       "640x480",
+                       "--yes"});
+        ASSERT_TRUE(program.waitForStarted());
+        // The run's own temporary file appears once the render has begun.
+        QElapsedTimer t;
+        t.start();
+        while (!QFileInfo::exists(out + "/TempData-1.avi") && t.elapsed() < 60000)
+            program.waitForFinished(20);
+        ASSERT_TRUE(QFileInfo::exists(out + "/TempData-1.avi"));
+        kill(static_cast<pid_t>(program.processId()), signal);
+        ASSERT_TRUE(program.waitForFinished(60000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), status) << program.readAll().toStdString();
+        EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList{"TempData.avi"});
+        EXPECT_EQ(Contents(mine), "mine");
+    }
+}
+
+// One command line, what it must end with, and what it must print.
+struct CommandLineCase
+{
+    const char *name;
+    QStringList args; // "PHOTOS", "MUSIC" and "MISSING" stand for the test's own paths
+    int exitCode;
+    QString printed;
+};
+
+class BatchCommandLine : public BatchMovie, public ::testing::WithParamInterface<CommandLineCase>
+{};
+
+// Every case ends before a window is built: nothing is written to the settings store, and
+// no question is asked.
+TEST_P(BatchCommandLine, EndsBeforeAnythingRunsWithItsExitStatusAndOneLine)
+{
+    const QString music = testing_support::WriteFile(env.ScratchDir() + "/song.wav", "RIFF");
+    env.Unset("QT_QPA_PLATFORM");
+    env.Unset("DISPLAY");
+    env.Unset("WAYLAND_DISPLAY");
+    QStringList args = GetParam().args;
+    args.replaceInStrings("PHOTOS", photos).replaceInStrings("MUSIC", music);
+    args.replaceInStrings("MISSING", env.ScratchDir() + "/missing");
+
+    QString printed = GetParam().printed;
+    printed.replace("MISSING", env.ScratchDir() + "/missing");
+
+    const ProgramRun run = RunProgram(args);
+    EXPECT_EQ(run.exitCode, GetParam().exitCode) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(printed)) << run.output.toStdString();
+    if (run.exitCode == 2) {
+        EXPECT_EQ(run.output.count(u'\n'), printed.contains("no such") ? 1 : 2)
+            << run.output.toStdString();
+    }
+    EXPECT_TRUE(QDir(env.RegistryDir()).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases,
+    BatchCommandLine,
+    ::testing::Values(
+        CommandLineCase{"Help", {"-h"}, 0, "--photos DIR"},
+        CommandLineCase{"Version", {"-v"}, 0, "vantorel " VANTOREL_VERSION "\n"},
+        CommandLineCase{"UnknownOption",
+                        {"--photo=PHOTOS"},
+                        2,
+                        "vantorel: Unknown option 'photo'.\nTry 'vantorel --help'."},
+        CommandLineCase{"StrayArgument", {"--batch", "extra"}, 2, "unexpected argument 'extra'"},
+        CommandLineCase{
+            "BatchOptionWithoutBatch", {"--music", "MUSIC"}, 2, "--music needs --batch"},
+        CommandLineCase{"NoMusic", {"--batch", "--photos=PHOTOS"}, 2, "needs a --music file"},
+        CommandLineCase{
+            "MissingValue", {"--batch", "--photos"}, 2, "Missing value after '--photos'"},
+        CommandLineCase{"BadSeconds",
+                        {"--batch", "--photos=PHOTOS", "--music=MUSIC", "--seconds=5"},
+                        2,
+                        "--seconds must be 2, 4 or 6, not '5'"},
+        CommandLineCase{
+            "MissingFolder",
+            {"--batch", "--photos", "PHOTOS", "--photos", "MISSING", "--music", "MUSIC"},
+            2,
+            "vantorel: no such photo folder: MISSING"},
+        CommandLineCase{"MissingMusic",
+                        {"--batch", "--photos", "PHOTOS", "--music", "MISSING.mp3"},
+                        2,
+                        "vantorel: no such music file: MISSING.mp3"}),
+    [](const auto &row) { return std::string(row.param.name); });
 
 } // namespace
