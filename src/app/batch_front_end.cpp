@@ -3,13 +3,10 @@
 #include "app/batch_options.h"
 #include "app/batch_progress.h"
 #include "app/main_dialog.h"
-#include "engine/engine_classes.h"
 #include "platform/file_system.h"
 #include "platform/prompter.h"
 #include "platform/system_folders.h"
 #include "platform/termination_signals.h"
-#include "production/path_style.h"
-#include "production/render_stage.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -42,7 +39,6 @@ public:
 
     void QueueFolder(const QString &folder) { m_folders.push_back(folder); }
     void QueueFile(const QString &file) { m_files.push_back(file); }
-    bool SawFailure() const { return m_sawFailure; }
 
     platform::MessageResult AppMessageBox(const QString &text) override
     {
@@ -104,8 +100,6 @@ private:
     {
         // The conversion worker prints too.
         std::lock_guard lock(m_mutex);
-        if (text.startsWith(QLatin1String("Failed to create the movie.")))
-            m_sawFailure = true;
         m_progress.PrintLine(caption + QStringLiteral(": ") + text);
     }
 
@@ -115,7 +109,6 @@ private:
     std::deque<QString> m_folders;
     std::deque<QString> m_files;
     std::set<QString> m_declined;
-    bool m_sawFailure = false;
 };
 
 // The window pauses before it cleans up so that a person sees the full bar; a batch run
@@ -192,15 +185,8 @@ private:
 // The path "GO" will give the movie, worked out as "GO" does, with nothing touched.
 QString PlannedMoviePath(MainDialog &dialog)
 {
-    production::OutputPathRequest request;
-    request.typed = dialog.ControlText(IDC_OUTPUT);
-    request.windowsDir = dialog.m_windowsDir;
-    request.outputExt = dialog.m_outputExt;
-    request.previousWorkDir = dialog.m_workDir;
-    platform::SystemFolders *folders = dialog.Services().folders;
-    request.askWindowsFolder = [folders] { return folders->WindowsFolder(); };
     LookOnlyFileSystem fs(*dialog.Services().fileSystem);
-    return production::PlanOutputPaths(production::kNativePathStyle, request, fs).outputPath;
+    return dialog.PlanMoviePath(fs);
 }
 
 // A movie already at the output path is kept unless the command line allows replacing it;
@@ -254,13 +240,9 @@ void PrintTimings(const StageTimes &times, qint64 wholeMs)
 }
 
 // Renders and converts; true when the movie was made.
-bool MakeMovie(MainDialog &dialog,
-               BatchPrompter &prompter,
-               BatchProgress &progress,
-               StageTimes &times,
-               const int &signalled)
+bool MakeMovie(MainDialog &dialog, BatchProgress &progress, StageTimes &times, const int &signalled)
 {
-    const int divisor = production::ProgressDivisor(dialog.m_musicFiles.value(0));
+    const int divisor = dialog.RenderProgressDivisor();
     bool rendering = true;
     const QMetaObject::Connection shown
         = QObject::connect(dialog.m_progress,
@@ -284,7 +266,7 @@ bool MakeMovie(MainDialog &dialog,
     progress.End();
 
     // An old movie at the path may still be there: only the run's own verdict counts.
-    return dialog.m_movieMade && !prompter.SawFailure();
+    return dialog.m_movieMade && !dialog.m_convertFailed;
 }
 
 int RunBatch(const Options &options, int argc, char **argv)
@@ -296,7 +278,7 @@ int RunBatch(const Options &options, int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName(platform::ApplicationTitle());
-    engine::RegisterEngineClasses();
+    MainDialog::RegisterMediaClasses();
 
     BatchProgress progress(options.progress);
     BatchPrompter prompter(options.yes, progress);
@@ -324,7 +306,7 @@ int RunBatch(const Options &options, int argc, char **argv)
         dialog.m_stopRequested = 1;
         dialog.CleanUpOnExit();
     });
-    const bool made = MakeMovie(dialog, prompter, progress, times, signalled);
+    const bool made = MakeMovie(dialog, progress, times, signalled);
     if (signalled)
         return platform::ExitStatusForSignal(signalled);
     if (options.timings)

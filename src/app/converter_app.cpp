@@ -1,7 +1,6 @@
 #include "app/converter_app.h"
 
 #include "app/main_dialog.h"
-#include "engine/engine_classes.h"
 #include "platform/skin.h"
 #include "resources/dialog_builder.h"
 
@@ -16,7 +15,7 @@ bool ConverterApp::InitInstance()
 
     // The object model needs no per-thread initialisation; its counterpart is making the
     // engine's classes known to the class store before the first window exists.
-    engine::RegisterEngineClasses();
+    MainDialog::RegisterMediaClasses();
 
     resources::EnsureResourcesLoaded();
     platform::Skin &skin = platform::TheSkin();

@@ -1,6 +1,6 @@
 #include "app/batch_front_end.h"
 #include "app/converter_app.h"
-#include "engine/library_log.h"
+#include "app/main_dialog.h"
 #include "platform/prompter.h"
 
 #include <QApplication>
@@ -8,7 +8,7 @@
 int main(int argc, char **argv)
 {
     // The media libraries log to the debug log, never to the user's terminal.
-    engine::InstallLibraryLog();
+    MainDialog::InstallMediaLibraryLog();
     // Help, version, a usage error or "vantorel --batch ..." end here, before any window
     // or display is needed; without arguments the window opens.
     if (const std::optional<int> status = batch::HandleCommandLine(argc, argv))

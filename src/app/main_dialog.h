@@ -4,9 +4,10 @@
 // in src/media, settings in src/settings, production in src/production, ...), all as
 // members of this one class.
 
-#include "engine/dshow.h"
+#include "platform/com.h"
 #include "platform/processes.h"
 #include "platform/services.h"
+#include "platform/text.h"
 #include "resources/dialog_builder.h"
 #include "resources/resource_ids.h"
 
@@ -23,17 +24,17 @@ class QProgressBar;
 class QTimer;
 class QTreeWidget;
 
+namespace engine {
+class IBaseFilter;
+}
+namespace platform {
+class FileSystem;
+}
+
 // A 32-bit flag, 0 or 1.
 using BOOL = int;
 
-// The text without the white space at its end.
-inline QString TrimmedRight(const QString &text)
-{
-    qsizetype end = text.size();
-    while (end > 0 && text[end - 1].isSpace())
-        --end;
-    return text.left(end);
-}
+using platform::TrimmedRight;
 
 class MainDialog : public resources::TemplateDialog
 {
@@ -93,6 +94,9 @@ public:
     void UpdateData(bool saveAndValidate);
     // Idle (true) or busy (false).
     void SetIdle(bool enable);
+    // The progress bar's position, 0 to 100.
+    void SetProgress(int percent);
+    int Progress() const;
     // Stops whatever runs and releases the window's resources; runs on every way out.
     void CleanUpOnExit();
     // The main window's error box: caption "Error", exclamation icon.
@@ -102,6 +106,7 @@ public:
     // Runs the handler of a command identifier (buttons, menu items).
     void OnCommand(int id);
     void OnSysCommand(unsigned id);
+    // The About box (src/help/show_help.cpp).
     void OnAbout();
     // The menu's Exit.
     void OnMenuExit();
@@ -165,6 +170,11 @@ public:
     void ApplySettings();
 
     // ---- Production (src/production/) -------------------------------------------------
+    // Media engine start-up (engine_startup.cpp). The media libraries' own log lines go to
+    // the debug log, never to the user's terminal; the first thing the program does.
+    static void InstallMediaLibraryLog();
+    // Makes the engine's classes known to the class store, before the first window exists.
+    static void RegisterMediaClasses();
     // Codec discovery (codec_discovery.cpp): the first installed compressor whose friendly
     // name is exactly `name` (or "MPEG Layer-3" for audio), bound into `filter`. True when
     // a filter was bound.
@@ -177,6 +187,9 @@ public:
     // message, when the run must stop. A movie path that names the music or a listed
     // photo is refused.
     bool PrepareOutputPaths();
+    // The movie path "GO" would give the output box's text, worked out over `fs` as
+    // PrepareOutputPaths does; nothing in the record changes.
+    QString PlanMoviePath(platform::FileSystem &fs);
     // The music or listed photo that is the same file as `path`; empty when none is.
     QString InputAtPath(const QString &path) const;
     // Creates the run's own temporary AVI in m_workDir and sets m_tempAviPath to it;
@@ -231,6 +244,8 @@ public:
     // 3 for MPEG audio ("mp3", "mpeg", "mpg", "mpega", "mp2", any letter case), else 0.
     // An empty path stands for the first music file.
     int GetAudioFileKind(const QString &path);
+    // What the render loop divides the progress by, for the first music file.
+    int RenderProgressDivisor() const;
     // Handles the events waiting for this thread and returns; never waits.
     void PumpWaitingMessages();
 

@@ -48,6 +48,11 @@ int ProgressDivisor(const QString &musicPath)
 
 } // namespace production
 
+int MainDialog::RenderProgressDivisor() const
+{
+    return production::ProgressDivisor(m_musicFiles.value(0));
+}
+
 bool MainDialog::AskToInstallVideoCodec()
 {
     const auto answer = m_services.prompter->MessageBox(

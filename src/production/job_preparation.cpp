@@ -9,7 +9,6 @@
 #include "production/conversion_stage.h"
 #include "production/path_style.h"
 
-#include <QProgressBar>
 #include <QTimer>
 
 using namespace ids;
@@ -69,7 +68,7 @@ void MainDialog::OnGo()
     m_converting = 1;
     m_progressPos = kConversionStartProgress;
     ConversionTimer()->start();
-    m_progress->setValue(kConversionStartProgress);
+    SetProgress(kConversionStartProgress);
     if (!StartConversionWorker()) {
         // Without a worker the stage would never end: say so and let the next tick
         // return the window to idle.
@@ -79,19 +78,34 @@ void MainDialog::OnGo()
     }
 }
 
+namespace {
+
+// The output box and the record's folders, as the path rules take them.
+production::OutputPathRequest OutputRequest(const MainDialog &dialog)
+{
+    production::OutputPathRequest request;
+    request.typed = dialog.ControlText(IDC_OUTPUT);
+    request.windowsDir = dialog.m_windowsDir;
+    request.outputExt = dialog.m_outputExt;
+    request.previousWorkDir = dialog.m_workDir;
+    platform::SystemFolders *folders = dialog.Services().folders;
+    request.askWindowsFolder = [folders] { return folders->WindowsFolder(); };
+    return request;
+}
+
+} // namespace
+
+QString MainDialog::PlanMoviePath(platform::FileSystem &fs)
+{
+    return production::PlanOutputPaths(production::kNativePathStyle, OutputRequest(*this), fs)
+        .outputPath;
+}
+
 bool MainDialog::PrepareOutputPaths()
 {
     UpdateData(true);
-    production::OutputPathRequest request;
-    request.typed = ControlText(IDC_OUTPUT);
-    request.windowsDir = m_windowsDir;
-    request.outputExt = m_outputExt;
-    request.previousWorkDir = m_workDir;
-    platform::SystemFolders *folders = m_services.folders;
-    request.askWindowsFolder = [folders] { return folders->WindowsFolder(); };
-
     const production::OutputPathPlan plan = production::PlanOutputPaths(
-        production::kNativePathStyle, request, *m_services.fileSystem);
+        production::kNativePathStyle, OutputRequest(*this), *m_services.fileSystem);
     if (!plan.boxText.isNull())
         SetControlText(IDC_OUTPUT, plan.boxText);
     if (!plan.message.isEmpty()) {
