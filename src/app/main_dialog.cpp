@@ -1,6 +1,5 @@
 #include "app/main_dialog.h"
 
-#include "help/about_dialog.h"
 #include "platform/file_system.h"
 #include "platform/prompter.h"
 #include "platform/system_folders.h"
@@ -165,55 +164,55 @@ void MainDialog::OnMenuExit()
 bool MainDialog::OnInitDialog()
 {
     m_initialised = true;
-    // 1. Bound controls show the record.
+    // Bound controls show the record.
     UpdateData(false);
-    // 2.
+    // No conversion is under way and nothing asks the workers to stop.
     m_converting = 0;
     m_convertOk = 0;
     m_stopRequested = 0;
-    // 3.
+    // The title, and the window in front.
     setWindowTitle(m_title);
     raise();
     activateWindow();
-    // 4.
+    // The background brush.
     SetBackgroundBrush(QBrush(resources::kDialogBackground));
-    // 5.
+    // No Windows folder yet, no child running, the window idle.
     m_windowsDir.clear();
     m_processRunning = 0;
     m_busy = 0;
-    // 6. The program folder, with its trailing separator.
+    // The program folder, with its trailing separator.
     const QString programFile = m_services.folders->ModuleFileName();
     const int cut = programFile.lastIndexOf(u'/');
     if (cut < 0)
         return false;
     m_programDir = programFile.left(cut + 1);
-    // 7.
+    // The Windows folder, when the system names one.
     if (const auto windowsDir = m_services.folders->WindowsFolder())
         m_windowsDir = *windowsDir;
-    // 8.
+    // The system folder; the window cannot work without it.
     const auto systemDir = m_services.folders->SystemFolder();
     if (!systemDir)
         return false;
     m_systemDir = TrimmedRight(*systemDir);
     if (m_systemDir.isEmpty())
         return false;
-    // 9. The system menu's About item.
+    // The system menu's About item.
     const QString aboutText = resources::LoadString(resources::IDS_ABOUTBOX);
     if (!aboutText.isEmpty()) {
         m_systemMenu->addSeparator();
         QAction *about = m_systemMenu->addAction(aboutText);
         about->setData(IDM_ABOUTBOX);
     }
-    // 10.
+    // The NTSC frame rate until the settings say otherwise.
     m_frameRate = 29.97;
-    // 11.
+    // The window's icon.
     setWindowIcon(m_hIcon);
-    // 12.
+    // The progress bar runs from 0 to 100.
     m_progress->setRange(0, 100);
-    // 13. Steps of the photo list and of the start-up installation.
+    // The photo list's columns, then the start-up installation.
     InitPhotoListColumns();
     RunStartupSequence();
-    // 14.
+    // The conversion's progress starts from the beginning.
     m_progressPos = 0;
     return true;
 }
@@ -299,6 +298,16 @@ void MainDialog::DeleteTempFileWithRetries(const QString &path)
     }
 }
 
+void MainDialog::SetProgress(int percent)
+{
+    m_progress->setValue(percent);
+}
+
+int MainDialog::Progress() const
+{
+    return m_progress->value();
+}
+
 void MainDialog::ShowError(const QString &text)
 {
     m_services.prompter->MessageBox(this,
@@ -368,12 +377,6 @@ void MainDialog::OnSysCommand(unsigned id)
     default:
         break;
     }
-}
-
-void MainDialog::OnAbout()
-{
-    CAboutDlg about(this);
-    about.exec();
 }
 
 void MainDialog::keyPressEvent(QKeyEvent *event)

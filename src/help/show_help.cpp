@@ -1,5 +1,6 @@
 #include "app/converter_app.h"
 #include "app/main_dialog.h"
+#include "help/about_dialog.h"
 #include "help/html_help.h"
 #include "platform/system_folders.h"
 
@@ -29,4 +30,10 @@ void MainDialog::OnContextHelp()
 void ConverterApp::ShowHelpUnowned()
 {
     OpenHelpFile(*m_services.folders, nullptr);
+}
+
+void MainDialog::OnAbout()
+{
+    CAboutDlg about(this);
+    about.exec();
 }

@@ -5,7 +5,6 @@
 #include "platform/prompter.h"
 
 #include <QCoreApplication>
-#include <QProgressBar>
 #include <QStringDecoder>
 #include <QTimer>
 
@@ -222,10 +221,10 @@ void MainDialog::OnTimer(int timerId)
     if (timerId != kConversionTimerId)
         return;
     if (m_converting) {
-        int next = m_progress->value() + 1;
+        int next = Progress() + 1;
         if (next < kFallbackThreshold)
             next = ++m_progressPos;
-        m_progress->setValue(std::min(next, kProgressCap));
+        SetProgress(std::min(next, kProgressCap));
     }
     if (!m_converting)
         FinishConversion();
@@ -237,7 +236,7 @@ void MainDialog::FinishConversion()
     // The worker has nothing left to do once the stage is marked as ended.
     if (m_conversionWorker)
         m_conversionWorker->Join();
-    m_progress->setValue(kProgressDone);
+    SetProgress(kProgressDone);
     SetIdle(true);
     UpdateData(false);
     repaint();
@@ -276,7 +275,7 @@ void MainDialog::FinishConversion()
                                         platform::MessageButtons::Ok,
                                         platform::MessageIcon::None);
     }
-    m_progress->setValue(0);
+    SetProgress(0);
 }
 
 QString MovieProblem(const QString &moviePath, const QString &sourcePath)
