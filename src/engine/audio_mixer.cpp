@@ -76,6 +76,58 @@ bool MusicReader::Skip(std::int64_t frames)
     return true;
 }
 
+bool MusicReader::MakeResampler()
+{
+    // Some decoders only know their layout and rate once they have decoded.
+    SwrContext *swr = nullptr;
+    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    AVChannelLayout inLayout{};
+    if (m_frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || m_frame->ch_layout.nb_channels <= 0)
+        av_channel_layout_default(&inLayout, std::max(1, m_frame->ch_layout.nb_channels));
+    else
+        av_channel_layout_copy(&inLayout, &m_frame->ch_layout);
+    const int made = swr_alloc_set_opts2(&swr,
+                                         &stereo,
+                                         AV_SAMPLE_FMT_S16,
+                                         kAudioRate,
+                                         &inLayout,
+                                         static_cast<AVSampleFormat>(m_frame->format),
+                                         m_frame->sample_rate,
+                                         0,
+                                         nullptr);
+    av_channel_layout_uninit(&inLayout);
+    m_resampler.reset(swr);
+    return made >= 0 && swr_init(swr) >= 0;
+}
+
+void MusicReader::ResampleFrame()
+{
+    const int room = swr_get_out_samples(m_resampler.get(), m_frame->nb_samples);
+    m_pending.resize(static_cast<std::size_t>(std::max(room, 0)) * kAudioChannels);
+    auto *outData = reinterpret_cast<std::uint8_t *>(m_pending.data());
+    const int converted = swr_convert(m_resampler.get(),
+                                      &outData,
+                                      room,
+                                      const_cast<const std::uint8_t **>(m_frame->extended_data),
+                                      m_frame->nb_samples);
+    m_pending.resize(static_cast<std::size_t>(std::max(converted, 0)) * kAudioChannels);
+    av_frame_unref(m_frame.get());
+}
+
+bool MusicReader::DrainResampler()
+{
+    if (!m_resampler)
+        return false;
+    const int room = swr_get_out_samples(m_resampler.get(), 0);
+    if (room <= 0)
+        return false;
+    m_pending.resize(static_cast<std::size_t>(room) * kAudioChannels);
+    auto *outData = reinterpret_cast<std::uint8_t *>(m_pending.data());
+    const int converted = swr_convert(m_resampler.get(), &outData, room, nullptr, 0);
+    m_pending.resize(static_cast<std::size_t>(std::max(converted, 0)) * kAudioChannels);
+    return !m_pending.empty();
+}
+
 // Decodes until some samples are pending or the file is done; false at the end.
 bool MusicReader::Refill()
 {
@@ -84,66 +136,18 @@ bool MusicReader::Refill()
     while (m_pending.empty()) {
         const int received = avcodec_receive_frame(m_decoder.get(), m_frame.get());
         if (received == 0) {
-            if (!m_resampler) {
-                // Built from the first decoded frame: some decoders only know their
-                // layout and rate once they have decoded.
-                SwrContext *swr = nullptr;
-                AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-                AVChannelLayout inLayout{};
-                if (m_frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC
-                    || m_frame->ch_layout.nb_channels <= 0)
-                    av_channel_layout_default(&inLayout,
-                                              std::max(1, m_frame->ch_layout.nb_channels));
-                else
-                    av_channel_layout_copy(&inLayout, &m_frame->ch_layout);
-                const int made = swr_alloc_set_opts2(&swr,
-                                                     &stereo,
-                                                     AV_SAMPLE_FMT_S16,
-                                                     kAudioRate,
-                                                     &inLayout,
-                                                     static_cast<AVSampleFormat>(m_frame->format),
-                                                     m_frame->sample_rate,
-                                                     0,
-                                                     nullptr);
-                av_channel_layout_uninit(&inLayout);
-                m_resampler.reset(swr);
-                if (made < 0 || swr_init(swr) < 0) {
-                    m_flushed = true;
-                    return false;
-                }
+            if (!m_resampler && !MakeResampler()) {
+                m_flushed = true;
+                return false;
             }
-            const int room = swr_get_out_samples(m_resampler.get(), m_frame->nb_samples);
-            m_pending.resize(static_cast<std::size_t>(std::max(room, 0)) * kAudioChannels);
-            auto *outData = reinterpret_cast<std::uint8_t *>(m_pending.data());
-            const int converted
-                = swr_convert(m_resampler.get(),
-                              &outData,
-                              room,
-                              const_cast<const std::uint8_t **>(m_frame->extended_data),
-                              m_frame->nb_samples);
-            m_pending.resize(static_cast<std::size_t>(std::max(converted, 0)) * kAudioChannels);
-            av_frame_unref(m_frame.get());
+            ResampleFrame();
             continue;
         }
-        if (received == AVERROR_EOF) {
+        // The end, or a broken stream: what came so far is the whole file.
+        if (received != AVERROR(EAGAIN)) {
             m_decoderDone = true;
-        } else if (received != AVERROR(EAGAIN)) {
-            // A broken stream: treat what came so far as the whole file.
-            m_decoderDone = true;
-        }
-        if (m_decoderDone) {
             m_flushed = true;
-            if (!m_resampler)
-                return false;
-            // The resampler's last few samples.
-            const int room = swr_get_out_samples(m_resampler.get(), 0);
-            if (room <= 0)
-                return false;
-            m_pending.resize(static_cast<std::size_t>(room) * kAudioChannels);
-            auto *outData = reinterpret_cast<std::uint8_t *>(m_pending.data());
-            const int converted = swr_convert(m_resampler.get(), &outData, room, nullptr, 0);
-            m_pending.resize(static_cast<std::size_t>(std::max(converted, 0)) * kAudioChannels);
-            return !m_pending.empty();
+            return DrainResampler();
         }
         // The decoder wants input.
         if (m_inputDone) {

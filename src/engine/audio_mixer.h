@@ -39,6 +39,13 @@ public:
 
 private:
     bool Refill();
+    // The resampler to 44.1 kHz stereo, built from the first decoded frame; false when
+    // it cannot be made (the music ends there).
+    bool MakeResampler();
+    // The decoded frame, resampled, becomes the pending samples.
+    void ResampleFrame();
+    // The resampler's last few samples become the pending ones; false when none are left.
+    bool DrainResampler();
 
     av::FormatContextPtr m_file;
     av::CodecContextPtr m_decoder;

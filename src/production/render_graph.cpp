@@ -17,8 +17,6 @@
 #include "platform/prompter.h"
 #include "production/render_stage.h"
 
-#include <QProgressBar>
-
 using engine::IBaseFilter;
 using engine::IPin;
 using engine::PinDirection;
@@ -89,60 +87,68 @@ QString WhyStreamingFailed(engine::IMediaEvent *events, const QString &path)
     return QStringLiteral("The render stopped before %1 was complete.").arg(path);
 }
 
-} // namespace
-
-namespace production {
-
-bool RenderTimelineToAvi(MainDialog &dialog,
-                         engine::IAMTimeline *timeline,
-                         ComPtr<IBaseFilter> &compressor)
+// The objects of one compression graph, gathered as its steps make them.
+struct CompressionGraph
 {
-    // The render engine and the graph it builds. Their results are not looked at: a call
-    // that went wrong shows up at a later step with that step's message.
-    const auto renderEngine
-        = platform::CreateInstance<engine::IRenderEngine>(engine::CLSID_RenderEngine);
+    ComPtr<engine::IRenderEngine> renderEngine;
     ComPtr<engine::IGraphBuilder> graph;
     ComPtr<engine::ICaptureGraphBuilder2> builder;
     ComPtr<engine::IMediaControl> control;
-    if (renderEngine) {
-        renderEngine->SetTimelineObject(timeline);
-        if (const auto engine2 = renderEngine.As<engine::IRenderEngine2>())
-            engine2->SetResizerGUID(engine::CLSID_VantorelResizer);
-        if (renderEngine->ConnectFrontEnd() == engine::S_WARN_OUTPUTRESET) {
-            renderEngine->SetTimelineObject(timeline);
-            renderEngine->ConnectFrontEnd();
-        }
-        renderEngine->GetFilterGraph(&graph);
-        builder = platform::CreateInstance<engine::ICaptureGraphBuilder2>(
-            engine::CLSID_CaptureGraphBuilder2);
-        if (builder && graph)
-            builder->SetFiltergraph(graph.Get());
-        control = graph.As<engine::IMediaControl>();
-    }
-    // Without these objects there is no graph to speak of.
-    if (!renderEngine || !graph || !builder || !control)
-        return Stop(dialog, QStringLiteral("Could not build the compression graph"));
-
-    // ---- The video chain.
-    ComPtr<IBaseFilter> videoGrabber
-        = platform::CreateInstance<IBaseFilter>(engine::CLSID_SampleGrabber);
-    if (!videoGrabber)
-        return Stop(dialog, QStringLiteral("Could not create SampleGrabber."));
-    {
-        engine::AM_MEDIA_TYPE type;
-        type.majortype = engine::MEDIATYPE_Video;
-        type.subtype = engine::MEDIASUBTYPE_RGB24;
-        const auto grabber = videoGrabber.As<engine::ISampleGrabber>();
-        if (!grabber || Failed(grabber->SetMediaType(&type)))
-            return Stop(dialog, QStringLiteral("Could not set sample grabber's media type"));
-    }
     ComPtr<IBaseFilter> mux;
     ComPtr<engine::IFileSinkFilter> sink;
-    if (Failed(builder->SetOutputFileName(
-            engine::MEDIASUBTYPE_Avi, dialog.m_tempAviPath, mux.Put(), sink.Put()))
-        || !mux)
+    ComPtr<engine::IMediaSeeking> seeking;
+    ComPtr<engine::IMediaEvent> events;
+    long groups = 0;
+    ReferenceTime duration = 0;
+};
+
+// Builds the render engine over the timeline and the graph it makes. The calls' results
+// are not looked at: a call that went wrong shows up at a later step with that step's
+// message.
+bool BuildGraph(MainDialog &dialog, engine::IAMTimeline *timeline, CompressionGraph &g)
+{
+    g.renderEngine = platform::CreateInstance<engine::IRenderEngine>(engine::CLSID_RenderEngine);
+    if (g.renderEngine) {
+        g.renderEngine->SetTimelineObject(timeline);
+        if (const auto engine2 = g.renderEngine.As<engine::IRenderEngine2>())
+            engine2->SetResizerGUID(engine::CLSID_VantorelResizer);
+        if (g.renderEngine->ConnectFrontEnd() == engine::S_WARN_OUTPUTRESET) {
+            g.renderEngine->SetTimelineObject(timeline);
+            g.renderEngine->ConnectFrontEnd();
+        }
+        g.renderEngine->GetFilterGraph(&g.graph);
+        g.builder = platform::CreateInstance<engine::ICaptureGraphBuilder2>(
+            engine::CLSID_CaptureGraphBuilder2);
+        if (g.builder && g.graph)
+            g.builder->SetFiltergraph(g.graph.Get());
+        g.control = g.graph.As<engine::IMediaControl>();
+    }
+    // Without these objects there is no graph to speak of.
+    if (!g.renderEngine || !g.graph || !g.builder || !g.control)
+        return Stop(dialog, QStringLiteral("Could not build the compression graph"));
+    return true;
+}
+
+// The video grabber (RGB24), the multiplexer and file writer on the temporary AVI, and
+// the chosen video compressor, all in the graph.
+bool AddVideoFilters(MainDialog &dialog,
+                     CompressionGraph &g,
+                     const ComPtr<IBaseFilter> &videoGrabber,
+                     const ComPtr<IBaseFilter> &compressor)
+{
+    if (!videoGrabber)
+        return Stop(dialog, QStringLiteral("Could not create SampleGrabber."));
+    engine::AM_MEDIA_TYPE type;
+    type.majortype = engine::MEDIATYPE_Video;
+    type.subtype = engine::MEDIASUBTYPE_RGB24;
+    const auto grabber = videoGrabber.As<engine::ISampleGrabber>();
+    if (!grabber || Failed(grabber->SetMediaType(&type)))
+        return Stop(dialog, QStringLiteral("Could not set sample grabber's media type"));
+    if (Failed(g.builder->SetOutputFileName(
+            engine::MEDIASUBTYPE_Avi, dialog.m_tempAviPath, g.mux.Put(), g.sink.Put()))
+        || !g.mux)
         return Stop(dialog, QStringLiteral("Cannot set up MUX and File Writer"));
-    if (Failed(graph->AddFilter(videoGrabber.Get(), QStringLiteral("VideoGrabber"))))
+    if (Failed(g.graph->AddFilter(videoGrabber.Get(), QStringLiteral("VideoGrabber"))))
         return Stop(dialog, QStringLiteral("Could not add VideoGrabber to the graph"));
     if (!compressor)
         return StopStage(dialog,
@@ -151,124 +157,161 @@ bool RenderTimelineToAvi(MainDialog &dialog,
                                         "or later."),
                          Box::Application,
                          Order::MessageFirst);
-    if (Failed(graph->AddFilter(compressor.Get(), QStringLiteral("Compressor"))))
+    if (Failed(g.graph->AddFilter(compressor.Get(), QStringLiteral("Compressor"))))
         return Stop(dialog, kMessageCompressorNotAdded);
+    return true;
+}
 
-    // The first group that yields an output pin is taken for the video.
-    long groups = 0;
-    timeline->GetGroupCount(&groups);
+// Source pin -> video grabber -> compressor -> the multiplexer's first input. The first
+// group that yields an output pin is taken for the video.
+bool ConnectVideoChain(MainDialog &dialog,
+                       engine::IAMTimeline *timeline,
+                       CompressionGraph &g,
+                       IBaseFilter *videoGrabber,
+                       IBaseFilter *compressor)
+{
+    timeline->GetGroupCount(&g.groups);
     ComPtr<IPin> sourcePin;
-    for (long g = 0; g < groups && !sourcePin; ++g) {
+    for (long group = 0; group < g.groups && !sourcePin; ++group) {
         ComPtr<IPin> pin;
-        if (renderEngine->GetGroupOutputPin(g, &pin) == platform::S_OK && pin)
+        if (g.renderEngine->GetGroupOutputPin(group, &pin) == platform::S_OK && pin)
             sourcePin = pin;
     }
     if (!sourcePin)
         return Stop(dialog, QStringLiteral("Failed to find the source pin"));
 
-    const ComPtr<IPin> grabberIn = FindPin(videoGrabber.Get(), PinDirection::Input, 0);
-    const ComPtr<IPin> grabberOut = FindPin(videoGrabber.Get(), PinDirection::Output, 0);
-    const ComPtr<IPin> compressorIn = FindPin(compressor.Get(), PinDirection::Input, 0);
-    const ComPtr<IPin> compressorOut = FindPin(compressor.Get(), PinDirection::Output, 0);
-    const ComPtr<IPin> muxVideoIn = FindPin(mux.Get(), PinDirection::Input, 0);
-    if (!ConnectPins(graph.Get(), sourcePin.Get(), grabberIn.Get()))
+    engine::IGraphBuilder *graph = g.graph.Get();
+    if (!ConnectPins(graph, sourcePin.Get(), FindPin(videoGrabber, PinDirection::Input, 0).Get()))
         return Stop(dialog, QStringLiteral("Cannot connect up video chain"));
-    if (!ConnectPins(graph.Get(), grabberOut.Get(), compressorIn.Get()))
+    if (!ConnectPins(graph,
+                     FindPin(videoGrabber, PinDirection::Output, 0).Get(),
+                     FindPin(compressor, PinDirection::Input, 0).Get()))
         return Stop(dialog, kMessageVideoToCompressor);
-    if (!ConnectPins(graph.Get(), compressorOut.Get(), muxVideoIn.Get()))
+    if (!ConnectPins(graph,
+                     FindPin(compressor, PinDirection::Output, 0).Get(),
+                     FindPin(g.mux.Get(), PinDirection::Input, 0).Get()))
         return Stop(dialog, kMessageCompressorToMux);
+    return true;
+}
 
-    // ---- The audio chain, when the timeline has an audio group that yields a pin.
+// Chooses the audio compressor when the soundtrack is to be compressed and adds it to the
+// graph. Without one the user may go on with the soundtrack uncompressed (for the rest of
+// the program's run) or stop.
+bool ChooseAudioCompressor(MainDialog &dialog,
+                           CompressionGraph &g,
+                           ComPtr<IBaseFilter> &audioCompressor)
+{
+    if (!dialog.m_compressAudio)
+        return true;
+    if (!dialog.FindAudioCompressor(audioCompressor)) {
+        const auto answer = dialog.Services().prompter->MessageBox(
+            &dialog,
+            QStringLiteral("The audio file can't be compressed. Continue?"),
+            QString(),
+            platform::MessageButtons::OkCancel,
+            platform::MessageIcon::None);
+        if (answer != platform::MessageResult::Ok) {
+            dialog.SetIdle(true);
+            return false;
+        }
+        dialog.m_compressAudio = 0;
+    }
+    if (dialog.m_compressAudio
+        && Failed(g.graph->AddFilter(audioCompressor.Get(), QStringLiteral("CompressorAudio"))))
+        return Stop(dialog, kMessageCompressorNotAdded);
+    return true;
+}
+
+// Audio pin -> audio grabber -> (audio compressor) -> the multiplexer's second input.
+// MPEG audio goes in as it is; anything else through the audio compressor.
+bool ConnectAudioChain(MainDialog &dialog,
+                       CompressionGraph &g,
+                       IPin *audioPin,
+                       IBaseFilter *audioGrabber,
+                       IBaseFilter *audioCompressor)
+{
+    engine::IGraphBuilder *graph = g.graph.Get();
+    if (!ConnectPins(graph, audioPin, FindPin(audioGrabber, PinDirection::Input, 0).Get()))
+        return Stop(dialog, QStringLiteral("Could not connect audio source to grabber"));
+    const ComPtr<IPin> audioGrabberOut = FindPin(audioGrabber, PinDirection::Output, 0);
+    // The multiplexer offers its second input once the first is connected.
+    const ComPtr<IPin> muxAudioIn = FindPin(g.mux.Get(), PinDirection::Input, 1);
+    bool connected = false;
+    if (dialog.m_compressAudio && dialog.GetAudioFileKind(QString()) != 3) {
+        ConnectPins(
+            graph, audioGrabberOut.Get(), FindPin(audioCompressor, PinDirection::Input, 0).Get());
+        connected = ConnectPins(
+            graph, FindPin(audioCompressor, PinDirection::Output, 0).Get(), muxAudioIn.Get());
+    } else {
+        connected = ConnectPins(graph, audioGrabberOut.Get(), muxAudioIn.Get());
+    }
+    if (!connected)
+        return Stop(dialog, QStringLiteral("Could not connect audio to mux"));
+    return true;
+}
+
+// The audio chain, when the timeline has an audio group that yields a pin.
+bool AddAudioChain(MainDialog &dialog, CompressionGraph &g)
+{
     ComPtr<IPin> audioPin;
-    if (groups > 1) {
-        if (renderEngine->GetGroupOutputPin(1, &audioPin) != platform::S_OK)
+    if (g.groups > 1) {
+        if (g.renderEngine->GetGroupOutputPin(1, &audioPin) != platform::S_OK)
             return Stop(dialog, QStringLiteral("Cannot connect up audio chain"));
     }
-    ComPtr<IBaseFilter> audioGrabber;
+    if (!audioPin)
+        return true;
+    const ComPtr<IBaseFilter> audioGrabber
+        = platform::CreateInstance<IBaseFilter>(engine::CLSID_SampleGrabber);
+    if (!audioGrabber)
+        return Stop(dialog, QStringLiteral("Could not create SampleGrabber from Qedit.dll"));
+    if (const auto grabber = audioGrabber.As<engine::ISampleGrabber>()) {
+        engine::AM_MEDIA_TYPE type;
+        type.majortype = engine::MEDIATYPE_Audio;
+        grabber->SetMediaType(&type);
+    }
+    if (Failed(g.graph->AddFilter(audioGrabber.Get(), QStringLiteral("AudioGrabber"))))
+        return Stop(dialog, QStringLiteral("Could not add audio filter to graph"));
     ComPtr<IBaseFilter> audioCompressor;
-    if (audioPin) {
-        audioGrabber = platform::CreateInstance<IBaseFilter>(engine::CLSID_SampleGrabber);
-        if (!audioGrabber)
-            return Stop(dialog, QStringLiteral("Could not create SampleGrabber from Qedit.dll"));
-        if (const auto grabber = audioGrabber.As<engine::ISampleGrabber>()) {
-            engine::AM_MEDIA_TYPE type;
-            type.majortype = engine::MEDIATYPE_Audio;
-            grabber->SetMediaType(&type);
-        }
-        if (Failed(graph->AddFilter(audioGrabber.Get(), QStringLiteral("AudioGrabber"))))
-            return Stop(dialog, QStringLiteral("Could not add audio filter to graph"));
+    if (!ChooseAudioCompressor(dialog, g, audioCompressor))
+        return false;
+    return ConnectAudioChain(dialog, g, audioPin.Get(), audioGrabber.Get(), audioCompressor.Get());
+}
 
-        if (dialog.m_compressAudio) {
-            if (!dialog.FindAudioCompressor(audioCompressor)) {
-                const auto answer = dialog.Services().prompter->MessageBox(
-                    &dialog,
-                    QStringLiteral("The audio file can't be compressed. Continue?"),
-                    QString(),
-                    platform::MessageButtons::OkCancel,
-                    platform::MessageIcon::None);
-                if (answer != platform::MessageResult::Ok) {
-                    dialog.SetIdle(true);
-                    return false;
-                }
-                // For the rest of the program's run the soundtrack goes in uncompressed.
-                dialog.m_compressAudio = 0;
-            }
-            if (dialog.m_compressAudio
-                && Failed(
-                    graph->AddFilter(audioCompressor.Get(), QStringLiteral("CompressorAudio"))))
-                return Stop(dialog, kMessageCompressorNotAdded);
-        }
-
-        const ComPtr<IPin> audioCompressorIn
-            = FindPin(audioCompressor.Get(), PinDirection::Input, 0);
-        const ComPtr<IPin> audioCompressorOut
-            = FindPin(audioCompressor.Get(), PinDirection::Output, 0);
-        const ComPtr<IPin> audioGrabberIn = FindPin(audioGrabber.Get(), PinDirection::Input, 0);
-        if (!ConnectPins(graph.Get(), audioPin.Get(), audioGrabberIn.Get()))
-            return Stop(dialog, QStringLiteral("Could not connect audio source to grabber"));
-        const ComPtr<IPin> audioGrabberOut = FindPin(audioGrabber.Get(), PinDirection::Output, 0);
-        // The multiplexer offers its second input once the first is connected.
-        const ComPtr<IPin> muxAudioIn = FindPin(mux.Get(), PinDirection::Input, 1);
-
-        // MPEG audio goes in as it is; anything else through the audio compressor.
-        const int kind = dialog.GetAudioFileKind(QString());
-        bool connected = false;
-        if (dialog.m_compressAudio && kind != 3) {
-            ConnectPins(graph.Get(), audioGrabberOut.Get(), audioCompressorIn.Get());
-            connected = ConnectPins(graph.Get(), audioCompressorOut.Get(), muxAudioIn.Get());
-        } else {
-            connected = ConnectPins(graph.Get(), audioGrabberOut.Get(), muxAudioIn.Get());
-        }
-        if (!connected)
-            return Stop(dialog, QStringLiteral("Could not connect audio to mux"));
-    }
-
-    // ---- Seeking and interleaving.
-    const auto seeking = graph.As<engine::IMediaSeeking>();
-    const auto events = graph.As<engine::IMediaEvent>();
+// The graph's length for the progress (an assumed one, with a note, when it cannot tell)
+// and the multiplexer's full interleaving of one second.
+bool SetUpSeekingAndInterleaving(MainDialog &dialog, CompressionGraph &g)
+{
+    g.seeking = g.graph.As<engine::IMediaSeeking>();
+    g.events = g.graph.As<engine::IMediaEvent>();
     std::uint32_t capabilities = 0;
-    if (!seeking || !events || Failed(seeking->GetCapabilities(&capabilities)))
+    if (!g.seeking || !g.events || Failed(g.seeking->GetCapabilities(&capabilities)))
         return Stop(dialog, QStringLiteral("Could not read input file seeking capabilities"));
-    ReferenceTime duration = 0;
-    seeking->GetDuration(&duration);
-    if (duration == 0) {
+    g.seeking->GetDuration(&g.duration);
+    if (g.duration == 0) {
         dialog.Services().prompter->AppMessageBox(kMessageNoDuration);
-        duration = kAssumedDuration;
+        g.duration = kAssumedDuration;
     }
-    const auto interleaving = mux.As<engine::IConfigInterleaving>();
+    const auto interleaving = g.mux.As<engine::IConfigInterleaving>();
     if (!interleaving || Failed(interleaving->put_Mode(engine::INTERLEAVE_FULL)))
         return Stop(dialog, QStringLiteral("Could not set interleaving mode"));
     if (Failed(interleaving->put_Interleaving(&kInterleaveTime, &kInterleaveTime)))
         return Stop(dialog, QStringLiteral("Could not put interleave time"));
+    return true;
+}
 
-    // ---- Run and wait.
-    if (Failed(control->Run()))
+// Runs the graph and waits for it in short slices, keeping the window responsive and
+// moving the progress bar up to its cap. A graph that failed while streaming (the disk
+// filled up, an encoder gave up) has left an unfinished file: converting it would report
+// a cut-off movie as a success, so that ends the stage with a message.
+bool RunWithProgress(MainDialog &dialog, CompressionGraph &g)
+{
+    if (Failed(g.control->Run()))
         return Stop(dialog, QStringLiteral("Could not run compression graph"));
     dialog.SetIdle(false);
-    const double divisor = production::ProgressDivisor(dialog.m_musicFiles.value(0));
+    const double divisor = dialog.RenderProgressDivisor();
     long eventCode = 0;
     do {
-        const platform::HRESULT waited = events->WaitForCompletion(kWaitSliceMs, &eventCode);
+        const platform::HRESULT waited = g.events->WaitForCompletion(kWaitSliceMs, &eventCode);
         dialog.PumpWaitingMessages();
         if (dialog.m_stopRequested)
             break;
@@ -276,24 +319,42 @@ bool RenderTimelineToAvi(MainDialog &dialog,
         if (eventCode == 0 && Failed(waited) && waited != platform::E_ABORT)
             break;
         ReferenceTime position = 0;
-        seeking->GetCurrentPosition(&position);
+        g.seeking->GetCurrentPosition(&position);
         double progress
-            = static_cast<double>(position) * 100.0 / static_cast<double>(duration) / divisor;
+            = static_cast<double>(position) * 100.0 / static_cast<double>(g.duration) / divisor;
         if (progress >= kProgressCap)
             progress = kProgressCap;
         if (!(progress > 0))
             progress = 0;
-        dialog.m_progress->setValue(static_cast<int>(progress));
+        dialog.SetProgress(static_cast<int>(progress));
     } while (eventCode == 0);
 
-    control->Stop();
-    // A graph that failed while streaming (the disk filled up, an encoder gave up) has
-    // left an unfinished file: converting it would report a cut-off movie as a success.
+    g.control->Stop();
     if (eventCode == engine::EC_ERRORABORT && !dialog.m_stopRequested)
         return Stop(dialog,
                     QStringLiteral("Could not run compression graph") + u'\n'
-                        + WhyStreamingFailed(events.Get(), dialog.m_tempAviPath));
+                        + WhyStreamingFailed(g.events.Get(), dialog.m_tempAviPath));
     return true;
+}
+
+} // namespace
+
+namespace production {
+
+bool RenderTimelineToAvi(MainDialog &dialog,
+                         engine::IAMTimeline *timeline,
+                         ComPtr<IBaseFilter> &compressor)
+{
+    CompressionGraph g;
+    if (!BuildGraph(dialog, timeline, g))
+        return false;
+    const ComPtr<IBaseFilter> videoGrabber
+        = platform::CreateInstance<IBaseFilter>(engine::CLSID_SampleGrabber);
+    if (!AddVideoFilters(dialog, g, videoGrabber, compressor)
+        || !ConnectVideoChain(dialog, timeline, g, videoGrabber.Get(), compressor.Get())
+        || !AddAudioChain(dialog, g) || !SetUpSeekingAndInterleaving(dialog, g))
+        return false;
+    return RunWithProgress(dialog, g);
 }
 
 } // namespace production

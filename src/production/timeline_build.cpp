@@ -12,7 +12,6 @@
 #include "production/render_stage.h"
 
 #include <QFile>
-#include <QProgressBar>
 
 #include <algorithm>
 #include <cmath>
@@ -209,7 +208,58 @@ TrackResult AppendTrack(IAMTimeline *timeline, IAMTimelineObj *group, ComPtr<IAM
     return TrackResult::Made;
 }
 
-// Photo clips, each on a track of its own, and their transitions.
+// The photo's source clip over [start, stop) of the timeline, showing mediaLength of the
+// photo with its shape kept, added to its track. The failure's message, or empty.
+QString AddPhotoSource(IAMTimeline *timeline,
+                       const ComPtr<IAMTimelineObj> &track,
+                       const QString &path,
+                       ReferenceTime start,
+                       ReferenceTime stop,
+                       ReferenceTime mediaLength)
+{
+    ComPtr<IAMTimelineObj> sourceNode;
+    if (Failed(timeline->CreateEmptyNode(&sourceNode, engine::TIMELINE_MAJOR_TYPE_SOURCE))
+        || !sourceNode)
+        return QStringLiteral("Could not create the timeline source");
+    const auto source = sourceNode.As<engine::IAMTimelineSrc>();
+    bool configured = static_cast<bool>(source);
+    if (source) {
+        configured = !Failed(sourceNode->SetStartStop(start, stop)) && configured;
+        configured = !Failed(source->SetMediaTimes(0, mediaLength)) && configured;
+        configured = !Failed(source->SetMediaName(path)) && configured;
+    }
+    if (!configured)
+        return QStringLiteral("Could not configure media source");
+    source->SetStretchMode(engine::RESIZEF_PRESERVEASPECTRATIO);
+
+    const auto trackInterface = track.As<engine::IAMTimelineTrack>();
+    if (!trackInterface || Failed(trackInterface->SrcAdd(sourceNode.Get())))
+        return QStringLiteral("Could not add source to track");
+    return QString();
+}
+
+// A transition of the given kind over [start, stop) on the photo's track. The failure's
+// message, or empty.
+QString AddTransition(IAMTimeline *timeline,
+                      const ComPtr<IAMTimelineObj> &track,
+                      const engine::Guid &kind,
+                      ReferenceTime start,
+                      ReferenceTime stop)
+{
+    ComPtr<IAMTimelineObj> transition;
+    if (Failed(timeline->CreateEmptyNode(&transition, engine::TIMELINE_MAJOR_TYPE_TRANSITION))
+        || !transition)
+        return QStringLiteral("Could not create transition effect");
+    bool placed = !Failed(transition->SetSubObjectGUID(kind));
+    placed = !Failed(transition->SetStartStop(start, stop)) && placed;
+    const auto transable = track.As<engine::IAMTimelineTransable>();
+    placed = transable && !Failed(transable->TransAdd(transition.Get())) && placed;
+    if (!placed)
+        return QStringLiteral("Could not configure transition object");
+    return QString();
+}
+
+// Photo clips, each on a track of its own, and their transitions (the two kinds in turn).
 bool LayOutPhotos(MainDialog &dialog,
                   IAMTimeline *timeline,
                   IAMTimelineObj *videoGroup,
@@ -221,79 +271,40 @@ bool LayOutPhotos(MainDialog &dialog,
     ReferenceTime stop = Units(2 * s);
     ReferenceTime mediaLength = Units(2 * s);
     ReferenceTime transitionStart = 0;
-    ReferenceTime transitionStop = Units(s);
     int kind = 0;
+    auto fail = [&dialog](const QString &text) {
+        return StopStage(dialog, text, Box::Error, Order::IdleFirst);
+    };
 
     for (qsizetype i = 0; i < photoCount; ++i) {
         ComPtr<IAMTimelineObj> track;
         switch (AppendTrack(timeline, videoGroup, &track)) {
         case TrackResult::NoNode:
-            return StopStage(dialog,
-                             QStringLiteral("Could not create empty track"),
-                             Box::Error,
-                             Order::IdleFirst);
+            return fail(QStringLiteral("Could not create empty track"));
         case TrackResult::NotInserted:
-            return StopStage(
-                dialog, QStringLiteral("Could not insert track"), Box::Error, Order::IdleFirst);
+            return fail(QStringLiteral("Could not insert track"));
         case TrackResult::Made:
             break;
         }
-        const QString &path = dialog.m_photoPaths.at(i);
-
-        ComPtr<IAMTimelineObj> sourceNode;
-        if (Failed(timeline->CreateEmptyNode(&sourceNode, engine::TIMELINE_MAJOR_TYPE_SOURCE))
-            || !sourceNode)
-            return StopStage(dialog,
-                             QStringLiteral("Could not create the timeline source"),
-                             Box::Error,
-                             Order::IdleFirst);
         if (i == photoCount - 1) {
             // The last photo stays until one photo's time after the music part ends.
             stop = Units(length.musicSeconds + s);
             mediaLength = stop - start;
         }
-        const auto source = sourceNode.As<engine::IAMTimelineSrc>();
-        bool configured = static_cast<bool>(source);
-        if (source) {
-            configured = !Failed(sourceNode->SetStartStop(start, stop)) && configured;
-            configured = !Failed(source->SetMediaTimes(0, mediaLength)) && configured;
-            configured = !Failed(source->SetMediaName(path)) && configured;
-        }
-        if (!configured)
-            return StopStage(dialog,
-                             QStringLiteral("Could not configure media source"),
-                             Box::Error,
-                             Order::IdleFirst);
-        source->SetStretchMode(engine::RESIZEF_PRESERVEASPECTRATIO);
-
-        const auto trackInterface = track.As<engine::IAMTimelineTrack>();
-        if (!trackInterface || Failed(trackInterface->SrcAdd(sourceNode.Get())))
-            return StopStage(dialog,
-                             QStringLiteral("Could not add source to track"),
-                             Box::Error,
-                             Order::IdleFirst);
-
+        const QString &path = dialog.m_photoPaths.at(i);
+        if (const QString failure = AddPhotoSource(timeline, track, path, start, stop, mediaLength);
+            !failure.isEmpty())
+            return fail(failure);
         if (dialog.m_addMotionEffect) {
-            ComPtr<IAMTimelineObj> transition;
-            if (Failed(
-                    timeline->CreateEmptyNode(&transition, engine::TIMELINE_MAJOR_TYPE_TRANSITION))
-                || !transition)
-                return StopStage(dialog,
-                                 QStringLiteral("Could not create transition effect"),
-                                 Box::Error,
-                                 Order::IdleFirst);
-            bool placed = !Failed(transition->SetSubObjectGUID(kTransitionKinds[kind]));
+            if (const QString failure = AddTransition(timeline,
+                                                      track,
+                                                      kTransitionKinds[kind],
+                                                      transitionStart,
+                                                      transitionStart + Units(s));
+                !failure.isEmpty())
+                return fail(failure);
             kind = 1 - kind;
-            placed = !Failed(transition->SetStartStop(transitionStart, transitionStop)) && placed;
-            const auto transable = track.As<engine::IAMTimelineTransable>();
-            placed = transable && !Failed(transable->TransAdd(transition.Get())) && placed;
-            if (!placed)
-                return StopStage(dialog,
-                                 QStringLiteral("Could not configure transition object"),
-                                 Box::Error,
-                                 Order::IdleFirst);
             transitionStart += Units(s);
-            transitionStop += Units(s);
         }
         start += Units(s);
         stop += Units(s);
@@ -366,33 +377,23 @@ bool LayOutMusic(MainDialog &dialog,
     return true;
 }
 
-} // namespace
-
-namespace production {
-
-bool BuildSlideshowTimeline(MainDialog &dialog,
-                            ComPtr<IAMTimeline> &timeline,
-                            ComPtr<IMediaDet> &detector)
+// The video group with its media type (the frame size of the settings, RGB24, the frame
+// rate, preview mode); empty after a reported failure, with the window idle again.
+ComPtr<IAMTimelineObj> CreateVideoGroup(MainDialog &dialog, IAMTimeline *timeline)
 {
-    // 5. The timeline.
-    timeline = platform::CreateInstance<IAMTimeline>(engine::CLSID_AMTimeline);
-    if (!timeline)
-        return StopStage(
-            dialog, QStringLiteral("Could not create timeline"), Box::Error, Order::IdleFirst);
-    timeline->SetDefaultFPS(dialog.m_frameRate);
-
-    // 6. The video group and its media type.
     ComPtr<IAMTimelineObj> videoGroup;
     if (Failed(timeline->CreateEmptyNode(&videoGroup, engine::TIMELINE_MAJOR_TYPE_GROUP))
-        || !videoGroup)
-        return StopStage(
+        || !videoGroup) {
+        StopStage(
             dialog, QStringLiteral("Could not create empty node"), Box::Error, Order::MessageFirst);
+        return nullptr;
+    }
     const production::FrameSize frame = production::VideoGroupFrameSize(
         dialog.m_videoWidth, dialog.m_videoHeight, dialog.m_sizeIndex, dialog.m_highQuality);
     engine::AM_MEDIA_TYPE videoType;
     if (!BuildVideoMediaType(frame, &videoType)) {
         dialog.SetIdle(true);
-        return false;
+        return nullptr;
     }
     bool typed = false;
     if (const auto group = videoGroup.As<engine::IAMTimelineGroup>()) {
@@ -404,20 +405,43 @@ bool BuildSlideshowTimeline(MainDialog &dialog,
     // The group keeps a copy of the type.
     platform::CoTaskMemFree(videoType.pbFormat);
     videoType.pbFormat = nullptr;
-    if (!typed)
-        return StopStage(
-            dialog, QStringLiteral("Could not set media type"), Box::Error, Order::IdleFirst);
+    if (!typed) {
+        StopStage(dialog, QStringLiteral("Could not set media type"), Box::Error, Order::IdleFirst);
+        return nullptr;
+    }
+    return videoGroup;
+}
 
-    // 7.
-    dialog.m_progress->setValue(1);
+} // namespace
+
+namespace production {
+
+bool BuildSlideshowTimeline(MainDialog &dialog,
+                            ComPtr<IAMTimeline> &timeline,
+                            ComPtr<IMediaDet> &detector)
+{
+    // The timeline at the settings' frame rate.
+    timeline = platform::CreateInstance<IAMTimeline>(engine::CLSID_AMTimeline);
+    if (!timeline)
+        return StopStage(
+            dialog, QStringLiteral("Could not create timeline"), Box::Error, Order::IdleFirst);
+    timeline->SetDefaultFPS(dialog.m_frameRate);
+
+    // The video group and its media type.
+    const ComPtr<IAMTimelineObj> videoGroup = CreateVideoGroup(dialog, timeline.Get());
+    if (!videoGroup)
+        return false;
+
+    // The first step of the bar shows that the run has begun.
+    dialog.SetProgress(1);
     dialog.UpdateData(false);
 
-    // 8.
+    // The video group goes first into the timeline.
     if (Failed(timeline->AddGroup(videoGroup.Get())))
         return StopStage(
             dialog, QStringLiteral("Could not add video group"), Box::Error, Order::MessageFirst);
 
-    // 9. and 10.
+    // The music's length, and from it the movie's length and the plays of the music.
     double musicLength = 0;
     if (!LearnMusicLength(dialog, detector, &musicLength))
         return false;
@@ -427,7 +451,7 @@ bool BuildSlideshowTimeline(MainDialog &dialog,
                                          musicLength,
                                          dialog.m_playWholeMusic);
 
-    // 11. and 12.
+    // Each photo in turn on the video group, then the music laid end to end.
     if (!LayOutPhotos(dialog, timeline.Get(), videoGroup.Get(), length))
         return false;
     if (!LayOutMusic(dialog, timeline.Get(), length, musicLength))

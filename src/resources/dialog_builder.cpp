@@ -64,6 +64,33 @@ bool IsStatic(const QWidget *w)
     return false;
 }
 
+QLabel *CreateLabel(const ControlTemplate &c, QWidget *parent)
+{
+    // Labels show '&' as a mnemonic unless told not to; Qt labels are plain text.
+    QString text = c.text;
+    if (!(c.style & NoPrefix))
+        text.replace(QStringLiteral("&&"), QStringLiteral("&"));
+    auto l = new QLabel(text, parent);
+    l->setTextFormat(Qt::PlainText);
+    l->setAlignment((c.style & RightAligned ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
+    return l;
+}
+
+QTreeWidget *CreateListView(const ControlTemplate &c, QWidget *parent)
+{
+    auto t = new QTreeWidget(parent);
+    t->setRootIsDecorated(false);
+    t->setItemsExpandable(false);
+    t->setUniformRowHeights(true);
+    t->setColumnCount(0);
+    t->setSelectionMode(c.style & SingleSelection ? QAbstractItemView::SingleSelection
+                                                  : QAbstractItemView::ExtendedSelection);
+    t->setSelectionBehavior(QAbstractItemView::SelectRows);
+    t->header()->setStretchLastSection(false);
+    t->header()->setSectionsMovable(false);
+    return t;
+}
+
 QWidget *CreateControl(const ControlTemplate &c, QWidget *parent)
 {
     switch (c.kind) {
@@ -85,29 +112,10 @@ QWidget *CreateControl(const ControlTemplate &c, QWidget *parent)
         e->setReadOnly(c.style & ReadOnly);
         return e;
     }
-    case ControlKind::Label: {
-        // Labels show '&' as a mnemonic unless told not to; Qt labels are plain text.
-        QString text = c.text;
-        if (!(c.style & NoPrefix))
-            text.replace(QStringLiteral("&&"), QStringLiteral("&"));
-        auto l = new QLabel(text, parent);
-        l->setTextFormat(Qt::PlainText);
-        l->setAlignment((c.style & RightAligned ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
-        return l;
-    }
-    case ControlKind::ListView: {
-        auto t = new QTreeWidget(parent);
-        t->setRootIsDecorated(false);
-        t->setItemsExpandable(false);
-        t->setUniformRowHeights(true);
-        t->setColumnCount(0);
-        t->setSelectionMode(c.style & SingleSelection ? QAbstractItemView::SingleSelection
-                                                      : QAbstractItemView::ExtendedSelection);
-        t->setSelectionBehavior(QAbstractItemView::SelectRows);
-        t->header()->setStretchLastSection(false);
-        t->header()->setSectionsMovable(false);
-        return t;
-    }
+    case ControlKind::Label:
+        return CreateLabel(c, parent);
+    case ControlKind::ListView:
+        return CreateListView(c, parent);
     case ControlKind::GroupBox: {
         auto g = new QGroupBox(c.text, parent);
         // A group box only frames; clicks pass through to what lies under it.
