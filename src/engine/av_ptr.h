@@ -17,6 +17,17 @@ struct FormatContextDeleter
 {
     void operator()(AVFormatContext *ctx) const { avformat_close_input(&ctx); }
 };
+// A muxing context with the file it opened: the file is closed first, then the context
+// freed (avformat_close_input is for demuxing contexts only).
+struct OutputFormatContextDeleter
+{
+    void operator()(AVFormatContext *ctx) const
+    {
+        if (ctx->pb)
+            avio_closep(&ctx->pb);
+        avformat_free_context(ctx);
+    }
+};
 struct CodecContextDeleter
 {
     void operator()(AVCodecContext *ctx) const { avcodec_free_context(&ctx); }
@@ -39,6 +50,7 @@ struct SwsContextDeleter
 };
 
 using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+using OutputFormatContextPtr = std::unique_ptr<AVFormatContext, OutputFormatContextDeleter>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;

@@ -1,5 +1,6 @@
 #include "engine/avi_mux.h"
 
+#include "engine/av_ptr.h"
 #include "engine/avi_ffmpeg.h"
 #include "engine/filter_graph_pins.h"
 
@@ -13,16 +14,7 @@ namespace engine {
 
 namespace {
 
-struct FormatContextCloser
-{
-    void operator()(AVFormatContext *ctx) const
-    {
-        if (ctx->pb)
-            avio_closep(&ctx->pb);
-        avformat_free_context(ctx);
-    }
-};
-using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextCloser>;
+using FormatContextPtr = av::OutputFormatContextPtr;
 
 constexpr int kMaxInputs = 16;
 constexpr ReferenceTime kForever = std::numeric_limits<ReferenceTime>::max() / 2;

@@ -476,7 +476,7 @@ public:
                                 nullptr)
                 < 0
             || swr_init(swr) < 0) {
-            swr_free(&swr);
+            m_swr.reset(swr); // the owner frees it (Stop below)
             Stop();
             return E_FAIL;
         }

@@ -1,6 +1,7 @@
 #include "production/path_style.h"
 
 #include "platform/file_system.h"
+#include "platform/text.h"
 
 namespace production {
 namespace {
@@ -35,14 +36,6 @@ int FileNameStart(PathStyle style, const QString &path)
     if (style == PathStyle::Windows)
         return std::max(path.lastIndexOf(u'\\'), path.lastIndexOf(u'/')) + 1;
     return path.lastIndexOf(u'/') + 1;
-}
-
-QString TrimTrailingBlanks(const QString &text)
-{
-    int end = text.size();
-    while (end > 0 && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
-        --end;
-    return text.left(end);
 }
 
 // A path typed without a drive (Windows) or relative (Posix) is anchored.
@@ -139,7 +132,7 @@ PlanDefault(PathStyle style, const OutputPathRequest &request, platform::FileSys
 OutputPathPlan
 PlanOutputPaths(PathStyle style, const OutputPathRequest &request, platform::FileSystem &fs)
 {
-    QString text = TrimTrailingBlanks(request.typed);
+    QString text = platform::TrimmedRight(request.typed);
     if (text.isEmpty())
         return PlanDefault(style, request, fs);
 

@@ -2,6 +2,7 @@
 // it is first shown. No step's outcome stops the sequence.
 
 #include "app/main_dialog.h"
+#include "app/version.h"
 
 #include "support/support_files.h"
 
@@ -12,7 +13,7 @@ void MainDialog::RunStartupSequence()
     // A stored version stays as it is; only a missing one is filled in.
     m_version = ReadAppSetting(QStringLiteral("Version"));
     if (m_version.isEmpty())
-        WriteAppSetting(QStringLiteral("Version"), QStringLiteral("2.1"));
+        WriteAppSetting(QStringLiteral("Version"), QStringLiteral(VANTOREL_VERSION));
 
     const QString startup = ReadAppSetting(QStringLiteral("Startup"));
 

@@ -4,6 +4,7 @@
 // Scaling works on planar RGB, so that no colour conversion (and no chroma averaging)
 // happens on the way: each of the three planes is filtered on its own.
 
+#include "engine/av_ptr.h"
 #include "engine/dshow.h"
 #include "engine/resizer.h"
 #include "support/server_self_registration.h"
@@ -23,11 +24,7 @@ using platform::S_OK;
 
 namespace {
 
-struct SwsDeleter
-{
-    void operator()(SwsContext *c) const { sws_freeContext(c); }
-};
-using SwsContextPtr = std::unique_ptr<SwsContext, SwsDeleter>;
+using engine::av::SwsContextPtr;
 
 // Three planes of one picture, G, B and R as libswscale's GBRP format orders them.
 // libswscale reads and writes whole vector registers: rows are 64-byte aligned in length
