@@ -2,24 +2,33 @@
 
 #include "platform/system_folders.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstddef>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/close_range.h>
+#include <poll.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace platform {
 namespace {
 
-// argv for exec, prepared before fork (nothing may allocate in the child).
+// argv for exec, prepared before fork (nothing may allocate in the child), in the file
+// system's encoding.
 struct Argv
 {
     std::vector<std::string> storage;
@@ -28,7 +37,7 @@ struct Argv
     explicit Argv(const QStringList &args)
     {
         for (const QString &a : args)
-            storage.push_back(a.toLocal8Bit().toStdString());
+            storage.push_back(QFile::encodeName(a).toStdString());
         for (std::string &s : storage)
             pointers.push_back(s.data());
         pointers.push_back(nullptr);
@@ -94,14 +103,90 @@ void WriteAll(int fd, const void *data, size_t size)
     }
 }
 
-// Forks and executes; in the child, stdin is /dev/null and stdout/stderr go to outFd
-// (or stay as they are when outFd < 0). Reports an exec failure back through a
-// close-on-exec pipe, so the caller knows whether the program really started.
-// With detach, the program runs in a grandchild that nobody waits for.
+// Marks every descriptor from 3 up close-on-exec, so that the program executed next
+// inherits only its standard three. Runs in the child between fork and exec: only
+// async-signal-safe calls, no allocation. close_range does it in one call; without it
+// (kernels before 5.11) the open descriptors are read from /proc/self/fd, and without
+// /proc every number below the descriptor limit is marked.
+void MarkInheritedDescriptorsCloseOnExec(int descriptorLimit)
+{
+    if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0)
+        return;
+    const int dir = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        for (int fd = 3; fd < descriptorLimit; ++fd)
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+        return;
+    }
+    alignas(8) char buffer[4096];
+    for (;;) {
+        const long n = syscall(SYS_getdents64, dir, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        for (long at = 0; at < n;) {
+            unsigned short length = 0;
+            std::memcpy(&length, buffer + at + offsetof(dirent64, d_reclen), sizeof length);
+            int fd = 0;
+            const char *name = buffer + at + offsetof(dirent64, d_name);
+            for (; *name >= '0' && *name <= '9'; ++name)
+                fd = fd * 10 + (*name - '0');
+            if (*name == '\0' && fd > 2 && fd != dir)
+                fcntl(fd, F_SETFD, FD_CLOEXEC);
+            if (length == 0)
+                break;
+            at += length;
+        }
+    }
+    close(dir);
+}
+
+// The child's side of Spawn, up to exec: stdin is /dev/null, stdout/stderr go to outFd
+// (or stay as they are when outFd < 0, or go to /dev/null when detached). An exec
+// failure is written to statusFd (close-on-exec, so a started program closes it).
+[[noreturn]] void ExecInChild(
+    const char *file, char *const *argv, int outFd, bool detach, int statusFd, int descriptorLimit)
+{
+    if (detach) {
+        setsid();
+        if (fork() != 0)
+            _exit(0);
+    }
+    const int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (devNull >= 0) {
+        dup2(devNull, STDIN_FILENO);
+        if (detach) {
+            dup2(devNull, STDOUT_FILENO);
+            dup2(devNull, STDERR_FILENO);
+        }
+    }
+    if (outFd >= 0) {
+        dup2(outFd, STDOUT_FILENO);
+        dup2(outFd, STDERR_FILENO);
+    }
+    MarkInheritedDescriptorsCloseOnExec(descriptorLimit);
+    signal(SIGPIPE, SIG_DFL);
+    execv(file, argv);
+    const int error = errno;
+    WriteAll(statusFd, &error, sizeof error);
+    _exit(127);
+}
+
+void ReapChild(pid_t pid)
+{
+    int ignored;
+    while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+    }
+}
+
+// Forks and executes (ExecInChild). Reports an exec failure back through a close-on-exec
+// pipe, so the caller knows whether the program really started. With detach, the
+// program runs in a grandchild that nobody waits for.
 std::optional<pid_t> Spawn(const QString &path, const QStringList &args, int outFd, bool detach)
 {
     Argv argv(args);
-    const std::string file = path.toLocal8Bit().toStdString();
+    const QByteArray file = QFile::encodeName(path);
+    const long openMax = sysconf(_SC_OPEN_MAX);
+    const int descriptorLimit = openMax > 0 && openMax < 65536 ? static_cast<int>(openMax) : 65536;
     int status[2];
     if (pipe2(status, O_CLOEXEC) != 0)
         return std::nullopt;
@@ -111,35 +196,9 @@ std::optional<pid_t> Spawn(const QString &path, const QStringList &args, int out
         close(status[1]);
         return std::nullopt;
     }
-    if (pid == 0) {
-        if (detach) {
-            setsid();
-            if (fork() != 0)
-                _exit(0);
-        }
-        const int devNull = open("/dev/null", O_RDWR);
-        if (devNull >= 0) {
-            dup2(devNull, STDIN_FILENO);
-            if (detach) {
-                dup2(devNull, STDOUT_FILENO);
-                dup2(devNull, STDERR_FILENO);
-            }
-        }
-        if (outFd >= 0) {
-            dup2(outFd, STDOUT_FILENO);
-            dup2(outFd, STDERR_FILENO);
-        }
-        // Everything else the program holds is closed in the child.
-        for (int fd = 3; fd < 1024; ++fd) {
-            if (fd != status[1])
-                close(fd);
-        }
-        signal(SIGPIPE, SIG_DFL);
-        execv(file.c_str(), argv.pointers.data());
-        const int error = errno;
-        WriteAll(status[1], &error, sizeof error);
-        _exit(127);
-    }
+    if (pid == 0)
+        ExecInChild(
+            file.constData(), argv.pointers.data(), outFd, detach, status[1], descriptorLimit);
     close(status[1]);
     int childError = 0;
     ssize_t n;
@@ -147,21 +206,45 @@ std::optional<pid_t> Spawn(const QString &path, const QStringList &args, int out
         n = read(status[0], &childError, sizeof childError);
     } while (n < 0 && errno == EINTR);
     close(status[0]);
-    if (detach) {
-        // The intermediate child exits at once; the grandchild is adopted by init.
-        int ignored;
-        while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
-        }
-    }
-    if (n > 0) {
-        if (!detach) {
-            int ignored;
-            while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
-            }
-        }
+    // The intermediate child of a detached start exits at once; the grandchild is adopted
+    // by init. A child whose exec failed is reaped here.
+    if (detach || n > 0)
+        ReapChild(pid);
+    if (n > 0)
         return std::nullopt;
-    }
     return pid;
+}
+
+// Waits up to timeoutMs (< 0: without limit) for the child to end, without polling: on
+// its pidfd where the kernel has pidfd_open, else in waitpid itself (no limit) or in
+// short sleeps between checks (with a limit, the fallback).
+void WaitForExit(pid_t pid, int timeoutMs)
+{
+    if (timeoutMs < 0)
+        return;
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd >= 0) {
+        pollfd entry{pidfd, POLLIN, 0};
+        const auto deadline
+            = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            const int r = poll(&entry, 1, static_cast<int>(std::max<long long>(0, left.count())));
+            if (r >= 0 || errno != EINTR)
+                break;
+        }
+        close(pidfd);
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        siginfo_t info{};
+        if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0
+            || info.si_pid != 0)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 class LinuxProcesses final : public Processes
@@ -216,8 +299,7 @@ public:
             return true;
         if (process.pid <= 0)
             return false;
-        const auto deadline
-            = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        WaitForExit(process.pid, timeoutMs);
         for (;;) {
             int status = 0;
             const pid_t r = waitpid(process.pid, &status, timeoutMs < 0 ? 0 : WNOHANG);
@@ -226,13 +308,9 @@ public:
                 process.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
                 return true;
             }
-            if (r < 0 && errno != EINTR)
-                return false;
-            if (timeoutMs >= 0) {
-                if (std::chrono::steady_clock::now() >= deadline)
-                    return false;
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
+            if (r < 0 && errno == EINTR)
+                continue;
+            return false;
         }
     }
 
@@ -279,6 +357,71 @@ public:
 
 } // namespace
 
+namespace {
+
+// The program name from commandLine[*i]: quotes group, backslashes are plain characters.
+QString ReadProgramName(const QString &commandLine, int *i)
+{
+    QString program;
+    bool quoted = false;
+    for (; *i < commandLine.size(); ++*i) {
+        const QChar c = commandLine[*i];
+        if (c == u'"') {
+            quoted = !quoted;
+            continue;
+        }
+        if (!quoted && IsBlank(c))
+            break;
+        program += c;
+    }
+    return program;
+}
+
+// One argument from commandLine[*i]: 2n backslashes before a quote make n and the quote
+// groups, 2n + 1 make n and a literal quote; other backslashes are plain; "" inside quotes
+// is a literal quote.
+QString ReadArgument(const QString &commandLine, int *i)
+{
+    const int n = commandLine.size();
+    QString arg;
+    bool quoted = false;
+    while (*i < n) {
+        const QChar c = commandLine[*i];
+        if (c == u'\\') {
+            int backslashes = 0;
+            for (; *i < n && commandLine[*i] == u'\\'; ++*i)
+                ++backslashes;
+            if (*i < n && commandLine[*i] == u'"') {
+                arg += QString(backslashes / 2, u'\\');
+                if (backslashes % 2 == 1) {
+                    arg += u'"';
+                    ++*i;
+                }
+            } else {
+                arg += QString(backslashes, u'\\');
+            }
+            continue;
+        }
+        if (c == u'"') {
+            if (quoted && *i + 1 < n && commandLine[*i + 1] == u'"') {
+                arg += u'"';
+                *i += 2;
+                continue;
+            }
+            quoted = !quoted;
+            ++*i;
+            continue;
+        }
+        if (!quoted && IsBlank(c))
+            break;
+        arg += c;
+        ++*i;
+    }
+    return arg;
+}
+
+} // namespace
+
 QStringList SplitCommandLine(const QString &commandLine)
 {
     QStringList args;
@@ -288,64 +431,13 @@ QStringList SplitCommandLine(const QString &commandLine)
         ++i;
     if (i >= n)
         return args;
-
-    // The program name: quotes group, backslashes are plain characters.
-    QString program;
-    bool quoted = false;
-    for (; i < n; ++i) {
-        const QChar c = commandLine[i];
-        if (c == u'"') {
-            quoted = !quoted;
-            continue;
-        }
-        if (!quoted && IsBlank(c))
-            break;
-        program += c;
-    }
-    args << program;
-
+    args << ReadProgramName(commandLine, &i);
     for (;;) {
         while (i < n && IsBlank(commandLine[i]))
             ++i;
         if (i >= n)
             break;
-        QString arg;
-        quoted = false;
-        while (i < n) {
-            const QChar c = commandLine[i];
-            if (c == u'\\') {
-                int backslashes = 0;
-                while (i < n && commandLine[i] == u'\\') {
-                    ++backslashes;
-                    ++i;
-                }
-                if (i < n && commandLine[i] == u'"') {
-                    arg += QString(backslashes / 2, u'\\');
-                    if (backslashes % 2 == 1) {
-                        arg += u'"';
-                        ++i;
-                    }
-                } else {
-                    arg += QString(backslashes, u'\\');
-                }
-                continue;
-            }
-            if (c == u'"') {
-                if (quoted && i + 1 < n && commandLine[i + 1] == u'"') {
-                    arg += u'"';
-                    i += 2;
-                    continue;
-                }
-                quoted = !quoted;
-                ++i;
-                continue;
-            }
-            if (!quoted && IsBlank(c))
-                break;
-            arg += c;
-            ++i;
-        }
-        args << arg;
+        args << ReadArgument(commandLine, &i);
     }
     return args;
 }

@@ -9,6 +9,9 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace platform;
 using testing_support::TestEnvironment;
 
@@ -154,6 +157,27 @@ TEST(Processes, AnUnquotedProgramPathWithBlanksIsFoundPrefixByPrefix)
         p.Wait(*info, -1);
         p.Close(*info);
     }
+}
+
+TEST(Processes, AChildInheritsNoDescriptorBeyondTheStandardThree)
+{
+    // Descriptors opened without close-on-exec, one low and one beyond 1023.
+    const int low = open("/dev/null", O_RDONLY);
+    ASSERT_GE(low, 3);
+    const int high = dup2(low, 1500);
+    ASSERT_EQ(high, 1500);
+    Processes &p = TheProcesses();
+    auto info = p.Start(QStringLiteral("/bin/sh -c \"for fd in 0 1 2 %1 %2; do "
+                                       "test -e /proc/self/fd/$fd && echo $fd; done\"")
+                            .arg(low)
+                            .arg(high),
+                        true);
+    close(high);
+    close(low);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(ReadAll(p, *info), QStringLiteral("0\n1\n2\n"));
+    EXPECT_TRUE(p.Wait(*info, -1));
+    p.Close(*info);
 }
 
 TEST(Processes, TerminateEndsAHangingChildAtOnce)
