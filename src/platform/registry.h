@@ -1,7 +1,14 @@
 #pragma once
 // The registry layer: two roots of keys, each key holding sub-keys, one default value and
-// named values, all texts. On Linux each root is one INI file under the registry folder
-// ($XDG_CONFIG_HOME/vantorel/, or $VANTOREL_REGISTRY_DIR). Other processes (the
+// named values, all texts. On Linux each root is one file under the registry folder
+// ($XDG_CONFIG_HOME/vantorel/, or $VANTOREL_REGISTRY_DIR): HKEY_LOCAL_MACHINE.reg and
+// HKEY_CLASSES_ROOT.reg, UTF-8 text in a format of this program's own, close to a .reg
+// export but not Windows' own format:
+//   [SOFTWARE\Clients\Tarvix2]    a key, its full path (no root name) in brackets
+//   @="text"                     the key's default value
+//   "name"="text"                a named value
+// Texts are in double quotes with \\, \", \n, \r and \t escaped; a line starting with
+// ';' and lines that do not parse are skipped. Other processes (the
 // registration tool, the codec installer) write the same files, so every call reads the
 // file as it is now; writes are atomic and locked.
 //
