@@ -180,6 +180,9 @@ public:
     // a filter was bound.
     bool FindVideoCompressor(platform::ComPtr<engine::IBaseFilter> &filter, const QString &name);
     bool FindAudioCompressor(platform::ComPtr<engine::IBaseFilter> &filter);
+    // True when a video compressor of that friendly name is installed (the filter found
+    // is let go at once).
+    bool HasVideoCompressor(const QString &name);
     // "GO" and Enter (job_preparation.cpp): the whole movie run. Does nothing while a run
     // is under way.
     void OnGo();

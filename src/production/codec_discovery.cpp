@@ -66,6 +66,12 @@ bool FindCompressor(platform::Prompter &prompter,
 
 } // namespace
 
+bool MainDialog::HasVideoCompressor(const QString &name)
+{
+    ComPtr<IBaseFilter> filter;
+    return FindVideoCompressor(filter, name);
+}
+
 bool MainDialog::FindVideoCompressor(ComPtr<IBaseFilter> &filter, const QString &name)
 {
     return FindCompressor(

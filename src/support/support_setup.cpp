@@ -156,12 +156,9 @@ bool MainDialog::CheckVideoCodecAtStartup()
 {
     if (ReadAppSetting(QStringLiteral("EncodeInstalled")) == QLatin1String("1"))
         return true;
-    {
-        platform::ComPtr<engine::IBaseFilter> filter;
-        if (FindVideoCompressor(filter, Str(support::kPreferredVideoCompressor))) {
-            WriteAppSetting(QStringLiteral("EncodeInstalled"), QStringLiteral("1"));
-            return true;
-        }
+    if (HasVideoCompressor(Str(support::kPreferredVideoCompressor))) {
+        WriteAppSetting(QStringLiteral("EncodeInstalled"), QStringLiteral("1"));
+        return true;
     }
     if (AskToInstallVideoCodec())
         return InstallVideoCodec();
