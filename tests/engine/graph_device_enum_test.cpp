@@ -210,9 +210,8 @@ TEST_P(GraphBoundCompressor, WritesDecodableVideo)
 
     Rig rig;
     const int frames = 12;
-    // Pure red, then a blue with a low red (a Video 1 fill word that looks like a skip
-    // code), all of the picture changing at once; frames 2-5 and 8-11 are repeats
-    // (holds), so inter frames that code nothing are decoded too.
+    // Pure red, then a blue with little red, all of the picture changing at once; frames
+    // 2-5 and 8-11 are repeats (holds), so inter frames that code nothing are decoded too.
     auto colourOf = [](int i) { return i < 6 ? 0xFF0000u : 0x0A40D0u; };
     auto repeatOf = [](int i) { return i % 6 >= 2; };
     ASSERT_EQ(rig.Chain(VideoScript(64, 48, frames, colourOf, repeatOf), compressor, 0), S_OK);
