@@ -2,6 +2,7 @@
 
 #include "engine/avi_ffmpeg.h"
 #include "engine/filter_graph_pins.h"
+#include "engine/frame_encoder.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -180,6 +181,8 @@ public:
             Stop();
             return E_FAIL;
         }
+        m_own = MakeFrameEncoder(m_codec->id, m_width, m_height);
+        m_codedFrames = 0;
         m_havePicture = false;
         m_undecided.clear();
         m_queue.clear();
@@ -188,6 +191,7 @@ public:
     HRESULT Stop() override
     {
         m_ctx.reset();
+        m_own.reset();
         m_sws.reset();
         m_frame.reset();
         m_queue.clear();
@@ -332,7 +336,7 @@ private:
         }
         sws_scale(m_sws.get(), &src, &srcStride, 0, m_height, m_frame->data, m_frame->linesize);
         m_havePicture = true;
-        hr = CodePicture(sample.start, sample.stop);
+        hr = CodePicture(sample.start, sample.stop, false);
         if (Failed(hr))
             return hr;
         return SendReady();
@@ -372,16 +376,27 @@ private:
                 m_queue.push_back({start, stop, false, true, false, {}});
                 continue;
             }
-            const HRESULT hr = CodePicture(start, stop);
+            const HRESULT hr = CodePicture(start, stop, true);
             if (Failed(hr))
                 return hr;
         }
         return S_OK;
     }
 
-    // Codes the picture held in m_frame for the given times.
-    HRESULT CodePicture(ReferenceTime start, ReferenceTime stop)
+    // Codes the picture held in m_frame for the given times; `unchanged` when it is the
+    // picture coded last.
+    HRESULT CodePicture(ReferenceTime start, ReferenceTime stop, bool unchanged)
     {
+        if (m_own) {
+            // Our own encoders code at once, with a key frame as often as libavcodec's
+            // encoders of these formats put one (keyint_min).
+            const int interval = std::max(m_ctx->keyint_min, 1);
+            Outgoing o{start, stop, true, true, m_codedFrames % interval == 0, {}};
+            m_own->Encode(*m_frame, unchanged, o.key, &o.data);
+            ++m_codedFrames;
+            m_queue.push_back(std::move(o));
+            return S_OK;
+        }
         m_frame->pts = av_rescale_q(start, av::kReferenceTimeBase, m_ctx->time_base);
         m_queue.push_back({start, stop, true, false, false, {}});
         return Encode(m_frame.get(), [this](AVPacket *p) { return TakePacket(p); });
@@ -427,7 +442,9 @@ private:
     std::map<std::tuple<int, int, ReferenceTime>, bool> m_canEncode;
 
     av::SwsContextPtr m_sws;
-    av::FramePtr m_frame; // the last picture, as the encoder takes it
+    av::FramePtr m_frame;                // the last picture, as the encoder takes it
+    std::unique_ptr<FrameEncoder> m_own; // our own encoder of the format, where there is one
+    std::int64_t m_codedFrames = 0;      // by m_own
     bool m_havePicture = false;
     static constexpr std::size_t kCodedAtEnd = 3;
     std::deque<std::pair<ReferenceTime, ReferenceTime>> m_undecided; // repeats, start and stop

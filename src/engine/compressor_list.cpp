@@ -9,8 +9,9 @@ namespace {
 std::vector<CompressorDescription> BuiltInCompressors(CompressorKind kind)
 {
     if (kind == CompressorKind::Video) {
-        // One strip and no extra codebook passes: a third of the encoder's default time
-        // (its codebook search is nearly all of it) for little loss in a slideshow.
+        // Both are coded by our own encoders (frame_encoder.h); libavcodec's, with these
+        // options (one strip, no extra codebook passes: a third of its default time), code
+        // only the sizes ours cannot.
         return {{kind,
                  QStringLiteral("Cinepak Codec by Radius"),
                  QStringLiteral("cinepak"),
