@@ -129,29 +129,3 @@ TEST_F(HelpCommand, WithoutAHelpFileNothingOpens)
 }
 
 } // namespace
-
-namespace {
-
-TEST(AboutBox, ControlsStandAtTheirPlacesOnTheDialogBackground)
-{
-    CAboutDlg about;
-    about.show();
-    QApplication::processEvents();
-    const resources::DialogTemplate &t = about.Template();
-    const QSize base = resources::DialogBaseUnits(resources::DialogFont(t));
-    QStringList texts;
-    for (QLabel *l : about.Client()->findChildren<QLabel *>())
-        texts << l->text();
-    EXPECT_TRUE(texts.contains(QStringLiteral("Vantorel Converter Version 2.1")));
-    const QRect okPlace = resources::DialogUnitsToPixels(QRect(203, 63, 50, 14), base);
-    EXPECT_EQ(about.Control(IDOK)->geometry(), okPlace);
-    EXPECT_EQ(about.Control(IDC_SUPPORT)->geometry().topLeft(),
-              resources::DialogUnitsToPixels(QRect(58, 65, 134, 9), base).topLeft());
-    const QImage image = about.Client()->grab().toImage();
-    EXPECT_EQ(image.pixelColor(image.width() - 3, 3), QColor(230, 230, 240));
-    image.save(QDir::tempPath() + QStringLiteral("/vantorel-about.png"));
-    QTest::keyClick(&about, Qt::Key_Escape);
-    EXPECT_FALSE(about.isVisible());
-}
-
-} // namespace

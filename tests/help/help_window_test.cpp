@@ -202,99 +202,6 @@ TEST_F(HelpWindowTest, OpensOnTheDefaultTopicWithContentsAndIndex)
     EXPECT_GT(dark, 200);
 }
 
-TEST_F(HelpWindowTest, WindowWithoutOwnerIsTopLevel)
-{
-    QWidget *window = Open(nullptr);
-    ASSERT_NE(window, nullptr);
-    EXPECT_EQ(window->parentWidget(), nullptr);
-    EXPECT_TRUE(window->isVisible());
-}
-
-TEST_F(HelpWindowTest, FollowingLinksOpensPagesAndBackReturns)
-{
-    QWidget *window = Open(owner.get());
-    ASSERT_NE(window, nullptr);
-    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
-    auto *contents = window->findChild<QTreeWidget *>(QStringLiteral("contents"));
-    auto *back = window->findChild<QToolButton *>(QStringLiteral("back"));
-    ASSERT_TRUE(browser && contents && back);
-    EXPECT_FALSE(back->isEnabled());
-
-    ClickLink(browser, QStringLiteral("getting_started.html"));
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/getting_started.html"));
-    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("Step 1: choose the music")));
-    ASSERT_NE(contents->currentItem(), nullptr);
-    EXPECT_EQ(contents->currentItem()->text(0), QStringLiteral("Making your first movie"));
-    EXPECT_TRUE(back->isEnabled());
-    EXPECT_TRUE(window->grab().save(QStringLiteral(HELP_TEST_OUTPUT_DIR "help-link-click.png")));
-
-    // A link deeper in: from the first movie to the settings.
-    ClickLink(browser, QStringLiteral("settings.html"));
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/settings.html"));
-    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("High-quality Movie")));
-
-    Click(back, back->rect().center());
-    Click(back, back->rect().center());
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/index.html"));
-}
-
-TEST_F(HelpWindowTest, ContentsTreeOpensItsPages)
-{
-    QWidget *window = Open(owner.get());
-    ASSERT_NE(window, nullptr);
-    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
-    auto *contents = window->findChild<QTreeWidget *>(QStringLiteral("contents"));
-    ASSERT_TRUE(browser && contents);
-
-    QTreeWidgetItem *formats = FindItem(contents, QStringLiteral("Supported files"));
-    ASSERT_NE(formats, nullptr);
-    ClickItem(contents, formats);
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/formats.html"));
-    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("MP3")));
-
-    QTreeWidgetItem *codec = FindItem(contents, QStringLiteral("Compressors"));
-    ASSERT_NE(codec, nullptr);
-    ClickItem(contents, codec);
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/messages.html"));
-    EXPECT_EQ(browser->source().fragment(), QStringLiteral("codec"));
-    EXPECT_TRUE(browser->toPlainText().contains(
-        QStringLiteral("The audio file can't be compressed. Continue?")));
-    EXPECT_TRUE(
-        window->grab().save(QStringLiteral(HELP_TEST_OUTPUT_DIR "help-contents-click.png")));
-
-    // A heading without a page of its own opens nothing.
-    QTreeWidgetItem *heading = FindItem(contents, QStringLiteral("Using the program"));
-    ASSERT_NE(heading, nullptr);
-    ClickItem(contents, heading);
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/messages.html"));
-}
-
-TEST_F(HelpWindowTest, IndexFindsAWordAndOpensItsPage)
-{
-    QWidget *window = Open(owner.get());
-    ASSERT_NE(window, nullptr);
-    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
-    auto *index = window->findChild<QListWidget *>(QStringLiteral("index"));
-    auto *filter = window->findChild<QLineEdit *>(QStringLiteral("indexFilter"));
-    ASSERT_TRUE(browser && index && filter);
-
-    filter->setText(QStringLiteral("tempdata"));
-    Settle();
-    int shown = 0;
-    for (int row = 0; row < index->count(); ++row)
-        shown += index->item(row)->isHidden() ? 0 : 1;
-    EXPECT_EQ(shown, 1);
-    QListWidgetItem *found = index->currentItem();
-    ASSERT_NE(found, nullptr);
-    EXPECT_EQ(found->text(), QStringLiteral("Temporary file TempData.avi"));
-
-    window->findChild<QTabWidget *>()->setCurrentIndex(1);
-    Settle();
-    Click(index->viewport(), index->visualItemRect(found).center());
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/output.html"));
-    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("The temporary file")));
-}
-
 // Every entry of the contents and every link of every page it reaches leads to a page of the
 // help file: a broken link would show the engine's "Page not found" page.
 TEST_F(HelpWindowTest, EveryContentsEntryAndEveryLinkLeadsToAPage)
@@ -347,39 +254,6 @@ TEST_F(HelpWindowTest, EveryContentsEntryAndEveryLinkLeadsToAPage)
         }
     }
     EXPECT_GT(checked.size(), 15);
-}
-
-TEST_F(HelpWindowTest, SecondCallBringsTheSameWindowBackToTheDefaultTopic)
-{
-    QWidget *first = Open(owner.get());
-    ASSERT_NE(first, nullptr);
-    auto *browser = first->findChild<QTextBrowser *>(QStringLiteral("topic"));
-    browser->setSource(QUrl(QStringLiteral("chm:/batch.html")));
-    Settle();
-    first->hide();
-
-    QWidget *second = Open(owner.get());
-    EXPECT_EQ(second, first);
-    EXPECT_TRUE(second->isVisible());
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/index.html"));
-
-    // Once the user closes it, the next call makes a new one.
-    QPointer<QWidget> closed(first);
-    first->close();
-    Settle();
-    EXPECT_TRUE(closed.isNull());
-    QWidget *third = Open(owner.get());
-    ASSERT_NE(third, nullptr);
-    EXPECT_TRUE(third->isVisible());
-}
-
-TEST_F(HelpWindowTest, TopicNamedAfterTheFileIsOpened)
-{
-    QWidget *window = Open(nullptr, kHelpFile + QStringLiteral("::/music.html"));
-    ASSERT_NE(window, nullptr);
-    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/music.html"));
-    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("Play whole music")));
 }
 
 TEST_F(HelpWindowTest, NothingIsShownForMissingOrBrokenFilesOrOtherCommands)

@@ -42,19 +42,6 @@ TEST(FileSystem, FindsByExtensionWithoutRegardToCaseInNameOrder)
                     .isEmpty());
 }
 
-TEST(FileSystem, StatusGivesSizeAndCreationTime)
-{
-    TestEnvironment env;
-    const QString file = WriteFile(env.ScratchDir() + QStringLiteral("/f.bmp"), "12345");
-    const auto status = TheFileSystem().Status(file);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(status->size, 5);
-    EXPECT_FALSE(status->isFolder);
-    ASSERT_TRUE(status->created.isValid());
-    EXPECT_LT(qAbs(status->created.secsTo(QDateTime::currentDateTime())), 120);
-    EXPECT_FALSE(TheFileSystem().Status(file + QStringLiteral(".gone")).has_value());
-}
-
 TEST(FileSystem, CopyReplacesOrKeepsTheTarget)
 {
     TestEnvironment env;
@@ -96,20 +83,6 @@ TEST(FileSystem, DeleteReportsWhetherAFileWasDeleted)
     EXPECT_TRUE(fs.CreateFolder(env.ScratchDir() + QStringLiteral("/sub")));
     EXPECT_FALSE(fs.DeleteFile(env.ScratchDir() + QStringLiteral("/sub")));
     EXPECT_FALSE(fs.CreateFolder(env.ScratchDir() + QStringLiteral("/no/parent")));
-}
-
-TEST(Prompter, FilterListsBecomeNameFilters)
-{
-    EXPECT_EQ(ParseFilterList(QStringLiteral(
-                  "mp3 file|*.mp3|wma file|*.wma|wave file|*.wav|mpg file|*.mpg|All Files|*.*||")),
-              (QStringList{QStringLiteral("mp3 file (*.mp3)"),
-                           QStringLiteral("wma file (*.wma)"),
-                           QStringLiteral("wave file (*.wav)"),
-                           QStringLiteral("mpg file (*.mpg)"),
-                           QStringLiteral("All Files (*.*)")}));
-    EXPECT_EQ(ParseFilterList(QStringLiteral("Pictures|*.jpg;*.gif||ignored|*.x")),
-              QStringList{QStringLiteral("Pictures (*.jpg *.gif)")});
-    EXPECT_TRUE(ParseFilterList(QString()).isEmpty());
 }
 
 } // namespace

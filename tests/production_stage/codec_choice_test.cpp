@@ -14,93 +14,36 @@ namespace {
 
 using platform::MessageResult;
 
-const QString kCinepak = QStringLiteral("Cinepak Codec by Radius");
-const QString kVideo1 = QStringLiteral("Microsoft Video 1");
-const QString kIndeo = QStringLiteral("Intel Indeo(R) Video R3.2");
+const QString kCodecPrompt = QStringLiteral(
+    "Vantorel will use microsoft windows video codec. Please install the wmv9VCMsetup.exe in "
+    "order to get the high-quality product. To install it now?");
 
-struct ChoiceRow
+// Without the preferred compressor the user is asked once; the answer No takes a fallback.
+TEST_F(StageTest, WithoutThePreferredCompressorTheAnswerNoTakesAFallback)
 {
-    const char *name;
-    QStringList installed; // added to the machine's compressor list, in this order
-    QStringList hidden;    // built-in compressors taken off the list
-    QString expected;      // the compressor bound; empty: none
-};
-
-class VideoCompressorChoice : public StageTest, public ::testing::WithParamInterface<ChoiceRow>
-{};
-
-TEST_P(VideoCompressorChoice, TakesTheFirstCandidateInOrderAfterTheAnswerNo)
-{
-    const ChoiceRow &row = GetParam();
-    int n = 0;
-    for (const QString &name : row.installed)
-        InstallVideoCompressor(QStringLiteral("c%1").arg(n++), name, QStringLiteral("msvideo1"));
     OpenWindow();
-    UseWrappedEngine();
-    devices->hiddenNames = row.hidden;
     prompter.script.QueueAnswer(MessageResult::No);
 
     platform::ComPtr<engine::IBaseFilter> filter;
-    EXPECT_EQ(dialog->ChooseVideoCompressor(filter), !row.expected.isEmpty());
-    EXPECT_EQ(static_cast<bool>(filter), !row.expected.isEmpty());
-    EXPECT_EQ(devices->boundNames,
-              row.expected.isEmpty() ? QStringList() : QStringList{row.expected});
+    EXPECT_TRUE(dialog->ChooseVideoCompressor(filter));
+    EXPECT_TRUE(filter);
     const auto boxes = prompter.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].record.caption, QStringLiteral("Warning"));
     EXPECT_EQ(boxes[0].record.buttons, platform::MessageButtons::YesNo);
-    EXPECT_EQ(boxes[0].record.icon, platform::MessageIcon::None);
-    EXPECT_EQ(boxes[0].record.owner, dialog.get());
-    EXPECT_EQ(boxes[0].record.text,
-              QStringLiteral("Vantorel will use microsoft windows video codec. Please install "
-                             "the wmv9VCMsetup.exe in order to get the high-quality product. To "
-                             "install it now?"));
+    EXPECT_EQ(boxes[0].record.text, kCodecPrompt);
 }
 
-INSTANTIATE_TEST_SUITE_P(Fallbacks,
-                         VideoCompressorChoice,
-                         ::testing::Values(
-                             // Cinepak comes first, though Video 1 is installed too.
-                             ChoiceRow{"CinepakBeforeVideo1", {}, {}, kCinepak},
-                             // Candidate order, not the order in which the machine lists them.
-                             ChoiceRow{"Video1BeforeIndeo", {kIndeo}, {kCinepak}, kVideo1},
-                             ChoiceRow{"IndeoLast", {kIndeo}, {kCinepak, kVideo1}, kIndeo},
-                             ChoiceRow{"NothingInstalled", {}, {kCinepak, kVideo1}, QString()},
-                             // Names are compared whole and case-sensitively.
-                             ChoiceRow{"NamesDifferingInCaseOrByTrailingTextDoNotMatch",
-                                       {QStringLiteral("microsoft windows media video 9"),
-                                        QStringLiteral("Microsoft Windows Media Video 9 Pro"),
-                                        QStringLiteral("cinepak codec by radius"),
-                                        QStringLiteral("Microsoft Video 1 ")},
-                                       {kCinepak},
-                                       kVideo1}),
-                         RowName());
-
-// The answer Yes runs the installer shipped beside the program; once it has ended, the
-// preferred compressor is looked for again before the fallbacks.
-TEST_F(StageTest, AfterTheInstallerHasRunThePreferredCompressorIsTriedFirst)
-{
-    OpenWindow();
-    UseWrappedEngine();
-    prompter.script.QueueAnswer(MessageResult::Yes);
-    platform::ComPtr<engine::IBaseFilter> filter;
-    EXPECT_TRUE(dialog->ChooseVideoCompressor(filter));
-    EXPECT_EQ(devices->boundNames, QStringList{kPreferredName});
-    EXPECT_EQ(prompter.Boxes().size(), 1u);
-    EXPECT_EQ(dialog->m_processRunning, 0);
-}
-
-// An installer that cannot be started is reported (by the installer step), and the
-// preferred compressor is not tried again.
+// The answer Yes runs the installer shipped beside the program; one that cannot be started
+// is reported, and a fallback is still taken.
 TEST_F(StageTest, AnInstallerThatCannotStartLeavesTheFallbacks)
 {
     OpenWindow();
-    UseWrappedEngine();
     dialog->m_programDir = env.ScratchDir() + u'/';
     prompter.script.QueueAnswer(MessageResult::Yes);
     platform::ComPtr<engine::IBaseFilter> filter;
     EXPECT_TRUE(dialog->ChooseVideoCompressor(filter));
-    EXPECT_EQ(devices->boundNames, QStringList{kCinepak});
+    EXPECT_TRUE(filter);
     const QStringList texts = prompter.Texts();
     ASSERT_EQ(texts.size(), 2);
     EXPECT_TRUE(texts[1].startsWith(QStringLiteral("Failed to install the wmv9VCMsetup.exe")));
@@ -154,32 +97,7 @@ INSTANTIATE_TEST_SUITE_P(Names,
                                            // A dot in the first place does not count.
                                            MusicNameRow{".mp3", 0, 4}));
 
-TEST_F(StageTest, WithoutMusicTheAudioKindIsZero)
-{
-    OpenWindow();
-    dialog->m_musicFiles.clear();
-    EXPECT_EQ(dialog->GetAudioFileKind(QString()), 0);
-    dialog->m_musicFiles = QStringList{QString()};
-    EXPECT_EQ(dialog->GetAudioFileKind(QString()), 0);
-}
-
 // ---- The message pump ------------------------------------------------------------------
-
-TEST_F(StageTest, ThePumpHandlesWhatWaitsAndNeverWaitsForMore)
-{
-    OpenWindow();
-    int handled = 0;
-    QMetaObject::invokeMethod(
-        dialog.get(), [&] { ++handled; }, Qt::QueuedConnection);
-    QTimer::singleShot(2000, dialog.get(), [&] { handled += 100; });
-    QElapsedTimer timer;
-    timer.start();
-    dialog->PumpWaitingMessages();
-    EXPECT_EQ(handled, 1);
-    dialog->PumpWaitingMessages(); // nothing waiting
-    EXPECT_LT(timer.elapsed(), 1000);
-    EXPECT_EQ(handled, 1);
-}
 
 // ---- The movie-length rule on its own ------------------------------------------------
 
@@ -212,13 +130,10 @@ TEST_P(MovieLengthRule, GivesSlideshowMusicPartAndPlays)
 INSTANTIATE_TEST_SUITE_P(
     Rows,
     MovieLengthRule,
-    ::testing::Values(LengthRow{3, 4, 60, false, 16, 16, 1},
-                      LengthRow{3, 4, 60, true, 16, 60, 1},
+    // The layouts themselves, over real music, are in TimelineLayout; here the edges.
+    ::testing::Values(LengthRow{3, 4, 60, true, 16, 60, 1},
                       LengthRow{3, 4, 60.9, true, 16, 60, 1},
-                      LengthRow{3, 4, 5, false, 16, 16, 4},
-                      LengthRow{3, 4, 5, true, 16, 20, 4},
                       LengthRow{3, 4, 4, true, 16, 16, 4}, // 4 plays fill 16 exactly
-                      LengthRow{3, 4, 0.125, false, 16, 16, 128},
                       LengthRow{3, 4, 0.125, true, 16, 16, 128},
                       LengthRow{3, 4, 16, true, 16, 16, 1}, // neither longer nor shorter
                       LengthRow{3, 4, 0, true, 16, 16, 1},

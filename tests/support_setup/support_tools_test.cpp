@@ -24,30 +24,8 @@ namespace {
 
 using platform::RegistryRoot;
 
-struct RunResult
-{
-    int exitCode = -1;
-    QString output;
-};
-
-// Runs a command line to its end, its output captured.
-RunResult RunToEnd(const QString &commandLine)
-{
-    RunResult r;
-    auto process = platform::TheProcesses().Start(commandLine, true);
-    if (!process)
-        return r;
-    QByteArray output;
-    char buffer[256];
-    long n;
-    while ((n = platform::TheProcesses().ReadOutput(*process, buffer, sizeof buffer)) > 0)
-        output.append(buffer, n);
-    platform::TheProcesses().Wait(*process, -1);
-    r.exitCode = process->exitCode;
-    platform::TheProcesses().Close(*process);
-    r.output = QString::fromLocal8Bit(output);
-    return r;
-}
+using RunResult = testing_support::ProcessResult;
+using testing_support::RunToEnd;
 
 QString Quoted(const QString &path)
 {
@@ -112,19 +90,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ToolCase{"nothing_to_register", "/s", 1, nullptr, false}),
     [](const auto &row) { return std::string(row.param.label); });
 
-TEST(RegistrationTool, TheResizerRecordsTheFileItWasLoadedFrom)
-{
-    testing_support::TestEnvironment env;
-    const QString copy = env.ScratchDir() + QStringLiteral("/DidirizaDezuzev.dll");
-    ASSERT_TRUE(QFile::copy(BuiltProgramDir() + QStringLiteral("DidirizaDezuzev.dll"), copy));
-    // A relative path, from the copy's folder: the class store needs the full one.
-    EXPECT_EQ(RunToEnd(Quoted(BuiltProgramDir() + QStringLiteral("regsvr32"))
-                       + QStringLiteral(" /s ") + copy)
-                  .exitCode,
-              0);
-    EXPECT_EQ(ClassServer(engine::CLSID_VantorelResizer), copy);
-}
-
 // ---- The codec installer ----------------------------------------------------------------
 
 TEST(CodecInstaller, AddsThePreferredCompressorOnceAndChangesNothingWhenRunAgain)
@@ -187,171 +152,6 @@ TEST(CodecInstaller, FailsWhenTheStoreCannotBeWritten)
     EXPECT_NE(RunToEnd(BuiltProgramDir() + QStringLiteral("wmv9VCMsetup.exe")).exitCode, 0);
 }
 
-// ---- The library links -------------------------------------------------------------------
-
-class LibraryLinkTest : public ::testing::TestWithParam<std::pair<const char *, const char *>>
-{};
-
-TEST_P(LibraryLinkTest, LoadsAsTheSystemLibrary)
-{
-    const QString path = BuiltProgramDir() + QString::fromLatin1(GetParam().first);
-    EXPECT_TRUE(QFileInfo(path).isSymLink());
-    void *handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(handle, nullptr) << dlerror();
-    EXPECT_NE(dlsym(handle, GetParam().second), nullptr);
-    dlclose(handle);
-}
-
-INSTANTIATE_TEST_SUITE_P(Links,
-                         LibraryLinkTest,
-                         ::testing::Values(std::pair{"avcodec.dll", "avcodec_version"},
-                                           std::pair{"avformat.dll", "avformat_version"},
-                                           std::pair{"avutil.dll", "avutil_version"}));
-
-// ---- The resizer ------------------------------------------------------------------------
-
-// A picture without black, so that anything black in the frame is a bar.
-std::vector<std::uint8_t> MakePicture(int width, int height, int stride)
-{
-    std::vector<std::uint8_t> data(static_cast<std::size_t>(stride) * height, 0);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t *p = data.data() + static_cast<std::size_t>(y) * stride + x * 3;
-            p[0] = static_cast<std::uint8_t>(60 + (x * 160) / std::max(1, width - 1));
-            p[1] = static_cast<std::uint8_t>(60 + (y * 160) / std::max(1, height - 1));
-            p[2] = static_cast<std::uint8_t>((x / 4 + y / 4) % 2 ? 200 : 90);
-        }
-    }
-    return data;
-}
-
-struct Frame
-{
-    int width, height, stride;
-    std::vector<std::uint8_t> data;
-    Frame(int w, int h)
-        : width(w)
-        , height(h)
-        , stride(w * 3 + 5)
-        , data(static_cast<std::size_t>(stride) * h, 0xAB)
-    {}
-    engine::RgbImageTarget Target() { return {data.data(), width, height, stride}; }
-    const std::uint8_t *At(int x, int y) const
-    {
-        return data.data() + static_cast<std::size_t>(y) * stride + x * 3;
-    }
-    bool Black(int x, int y) const
-    {
-        return At(x, y)[0] == 0 && At(x, y)[1] == 0 && At(x, y)[2] == 0;
-    }
-};
-
-struct FitCase
-{
-    int sourceWidth, sourceHeight, frameWidth, frameHeight;
-};
-void PrintTo(const FitCase &c, std::ostream *os)
-{
-    *os << c.sourceWidth << 'x' << c.sourceHeight << " into " << c.frameWidth << 'x'
-        << c.frameHeight;
-}
-
-class ResizerModuleTest : public ::testing::TestWithParam<FitCase>
-{
-protected:
-    void SetUp() override
-    {
-        // The resizer's module is registered by its own entry point, as start-up does.
-        const QString module = BuiltProgramDir() + QStringLiteral("DidirizaDezuzev.dll");
-        void *handle = dlopen(QFile::encodeName(module).constData(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle, nullptr) << dlerror();
-        auto registerServer
-            = reinterpret_cast<platform::RegisterServerFn>(dlsym(handle, "DllRegisterServer"));
-        ASSERT_NE(registerServer, nullptr);
-        EXPECT_EQ(registerServer(), platform::S_OK);
-        dlclose(handle);
-        EXPECT_EQ(ClassServer(engine::CLSID_VantorelResizer), module);
-    }
-
-    testing_support::TestEnvironment env;
-};
-
-TEST_P(ResizerModuleTest, FitsWithTheSameGeometryAsTheDefaultResizer)
-{
-    const FitCase c = GetParam();
-    platform::HRESULT hr = platform::E_FAIL;
-    auto resizer = platform::CreateInstance<engine::IResizer>(engine::CLSID_VantorelResizer, &hr);
-    ASSERT_EQ(hr, platform::S_OK);
-    ASSERT_TRUE(resizer);
-    const auto fallback = engine::CreateDefaultResizer();
-
-    const int stride = c.sourceWidth * 3 + 7;
-    const std::vector<std::uint8_t> picture = MakePicture(c.sourceWidth, c.sourceHeight, stride);
-    const engine::RgbImageView source{picture.data(), c.sourceWidth, c.sourceHeight, stride};
-    Frame ours(c.frameWidth, c.frameHeight);
-    Frame theirs(c.frameWidth, c.frameHeight);
-    ASSERT_EQ(resizer->FitInto(source, ours.Target()), platform::S_OK);
-    ASSERT_EQ(fallback->FitInto(source, theirs.Target()), platform::S_OK);
-
-    const engine::FitResult fit
-        = engine::FitRect(c.sourceWidth, c.sourceHeight, c.frameWidth, c.frameHeight);
-    long sumOurs = 0, sumTheirs = 0;
-    for (int y = 0; y < c.frameHeight; ++y) {
-        for (int x = 0; x < c.frameWidth; ++x) {
-            const bool inside
-                = x >= fit.x && x < fit.x + fit.width && y >= fit.y && y < fit.y + fit.height;
-            ASSERT_EQ(ours.Black(x, y), !inside) << x << "," << y;
-            ASSERT_EQ(theirs.Black(x, y), !inside) << x << "," << y;
-            for (int k = 0; k < 3; ++k) {
-                sumOurs += ours.At(x, y)[k];
-                sumTheirs += theirs.At(x, y)[k];
-            }
-        }
-        // The padding behind each row is not written.
-        EXPECT_EQ(ours.data[static_cast<std::size_t>(y) * ours.stride + c.frameWidth * 3], 0xAB);
-    }
-    // The same picture: average brightness within 2 levels.
-    const double pixels = 3.0 * fit.width * fit.height;
-    EXPECT_NEAR(sumOurs / pixels, sumTheirs / pixels, 2.0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Shapes,
-                         ResizerModuleTest,
-                         ::testing::Values(FitCase{64, 32, 40, 40}, // wide: bars above and below
-                                           FitCase{30, 90, 64, 48}, // tall: bars left and right
-                                           FitCase{80, 60, 40, 30}, // same shape, smaller
-                                           FitCase{16, 12, 64, 48}, // same shape, larger
-                                           FitCase{40, 30, 40, 30}, // same size
-                                           FitCase{1, 50, 32, 24},  // one pixel wide
-                                           FitCase{640, 480, 352, 240}));
-
-TEST(ResizerModule, RefusesAnEmptySourceAndLeavesTheFrameBlack)
-{
-    testing_support::TestEnvironment env;
-    void *handle = dlopen(
-        QFile::encodeName(BuiltProgramDir() + QStringLiteral("DidirizaDezuzev.dll")).constData(),
-        RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(handle, nullptr);
-    auto create = reinterpret_cast<platform::ModuleFactoryFn>(
-        dlsym(handle, platform::kModuleFactoryExport));
-    ASSERT_NE(create, nullptr);
-    void *object = nullptr;
-    EXPECT_EQ(create(&engine::CLSID_CaptureGraphBuilder2, &engine::IResizer::kIid, &object),
-              platform::CLASS_E_CLASSNOTAVAILABLE);
-    ASSERT_EQ(create(&engine::CLSID_VantorelResizer, &engine::IResizer::kIid, &object),
-              platform::S_OK);
-    auto resizer
-        = platform::ComPtr<engine::IResizer>::Attach(static_cast<engine::IResizer *>(object));
-    Frame frame(8, 6);
-    EXPECT_EQ(resizer->FitInto(engine::RgbImageView{nullptr, 0, 0, 0}, frame.Target()),
-              platform::E_INVALIDARG);
-    for (int y = 0; y < 6; ++y)
-        for (int x = 0; x < 8; ++x)
-            EXPECT_TRUE(frame.Black(x, y));
-    resizer.Reset();
-    dlclose(handle);
-}
-
 // ---- The capture library ----------------------------------------------------------------
 
 TEST(CaptureLibrary, RegisteredItServesTheCaptureGraphBuilder)
@@ -388,42 +188,6 @@ TEST(CaptureLibrary, RegisteredItServesTheCaptureGraphBuilder)
     graph->Release();
     EXPECT_TRUE(prompter.Records().empty());
 }
-
-// ---- In-process registration ------------------------------------------------------------
-
-struct ServerCase
-{
-    const char *label;
-    const char *file; // the file in the program folder
-    bool registered;
-};
-
-class InProcessRegistrationTest : public StartupTest,
-                                  public ::testing::WithParamInterface<ServerCase>
-{};
-
-TEST_P(InProcessRegistrationTest, TrueOnlyWhenTheEntryPointWasCalled)
-{
-    const ServerCase c = GetParam();
-    QFile::link(QStringLiteral(SUPPORT_NO_ENTRY_MODULE),
-                programDir + QStringLiteral("noentry.dll"));
-    testing_support::WriteFile(programDir + QStringLiteral("garbage.dll"), "not a library");
-    MainDialog dialog(Services());
-    dialog.m_programDir = programDir;
-    dialog.m_systemDir = env.SystemDir();
-
-    EXPECT_EQ(dialog.RegisterServerInProcess(QString::fromLatin1(c.file)), c.registered);
-    EXPECT_TRUE(prompter.Records().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Servers,
-                         InProcessRegistrationTest,
-                         ::testing::Values(ServerCase{"resizer", "DidirizaDezuzev.dll", true},
-                                           ServerCase{"capture", "qcap.dll", true},
-                                           ServerCase{"no_entry_point", "noentry.dll", false},
-                                           ServerCase{"not_a_library", "garbage.dll", false},
-                                           ServerCase{"missing", "absent.dll", false}),
-                         [](const auto &row) { return std::string(row.param.label); });
 
 } // namespace
 } // namespace support_tests
