@@ -132,6 +132,49 @@ INSTANTIATE_TEST_SUITE_P(
             "MuxRefusesAudioItCannotWrite", Feed::Tone, kAudio, {}, "alac", true, kRefused}),
     [](const auto &row) { return std::string(row.param.name); });
 
+TEST(GraphPins, MuxOffersItsNextInputOnceTheLastIsConnected)
+{
+    Rig rig;
+    auto count = [&](PinDirection d) {
+        int n = 0;
+        for (auto &pin : rig.mux->EnumPins())
+            n += pin->QueryDirection() == d;
+        return n;
+    };
+    EXPECT_EQ(count(PinDirection::Output), 1);
+    EXPECT_EQ(count(PinDirection::Input), 1);
+    EXPECT_FALSE(PinOf(rig.mux.Get(), PinDirection::Input, 1));
+
+    ASSERT_EQ(rig.Chain(SmallVideo(), MakeCompressor(CompressorKind::Video, "mpeg4"), 0), S_OK);
+    EXPECT_EQ(count(PinDirection::Input), 2);
+    auto second = PinOf(rig.mux.Get(), PinDirection::Input, 1);
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(second->ConnectedTo());
+    // The output is already joined to the file writer, which the builder added.
+    EXPECT_TRUE(PinOf(rig.mux.Get(), PinDirection::Output)->ConnectedTo());
+    EXPECT_EQ(rig.graph->EnumFilters().size(), 5u);
+}
+
+TEST(GraphPins, ConnectedPinsRefuseASecondConnectionAndRemovalDisconnects)
+{
+    Rig rig;
+    auto source = rig.Add(MakeSource(SmallVideo()), QStringLiteral("Source"));
+    auto first = rig.AddGrabber(QStringLiteral("G"), MEDIATYPE_Video);
+    auto second = rig.AddGrabber(QStringLiteral("G"), MEDIATYPE_Video);
+    ASSERT_TRUE(second) << "a name in use is made unique";
+    EXPECT_NE(first->Name(), second->Name());
+    ASSERT_EQ(rig.Link(source.Get(), first.Get()), S_OK);
+    EXPECT_EQ(rig.Link(source.Get(), second.Get()), VFW_E_ALREADY_CONNECTED);
+
+    MediaType mt;
+    ASSERT_EQ(PinOf(first.Get(), PinDirection::Input)->ConnectionMediaType(&mt), S_OK);
+    EXPECT_EQ(mt.subtype, MEDIASUBTYPE_RGB24);
+    ASSERT_EQ(rig.graph->RemoveFilter(first.Get()), S_OK);
+    EXPECT_FALSE(PinOf(source.Get(), PinDirection::Output)->ConnectedTo());
+    EXPECT_EQ(rig.Link(source.Get(), second.Get()), S_OK);
+    EXPECT_EQ(rig.graph->AddFilter(second.Get(), QStringLiteral("again")), E_INVALIDARG);
+}
+
 namespace {
 
 // video source -> grabber -> mpeg4 -> mux, ready to run.
@@ -189,6 +232,27 @@ TEST(GraphRun, WaitTimesOutWhileStreamingAndStopEndsTheRunEarly)
     // The graph runs again from the start after a stop.
     EXPECT_EQ(rig.RunToEnd(), EC_COMPLETE);
     EXPECT_EQ(ReadAvi(rig.path).streams[0].headerFrames, 300);
+}
+
+TEST(GraphRun, CompletionIsReportedUntilStopAndUnconnectedSourcesAreNotStreamed)
+{
+    RunRig rig(SmallVideo(30));
+    ASSERT_TRUE(rig.linked);
+    StreamScript idle = SmallTone();
+    idle.failAt = 0; // would end the run with an error if it were asked for samples
+    rig.Add(MakeSource(idle), QStringLiteral("Unconnected"));
+    ASSERT_EQ(rig.control->Run(), S_OK);
+    long code = 0;
+    EXPECT_EQ(rig.events->WaitForCompletion(-1, &code), S_OK);
+    EXPECT_EQ(code, EC_COMPLETE);
+    EXPECT_EQ(rig.events->WaitForCompletion(0, &code), S_OK);
+    EXPECT_EQ(code, EC_COMPLETE);
+    std::intptr_t p1 = -1, p2 = -1;
+    EXPECT_EQ(rig.events->GetEvent(&code, &p1, &p2, 0), S_OK);
+    EXPECT_EQ(code, EC_COMPLETE);
+    EXPECT_EQ(rig.events->GetEvent(&code, &p1, &p2, 0), platform::E_ABORT) << "one event per run";
+    rig.control->Stop();
+    EXPECT_EQ(ReadAvi(rig.path).streams[0].headerFrames, 30);
 }
 
 TEST(GraphRun, FailingSourceEndsTheRunWithAnErrorEvent)
@@ -272,4 +336,33 @@ TEST(GraphSeeking, DurationIsTheLongestSourceAndPositionFollowsStreaming)
     rig.seeking->GetCurrentPosition(&position);
     EXPECT_EQ(position, duration);
     rig.control->Stop();
+}
+
+TEST(GraphSeeking, GraphWithoutSourcesHasNoDuration)
+{
+    Rig rig;
+    auto seeking = rig.graph.As<IMediaSeeking>();
+    std::uint32_t caps = 0;
+    EXPECT_EQ(seeking->GetCapabilities(&caps), E_NOTIMPL);
+    ReferenceTime duration = -1;
+    EXPECT_EQ(seeking->GetDuration(&duration), E_NOTIMPL);
+    EXPECT_EQ(duration, 0);
+}
+
+TEST(GraphBuilder, OutputFileNeedsTheAviType)
+{
+    Rig rig;
+    ComPtr<IBaseFilter> mux;
+    EXPECT_EQ(rig.builder->SetOutputFileName(MEDIASUBTYPE_RGB24, rig.path, mux.Put(), nullptr),
+              E_INVALIDARG);
+    EXPECT_FALSE(mux);
+    ComPtr<IFileSinkFilter> sink;
+    ASSERT_EQ(
+        rig.builder->SetOutputFileName(
+            MEDIASUBTYPE_Avi, rig.dir.filePath(QStringLiteral("b.avi")), mux.Put(), sink.Put()),
+        S_OK);
+    QString name;
+    EXPECT_EQ(sink->GetCurFile(&name, nullptr), S_OK);
+    EXPECT_EQ(name, rig.dir.filePath(QStringLiteral("b.avi")));
+    EXPECT_TRUE(mux.As<IConfigInterleaving>());
 }

@@ -23,6 +23,57 @@ ComPtr<IAMTimelineObj> Node(IAMTimeline *timeline, TIMELINE_MAJOR_TYPE type)
     return node;
 }
 
+struct NodeRow
+{
+    TIMELINE_MAJOR_TYPE type;
+    bool group, comp, track, transable, source;
+};
+
+std::ostream &operator<<(std::ostream &os, const NodeRow &row)
+{
+    return os << "type " << static_cast<int>(row.type);
+}
+
+class TimelineNodeTypes : public testing::TestWithParam<NodeRow>
+{};
+
+TEST_P(TimelineNodeTypes, NodeHasExactlyTheInterfacesOfItsType)
+{
+    const NodeRow row = GetParam();
+    auto timeline = CreateTimeline();
+    auto node = Node(timeline.Get(), row.type);
+    ASSERT_TRUE(node);
+    TIMELINE_MAJOR_TYPE type{};
+    EXPECT_EQ(node->GetTimelineType(&type), S_OK);
+    EXPECT_EQ(type, row.type);
+    EXPECT_EQ(bool(node.As<IAMTimelineGroup>()), row.group);
+    EXPECT_EQ(bool(node.As<IAMTimelineComp>()), row.comp);
+    EXPECT_EQ(bool(node.As<IAMTimelineTrack>()), row.track);
+    EXPECT_EQ(bool(node.As<IAMTimelineTransable>()), row.transable);
+    EXPECT_EQ(bool(node.As<IAMTimelineSrc>()), row.source);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types,
+    TimelineNodeTypes,
+    testing::Values(NodeRow{TIMELINE_MAJOR_TYPE_GROUP, true, true, false, false, false},
+                    NodeRow{TIMELINE_MAJOR_TYPE_TRACK, false, false, true, true, false},
+                    NodeRow{TIMELINE_MAJOR_TYPE_SOURCE, false, false, false, false, true},
+                    NodeRow{TIMELINE_MAJOR_TYPE_TRANSITION, false, false, false, false, false}));
+
+TEST(TimelineModel, CreateEmptyNodeRefusesWhatIsNoNodeType)
+{
+    auto timeline = CreateTimeline();
+    for (int type : {0, 1, 3, 16, 64, 129, 256}) {
+        ComPtr<IAMTimelineObj> node;
+        EXPECT_EQ(timeline->CreateEmptyNode(&node, static_cast<TIMELINE_MAJOR_TYPE>(type)),
+                  E_INVALIDARG)
+            << type;
+        EXPECT_FALSE(node);
+    }
+    EXPECT_EQ(timeline->CreateEmptyNode(nullptr, TIMELINE_MAJOR_TYPE_TRACK), E_POINTER);
+}
+
 struct TimesRow
 {
     ReferenceTime start, stop;
@@ -88,6 +139,71 @@ TEST(TimelineModel, VideoGroupKeepsItsOwnCopyOfTheMediaType)
     EXPECT_EQ(kept.subtype, MEDIASUBTYPE_RGB24);
 }
 
+struct TypeRow
+{
+    const char *what;
+    void (*spoil)(AM_MEDIA_TYPE &mt);
+};
+
+std::ostream &operator<<(std::ostream &os, const TypeRow &row)
+{
+    return os << row.what;
+}
+
+class TimelineMediaTypeRefusals : public testing::TestWithParam<TypeRow>
+{};
+
+TEST_P(TimelineMediaTypeRefusals, GroupRefusesATypeItCannotRender)
+{
+    auto timeline = CreateTimeline();
+    auto g = Node(timeline.Get(), TIMELINE_MAJOR_TYPE_GROUP).As<IAMTimelineGroup>();
+    AM_MEDIA_TYPE mt = rendertest::VideoType(320, 240);
+    std::uint8_t *block = mt.pbFormat;
+    GetParam().spoil(mt);
+    EXPECT_EQ(g->SetMediaType(&mt), E_INVALIDARG) << GetParam().what;
+    platform::CoTaskMemFree(block);
+    MediaType kept;
+    EXPECT_EQ(g->GetMediaType(&kept), E_UNEXPECTED);
+}
+
+auto Vih(AM_MEDIA_TYPE &mt)
+{
+    return reinterpret_cast<VIDEOINFOHEADER *>(mt.pbFormat);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows,
+    TimelineMediaTypeRefusals,
+    testing::Values(
+        TypeRow{"no format block", [](AM_MEDIA_TYPE &mt) { mt.pbFormat = nullptr; }},
+        TypeRow{"short format block", [](AM_MEDIA_TYPE &mt) { mt.cbFormat = 40; }},
+        TypeRow{"not RGB24", [](AM_MEDIA_TYPE &mt) { mt.subtype = MEDIASUBTYPE_PCM; }},
+        TypeRow{"no major type", [](AM_MEDIA_TYPE &mt) { mt.majortype = Guid{}; }},
+        TypeRow{"wave format", [](AM_MEDIA_TYPE &mt) { mt.formattype = FORMAT_WaveFormatEx; }},
+        TypeRow{"zero width", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biWidth = 0; }},
+        TypeRow{"top-down", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biHeight = -240; }},
+        TypeRow{"32 bits", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biBitCount = 32; }},
+        TypeRow{"huge", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biWidth = 1 << 20; }}));
+
+TEST(TimelineModel, GroupSettingsAndRefusals)
+{
+    auto timeline = CreateTimeline();
+    EXPECT_EQ(timeline->SetDefaultFPS(0), E_INVALIDARG);
+    EXPECT_EQ(timeline->SetDefaultFPS(29.97), S_OK);
+    auto g = Node(timeline.Get(), TIMELINE_MAJOR_TYPE_GROUP).As<IAMTimelineGroup>();
+    double fps = 0;
+    EXPECT_EQ(g->GetOutputFPS(&fps), S_OK);
+    EXPECT_DOUBLE_EQ(fps, 29.97); // from the timeline's default
+    EXPECT_EQ(g->SetOutputFPS(-1), E_INVALIDARG);
+    EXPECT_EQ(g->SetOutputFPS(25), S_OK);
+    g->GetOutputFPS(&fps);
+    EXPECT_DOUBLE_EQ(fps, 25);
+    EXPECT_EQ(g->SetMediaType(nullptr), E_POINTER);
+    AM_MEDIA_TYPE audio;
+    audio.majortype = MEDIATYPE_Audio;
+    EXPECT_EQ(g->SetMediaType(&audio), S_OK);
+}
+
 TEST(TimelineModel, TracksLieInPriorityOrder)
 {
     auto timeline = CreateTimeline();
@@ -110,6 +226,45 @@ TEST(TimelineModel, TracksLieInPriorityOrder)
     }
     ComPtr<IAMTimelineObj> none;
     EXPECT_EQ(comp->GetVTrack(&none, 3), E_INVALIDARG);
+}
+
+TEST(TimelineModel, PlacingRefusesWrongNodesAndNodesPlacedTwice)
+{
+    auto timeline = CreateTimeline();
+    auto other = CreateTimeline();
+    auto group = Node(timeline.Get(), TIMELINE_MAJOR_TYPE_GROUP);
+    auto comp = group.As<IAMTimelineComp>();
+    auto track = Node(timeline.Get(), TIMELINE_MAJOR_TYPE_TRACK);
+    auto source = Node(timeline.Get(), TIMELINE_MAJOR_TYPE_SOURCE);
+    auto foreignTrack = Node(other.Get(), TIMELINE_MAJOR_TYPE_TRACK);
+
+    EXPECT_EQ(comp->VTrackInsBefore(source.Get(), -1), E_INVALIDARG);
+    EXPECT_EQ(comp->VTrackInsBefore(foreignTrack.Get(), -1), E_INVALIDARG);
+    EXPECT_EQ(comp->VTrackInsBefore(nullptr, -1), E_INVALIDARG);
+    EXPECT_EQ(comp->VTrackInsBefore(track.Get(), 1), E_INVALIDARG); // beyond the end
+    EXPECT_EQ(comp->VTrackInsBefore(track.Get(), -2), E_INVALIDARG);
+    EXPECT_EQ(comp->VTrackInsBefore(track.Get(), -1), S_OK);
+    EXPECT_EQ(comp->VTrackInsBefore(track.Get(), -1), E_INVALIDARG); // already placed
+
+    auto trk = track.As<IAMTimelineTrack>();
+    EXPECT_EQ(trk->SrcAdd(track.Get()), E_INVALIDARG);
+    EXPECT_EQ(trk->SrcAdd(source.Get()), S_OK);
+    EXPECT_EQ(trk->SrcAdd(source.Get()), E_INVALIDARG);
+    std::vector<ComPtr<IAMTimelineObj>> sources;
+    trk->GetSources(&sources);
+    EXPECT_EQ(sources.size(), 1u);
+
+    EXPECT_EQ(timeline->AddGroup(track.Get()), E_INVALIDARG);
+    EXPECT_EQ(other->AddGroup(group.Get()), E_INVALIDARG);
+    long groups = -1;
+    EXPECT_EQ(timeline->GetGroupCount(&groups), S_OK);
+    EXPECT_EQ(groups, 0);
+    EXPECT_EQ(timeline->AddGroup(group.Get()), S_OK);
+    EXPECT_EQ(timeline->AddGroup(group.Get()), E_INVALIDARG);
+    EXPECT_EQ(timeline->AddGroup(Node(timeline.Get(), TIMELINE_MAJOR_TYPE_GROUP).Get()), S_OK);
+    EXPECT_EQ(timeline->GetGroupCount(&groups), S_OK);
+    EXPECT_EQ(groups, 2);
+    EXPECT_EQ(timeline->GetGroupCount(nullptr), E_POINTER);
 }
 
 TEST(TimelineModel, TransitionsOnATrackMayTouchButNotOverlap)
@@ -136,6 +291,18 @@ TEST(TimelineModel, TransitionsOnATrackMayTouchButNotOverlap)
     EXPECT_EQ(kind, CLSID_DxtJpeg);
 }
 
+TEST(TimelineModel, StretchModeRefusesUnknownModes)
+{
+    auto timeline = CreateTimeline();
+    auto src = Node(timeline.Get(), TIMELINE_MAJOR_TYPE_SOURCE).As<IAMTimelineSrc>();
+    EXPECT_EQ(src->SetStretchMode(RESIZEF_PRESERVEASPECTRATIO), S_OK);
+    EXPECT_EQ(src->SetStretchMode(4), E_INVALIDARG);
+    EXPECT_EQ(src->SetStretchMode(-1), E_INVALIDARG);
+    int mode = -1;
+    src->GetStretchMode(&mode);
+    EXPECT_EQ(mode, RESIZEF_PRESERVEASPECTRATIO);
+}
+
 TEST(TimelineModel, DurationIsTheEndOfTheLongestGroup)
 {
     auto timeline = CreateTimeline();
@@ -146,6 +313,19 @@ TEST(TimelineModel, DurationIsTheEndOfTheLongestGroup)
     ReferenceTime end = 0;
     EXPECT_EQ(timeline->GetDuration(&end), S_OK);
     EXPECT_EQ(end, 60 * kSecond);
+}
+
+TEST(TimelineModel, EngineClassesAreCreatedByClassIdentifier)
+{
+    RegisterTimelineClasses();
+    EXPECT_TRUE(platform::CreateInstance<IAMTimeline>(CLSID_AMTimeline));
+    EXPECT_TRUE(platform::CreateInstance<IMediaDet>(CLSID_MediaDet));
+    auto engine = platform::CreateInstance<IRenderEngine>(CLSID_RenderEngine);
+    ASSERT_TRUE(engine);
+    EXPECT_TRUE(engine.As<IRenderEngine2>());
+    HRESULT hr = S_OK;
+    EXPECT_FALSE(platform::CreateInstance<IMediaDet>(CLSID_AMTimeline, &hr));
+    EXPECT_EQ(hr, platform::E_NOINTERFACE);
 }
 
 } // namespace

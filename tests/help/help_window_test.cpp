@@ -12,7 +12,6 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMouseEvent>
 #include <QPointer>
 #include <QSet>
 #include <QTabWidget>
@@ -38,35 +37,6 @@ void Settle()
     }
 }
 
-void Click(QWidget *target, QPoint at)
-{
-    const QPointF local(at);
-    const QPointF global(target->mapToGlobal(at));
-    QMouseEvent press(
-        QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &press);
-    QMouseEvent release(
-        QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &release);
-    Settle();
-}
-
-// A cursor inside the first link of the page whose target is href; null when there is none.
-QTextCursor FindLink(QTextDocument *document, const QString &href)
-{
-    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            const QTextFragment fragment = it.fragment();
-            if (fragment.charFormat().isAnchor() && fragment.charFormat().anchorHref() == href) {
-                QTextCursor cursor(document);
-                cursor.setPosition(fragment.position() + qMin(2, fragment.length() / 2));
-                return cursor;
-            }
-        }
-    }
-    return QTextCursor();
-}
-
 QStringList LinksOf(QTextDocument *document)
 {
     QStringList links;
@@ -79,34 +49,6 @@ QStringList LinksOf(QTextDocument *document)
         }
     }
     return links;
-}
-
-void ClickLink(QTextBrowser *browser, const QString &href)
-{
-    QTextCursor cursor = FindLink(browser->document(), href);
-    ASSERT_FALSE(cursor.isNull()) << "no link to " << href.toStdString();
-    browser->setTextCursor(cursor);
-    browser->ensureCursorVisible();
-    const QRect caret = browser->cursorRect(cursor);
-    Click(browser->viewport(), caret.center() + QPoint(1, 0));
-}
-
-QTreeWidgetItem *FindItem(QTreeWidget *tree, const QString &text)
-{
-    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
-        if ((*it)->text(0) == text)
-            return *it;
-    }
-    return nullptr;
-}
-
-void ClickItem(QTreeWidget *tree, QTreeWidgetItem *item)
-{
-    for (QTreeWidgetItem *p = item->parent(); p; p = p->parent())
-        p->setExpanded(true);
-    tree->scrollToItem(item);
-    Settle();
-    Click(tree->viewport(), tree->visualItemRect(item).center());
 }
 
 class HelpWindowTest : public ::testing::Test

@@ -28,6 +28,20 @@ private:
     int *m_alive;
 };
 
+TEST(Guid, ParsesAndPrintsTheBracedForm)
+{
+    const auto g = Guid::Parse(u"{d781fd6a-dbf5-4e25-ba0e-aef70729c491}");
+    ASSERT_TRUE(g.has_value());
+    EXPECT_EQ(g->ToString(), QStringLiteral("{D781FD6A-DBF5-4E25-BA0E-AEF70729C491}"));
+    EXPECT_EQ(*g, MakeGuid("{D781FD6A-DBF5-4E25-BA0E-AEF70729C491}"));
+    EXPECT_EQ(Guid::Parse(u"D781FD6A-DBF5-4E25-BA0E-AEF70729C491"), g);
+    for (const char16_t *bad : {u"",
+                                u"{D781FD6A-DBF5-4E25-BA0E-AEF70729C49}",
+                                u"{D781FD6A-DBF5-4E25-BA0E-AEF70729C49G}",
+                                u"{D781FD6A+DBF5-4E25-BA0E-AEF70729C491}"})
+        EXPECT_FALSE(Guid::Parse(bad).has_value()) << QString::fromUtf16(bad).toStdString();
+}
+
 TEST(ClassStore, BuiltInClassesAreCreatedAndReleased)
 {
     int alive = 0;

@@ -1,9 +1,13 @@
 #include "platform/file_system.h"
 #include "platform/prompter.h"
+#include "platform/skin.h"
+#include "resources/dialog_builder.h"
+#include "resources/dialog_template.h"
 #include "support/environment.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 
@@ -83,6 +87,19 @@ TEST(FileSystem, DeleteReportsWhetherAFileWasDeleted)
     EXPECT_TRUE(fs.CreateFolder(env.ScratchDir() + QStringLiteral("/sub")));
     EXPECT_FALSE(fs.DeleteFile(env.ScratchDir() + QStringLiteral("/sub")));
     EXPECT_FALSE(fs.CreateFolder(env.ScratchDir() + QStringLiteral("/no/parent")));
+}
+
+TEST(Skin, TheStoredSkinStylesDialogsUntilExit)
+{
+    resources::EnsureResourcesLoaded();
+    platform::Skin &skin = platform::TheSkin();
+    skin.Init();
+    ASSERT_TRUE(skin.LoadFromResource(QString::fromLatin1(resources::kSkinResourceName)));
+    EXPECT_FALSE(skin.LoadFromResource(QStringLiteral("NOSUCHSKIN")));
+    skin.ApplyToDialogs(QStringLiteral("Dialog"));
+    EXPECT_FALSE(qApp->styleSheet().isEmpty());
+    skin.Exit();
+    EXPECT_TRUE(qApp->styleSheet().isEmpty());
 }
 
 } // namespace

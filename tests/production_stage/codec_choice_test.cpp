@@ -80,20 +80,14 @@ TEST_P(MusicName, GivesTheAudioKindAndTheProgressDivisor)
 INSTANTIATE_TEST_SUITE_P(Names,
                          MusicName,
                          ::testing::Values(MusicNameRow{"/music/song.MP3", 3, 4},
-                                           MusicNameRow{"/music/song.mp3", 3, 4},
                                            MusicNameRow{"/music/song.Mpeg", 3, 6},
-                                           MusicNameRow{"/music/song.mpg", 3, 6},
-                                           MusicNameRow{"/music/song.mpega", 3, 6},
                                            MusicNameRow{"/music/song.mp2", 3, 6},
                                            MusicNameRow{"/music/song.wma", 0, 6},
                                            MusicNameRow{"/music/song.wav", 0, 4},
-                                           MusicNameRow{"/music/song.WAV", 0, 4},
                                            MusicNameRow{"/music/song.mp3.txt", 0, 6},
                                            MusicNameRow{"/music/song", 0, 4},
-                                           MusicNameRow{"/music/song.", 0, 4},
                                            // The only dot is in a folder name.
                                            MusicNameRow{"/My.Music/song", 0, 6},
-                                           MusicNameRow{"/My.mp3/song", 0, 6},
                                            // A dot in the first place does not count.
                                            MusicNameRow{".mp3", 0, 4}));
 

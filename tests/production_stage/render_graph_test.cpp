@@ -10,6 +10,7 @@
 #include "production/render_stage.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProgressBar>
 #include <QPushButton>
@@ -143,7 +144,7 @@ struct RealRunRow
     int photos, seconds;
     double musicSeconds;
     bool playWhole;
-    bool brokenPhoto; // a photo that cannot be decoded, second in the list
+    const char *badPhoto; // a photo that is not what its name says, second in the list
     double movieSeconds;
 };
 
@@ -157,10 +158,27 @@ TEST_P(RealEngineRun, MakesTheMovieOfTheExpectedLength)
     OpenWindow();
     PrepareJob(row.photos, MakeWav(QStringLiteral("song.wav"), row.musicSeconds), row.seconds);
     dialog->m_playWholeMusic = row.playWhole;
-    if (row.brokenPhoto) {
-        const QString broken = env.ScratchDir() + QStringLiteral("/broken.jpg");
-        ASSERT_TRUE(testmedia::SaveCorruptPhoto(broken));
-        dialog->m_photoPaths.insert(1, broken);
+    if (row.badPhoto) {
+        const QString bad = env.ScratchDir() + QStringLiteral("/bad.jpg");
+        const QByteArray kind(row.badPhoto);
+        QByteArray bytes;
+        if (kind == "half" || kind == "png") {
+            const QImage image = testmedia::SolidImage(96, 64, Qt::green);
+            ASSERT_TRUE(kind == "png" ? image.save(bad, "PNG") : testmedia::SaveJpeg(image, bad));
+            QFile file(bad);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            bytes = file.readAll();
+            if (kind == "half")
+                bytes.truncate(bytes.size() / 2);
+        } else if (kind == "random") {
+            for (int i = 0; i < 4000; ++i)
+                bytes += static_cast<char>((i * 7919 + 17) % 251);
+        }
+        if (kind == "damaged")
+            ASSERT_TRUE(testmedia::SaveCorruptPhoto(bad));
+        else
+            testing_support::WriteFile(bad, bytes);
+        dialog->m_photoPaths.insert(1, bad);
     }
 
     ASSERT_TRUE(dialog->RenderSlideshowToAvi());
@@ -177,11 +195,15 @@ INSTANTIATE_TEST_SUITE_P(
     RealEngineRun,
     ::testing::Values(
         // 2 s of music, shorter than V = 4: two whole plays; T = 4, plus one photo's time.
-        RealRunRow{"SameMovieAsThroughTheWrappers", 3, 1, 2, true, false, 5},
-        // An undecodable photo shows as black; the run goes on and keeps the movie's length.
-        RealRunRow{"UndecodablePhotoDoesNotStopTheRun", 2, 1, 1, false, true, 5},
+        RealRunRow{"ShortMusicPlaysTwice", 3, 1, 2, true, nullptr, 5},
+        // A photo that cannot be read shows as black; the run goes on at the same length.
+        RealRunRow{"DamagedPhoto", 2, 1, 1, false, "damaged", 5},
+        RealRunRow{"EmptyPhoto", 2, 1, 1, false, "empty", 5},
+        RealRunRow{"HalfAJpeg", 2, 1, 1, false, "half", 5},
+        RealRunRow{"RandomBytesNamedJpg", 2, 1, 1, false, "random", 5},
+        RealRunRow{"PngNamedJpg", 2, 1, 1, false, "png", 5},
         // No seconds per photo, but the whole music plays: the last photo fills the movie.
-        RealRunRow{"ZeroSecondsPerPhotoWithTheWholeMusic", 3, 0, 2, true, false, 2}),
+        RealRunRow{"ZeroSecondsPerPhotoWithTheWholeMusic", 3, 0, 2, true, nullptr, 2}),
     RowName());
 
 // A file that cannot be written to the end (here: a full device) stops the run instead

@@ -210,19 +210,7 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutRow{"OnePhotoMusicCut", 1, 4, Music::Wav, 60, false, true, 12, 1, 8, 0}),
     RowName());
 
-// ---- The video group's media type --------------------------------------------------------
-
-struct SizeRow
-{
-    int sizeIndex, width, height;
-    bool highQuality;
-    int groupWidth, groupHeight;
-};
-void PrintTo(const SizeRow &row, std::ostream *os)
-{
-    *os << "size " << row.sizeIndex << ", " << row.width << 'x' << row.height
-        << (row.highQuality ? " high quality" : "");
-}
+// ---- Runs that stop before the graph -----------------------------------------------------
 
 TEST_F(StageTest, NoMusicOrNoPhotosStopsBeforeAnythingIsMade)
 {

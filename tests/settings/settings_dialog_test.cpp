@@ -40,14 +40,6 @@ QCheckBox *Check(SettingsDialog *d, int id)
     return d->Control<QCheckBox>(id);
 }
 
-QStringList Items(const QComboBox *combo)
-{
-    QStringList items;
-    for (int i = 0; i < combo->count(); ++i)
-        items << combo->itemText(i);
-    return items;
-}
-
 // Types over the whole text of a list's field, as a user does.
 void TypeInto(QComboBox *combo, const QString &text)
 {

@@ -525,6 +525,13 @@ std::vector<FrameColours> DecodeVideoColours(const QString &path)
         return colours;
     }
     const AVCodecParameters *par = ctx->streams[index]->codecpar;
+    // Packet times count frames in AVI; in MP4 they are in the stream's own time base.
+    const AVStream *stream = ctx->streams[index];
+    const auto frameOf = [stream](std::int64_t time) {
+        if (stream->avg_frame_rate.num <= 0)
+            return time;
+        return av_rescale_q(time, stream->time_base, av_inv_q(stream->avg_frame_rate));
+    };
     const AVCodec *codec = avcodec_find_decoder(par->codec_id);
     engine::av::CodecContextPtr dec(avcodec_alloc_context3(codec));
     avcodec_parameters_to_context(dec.get(), par);
@@ -567,7 +574,7 @@ std::vector<FrameColours> DecodeVideoColours(const QString &path)
         if (pkt->stream_index == index) {
             // Empty chunks are not read: their frames are the gaps in the times.
             while (PacketTime(pkt) != AV_NOPTS_VALUE
-                   && static_cast<std::int64_t>(colours.size()) < PacketTime(pkt))
+                   && static_cast<std::int64_t>(colours.size()) < frameOf(PacketTime(pkt)))
                 colours.push_back(last);
             if (pkt->size > 0 && avcodec_send_packet(dec.get(), pkt) >= 0)
                 take();

@@ -2,6 +2,9 @@
 
 #include "support_fixture.h"
 
+#include <QDateTime>
+#include <QFile>
+
 #include "engine/compressor_list.h"
 #include "engine/engine_classes.h"
 #include "platform/registry.h"
@@ -71,9 +74,13 @@ TEST_F(StartupTest, LaterStartOnlyRegistersInProcessLocatesAndWritesNothing)
     const QFileInfo before(storeFile);
     const QDateTime modifiedBefore = before.lastModified();
     registry.changes.clear();
-    // Copies taken away show what this start copies again.
-    for (const QString &name : kConverterFiles + QStringList{QStringLiteral("DidirizaDezuzev.dll")})
-        QFile::remove(env.SystemDir() + u'/' + name);
+    // Copies dated back show what this start copies again.
+    const QDateTime old = QDateTime::currentDateTime().addDays(-30);
+    for (const QString &name : kConverterFiles) {
+        QFile file(env.SystemDir() + u'/' + name);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(old, QFileDevice::FileModificationTime));
+    }
     processes.shellOpens.clear();
     prompter.Clear();
     // The resizer's registration is removed, to see that this start makes it again.
@@ -87,7 +94,8 @@ TEST_F(StartupTest, LaterStartOnlyRegistersInProcessLocatesAndWritesNothing)
     EXPECT_FALSE(registry.changes.contains(QStringLiteral("create SOFTWARE\\Clients\\Tarvix2")));
     EXPECT_EQ(QFileInfo(storeFile).lastModified(), modifiedBefore);
     for (const QString &name : kConverterFiles)
-        EXPECT_FALSE(QFileInfo::exists(env.SystemDir() + u'/' + name)) << qPrintable(name);
+        EXPECT_LT(QFileInfo(env.SystemDir() + u'/' + name).lastModified(), old.addDays(1))
+            << qPrintable(name);
     EXPECT_TRUE(processes.shellOpens.isEmpty());
     EXPECT_EQ(ResizerServer(), env.SystemDir() + QStringLiteral("/DidirizaDezuzev.dll"));
     EXPECT_TRUE(prompter.Records().empty());

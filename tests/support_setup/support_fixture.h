@@ -42,18 +42,6 @@ public:
     bool DeleteKey(platform::RegistryRoot root, const QString &key) override;
 };
 
-std::vector<Copy> copies;
-QStringList CopiedNames() const; // names of all copies attempted, in order
-
-QStringList FindByExtension(const QString &folder, const QString &extension) const override;
-std::optional<platform::FileStatus> Status(const QString &path) const override;
-bool Exists(const QString &path) const override;
-bool CopyFile(const QString &source, const QString &target, bool failIfExists) override;
-bool DeleteFile(const QString &path) override;
-bool CreateFolder(const QString &path) override;
-bool CreateNewFile(const QString &path) override;
-};
-
 // The real processes; shell starts and process starts are recorded.
 class RecordingProcesses final : public platform::Processes
 {
