@@ -174,11 +174,18 @@ std::vector<PhotoRow> PhotoRows()
                     "p.jpg",
                     jpeg({}),
                     {{80, 60, kOrange, 8}, {0, 0, kOrange, 8}}});
+    rows.push_back({"progressive JPEG",
+                    testmedia::SolidImage(320, 240, orange),
+                    "p.jpg",
+                    jpeg({90, true, QImageIOHandler::TransformationNone}),
+                    {{80, 60, kOrange, 8}}});
     rows.push_back({"CMYK JPEG",
                     testmedia::SolidImage(320, 240, orange),
                     "p.jpg",
                     [](const QImage &i, const QString &p) { return testmedia::SaveCmykJpeg(i, p); },
                     {{80, 60, kOrange, 24}}});
+    rows.push_back(
+        {"BMP", testmedia::SolidImage(320, 240, orange), "p.bmp", bmp, {{80, 60, kOrange, 0}}});
     rows.push_back({"GIF",
                     testmedia::SolidImage(320, 240, Qt::green),
                     "p.gif",
@@ -195,6 +202,16 @@ std::vector<PhotoRow> PhotoRows()
                      {108, 119, kGreen, 0},
                      {111, 60, kBlack, 0},
                      {135, 60, kBlack, 0}}});
+    // A wide photo: 160x40 across the middle, bars above and below.
+    rows.push_back({"panorama letterboxed",
+                    testmedia::SolidImage(400, 100, Qt::blue),
+                    "p.bmp",
+                    bmp,
+                    {{80, 20, kBlack, 0},
+                     {80, 39, kBlack, 0},
+                     {0, 41, kBlue, 0},
+                     {159, 78, kBlue, 0},
+                     {80, 81, kBlack, 0}}});
     // Stored lying on its side (left red, right blue) with EXIF orientation 6: shown
     // upright it is a portrait with red on top, blue below.
     rows.push_back(
@@ -215,6 +232,12 @@ std::vector<PhotoRow> PhotoRows()
                      {52, 30, kRed, 24},
                      {107, 100, kBlue, 24},
                      {112, 60, kBlack, 4}}});
+    // A photo far larger than the frame is read at a reduced scale.
+    rows.push_back({"large JPEG",
+                    testmedia::SplitImage(4000, 3000, Qt::red, Qt::blue),
+                    "p.jpg",
+                    jpeg({}),
+                    {{40, 60, kRed, 10}, {120, 60, kBlue, 10}}});
     return rows;
 }
 
@@ -237,7 +260,7 @@ TEST_P(RenderPhotos, PhotoIsDecodedAndFittedIntoTheFrame)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, RenderPhotos, testing::Range(0, 6));
+INSTANTIATE_TEST_SUITE_P(Kinds, RenderPhotos, testing::Range(0, 10));
 
 TEST(RenderPhotos, UndecodablePhotoShowsBlackAndTheRunGoesOn)
 {
@@ -356,6 +379,100 @@ TEST(RenderResizer, EngineFitsPhotosWithTheResizerClassItIsGiven)
 }
 
 // ---- The front end ----------------------------------------------------------------------
+
+TEST(RenderFrontEnd, OutputPinsOfferTheGroupsFormats)
+{
+    auto timeline = CreateTimeline();
+    auto video = AddVideoGroup(timeline.Get(), 640, 480);
+    AddAudioGroup(timeline.Get());
+    auto engine = CreateRenderEngine();
+    ComPtr<IPin> pin;
+    EXPECT_EQ(engine->ConnectFrontEnd(), platform::E_UNEXPECTED); // no timeline yet
+    EXPECT_EQ(engine->GetGroupOutputPin(0, &pin), platform::E_UNEXPECTED);
+    ComPtr<KeepingGraph> graph(new KeepingGraph);
+    engine->SetFilterGraph(graph.Get());
+    engine->SetTimelineObject(timeline.Get());
+    ASSERT_EQ(engine->ConnectFrontEnd(), S_OK);
+    EXPECT_EQ(graph->filters.size(), 2u);
+    ComPtr<IGraphBuilder> got;
+    EXPECT_EQ(engine->GetFilterGraph(&got), S_OK);
+    EXPECT_EQ(got.Get(), static_cast<IGraphBuilder *>(graph.Get()));
+
+    ASSERT_EQ(engine->GetGroupOutputPin(0, &pin), S_OK);
+    EXPECT_EQ(pin->QueryDirection(), PinDirection::Output);
+    const MediaType v = pin->MediaTypes().at(0);
+    EXPECT_EQ(v.majortype, MEDIATYPE_Video);
+    EXPECT_EQ(v.subtype, MEDIASUBTYPE_RGB24);
+    const VIDEOINFOHEADER *vih = v.FormatAs<VIDEOINFOHEADER>();
+    ASSERT_NE(vih, nullptr);
+    EXPECT_EQ(vih->bmiHeader.biWidth, 640);
+    EXPECT_EQ(vih->bmiHeader.biHeight, 480);
+    EXPECT_EQ(vih->bmiHeader.biBitCount, 24);
+    EXPECT_EQ(vih->AvgTimePerFrame, 333667);
+
+    ASSERT_EQ(engine->GetGroupOutputPin(1, &pin), S_OK);
+    const MediaType a = pin->MediaTypes().at(0);
+    EXPECT_EQ(a.majortype, MEDIATYPE_Audio);
+    EXPECT_EQ(a.subtype, MEDIASUBTYPE_PCM);
+    const WAVEFORMATEX *wfx = a.FormatAs<WAVEFORMATEX>();
+    ASSERT_NE(wfx, nullptr);
+    EXPECT_EQ(wfx->nSamplesPerSec, 44100u);
+    EXPECT_EQ(wfx->nChannels, 2);
+    EXPECT_EQ(wfx->wBitsPerSample, 16);
+    EXPECT_EQ(wfx->nBlockAlign, 4);
+    ComPtr<IPin> none;
+    EXPECT_EQ(engine->GetGroupOutputPin(2, &none), platform::E_INVALIDARG);
+    EXPECT_FALSE(none);
+
+    // A wrong type is refused by the pin itself.
+    ComPtr<RecordingPin> recorder(new RecordingPin);
+    EXPECT_EQ(pin->Connect(recorder.Get(), v), VFW_E_TYPE_NOT_ACCEPTED);
+    EXPECT_EQ(pin->Connect(recorder.Get(), a), S_OK);
+    EXPECT_EQ(pin->Connect(recorder.Get(), a), VFW_E_ALREADY_CONNECTED);
+
+    // Connecting again replaces the outputs and says so.
+    EXPECT_EQ(engine->ConnectFrontEnd(), S_WARN_OUTPUTRESET);
+    EXPECT_EQ(graph->filters.size(), 2u);
+}
+
+TEST(RenderFrontEnd, GroupWithoutMediaTypeIsRefused)
+{
+    auto timeline = CreateTimeline();
+    ComPtr<IAMTimelineObj> group;
+    timeline->CreateEmptyNode(&group, TIMELINE_MAJOR_TYPE_GROUP);
+    timeline->AddGroup(group.Get());
+    auto engine = CreateRenderEngine();
+    ComPtr<KeepingGraph> graph(new KeepingGraph);
+    engine->SetFilterGraph(graph.Get());
+    engine->SetTimelineObject(timeline.Get());
+    EXPECT_EQ(engine->ConnectFrontEnd(), platform::E_INVALIDARG);
+    EXPECT_TRUE(graph->filters.empty());
+    EXPECT_EQ(engine->SetTimelineObject(CreateTimeline().Get()), S_OK);
+    EXPECT_EQ(engine->ConnectFrontEnd(), platform::E_INVALIDARG); // no group at all
+}
+
+TEST(RenderFrontEnd, GraphComesFromTheClassStore)
+{
+    platform::UnregisterBuiltInClass(CLSID_FilterGraph);
+    auto timeline = CreateTimeline();
+    AddVideoGroup(timeline.Get(), 64, 48);
+    auto engine = CreateRenderEngine();
+    engine->SetTimelineObject(timeline.Get());
+    if (platform::CreateInstance<IGraphBuilder>(CLSID_FilterGraph))
+        GTEST_SKIP() << "a filter graph module is registered on this machine";
+    EXPECT_EQ(engine->ConnectFrontEnd(), platform::REGDB_E_CLASSNOTREG);
+    platform::RegisterBuiltInClass(CLSID_FilterGraph, [](const platform::Iid &iid, void **out) {
+        return platform::MakeObject<KeepingGraph, IGraphBuilder>()->QueryInterface(iid, out);
+    });
+    EXPECT_EQ(engine->ConnectFrontEnd(), S_OK);
+    ComPtr<IGraphBuilder> graph;
+    EXPECT_EQ(engine->GetFilterGraph(&graph), S_OK);
+    ASSERT_TRUE(graph);
+    EXPECT_EQ(graph->EnumFilters().size(), 1u);
+    engine->ScrapIt();
+    EXPECT_TRUE(graph->EnumFilters().empty());
+    platform::UnregisterBuiltInClass(CLSID_FilterGraph);
+}
 
 TEST(RenderFrontEnd, FailingDownstreamStopsTheStream)
 {
