@@ -118,7 +118,7 @@ inline void AddTransition(IAMTimeline *timeline,
 
 // One photo on a track of its own over [start, stop] seconds, with an optional transition
 // over [start, transitionStop]. The program's own layout is tested on the timeline it
-// builds (tests/production_stage); these are scenes for the engine.
+// builds (tests/production); these are scenes for the engine.
 struct Shot
 {
     QString photo;
