@@ -1,10 +1,10 @@
 #include "app/converter_app.h"
 #include "app/main_dialog.h"
+#include "common/doubles.h"
+#include "common/environment.h"
 #include "help/about_dialog.h"
 #include "help/html_help.h"
 #include "resources/dialog_builder.h"
-#include "support/doubles.h"
-#include "support/environment.h"
 
 #include <gtest/gtest.h>
 

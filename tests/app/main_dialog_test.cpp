@@ -1,9 +1,9 @@
 #include "app/main_dialog.h"
+#include "common/doubles.h"
+#include "common/environment.h"
 #include "platform/processes.h"
 #include "platform/system_folders.h"
 #include "resources/dialog_template.h"
-#include "support/doubles.h"
-#include "support/environment.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // through its batch front end, the result opened with libavformat.
 
 #include "app/version.h"
+#include "common/environment.h"
+#include "common/media_makers.h"
 #include "platform/processes.h"
-#include "support/environment.h"
-#include "support/media_makers.h"
 
 #include <gtest/gtest.h>
 

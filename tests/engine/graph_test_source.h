@@ -3,8 +3,8 @@
 // stream (RGB24 bottom-up frames, PCM, or any type with scripted payloads), and the
 // converter's view of a written AVI.
 
+#include "common/media_makers.h"
 #include "engine/dshow.h"
-#include "support/media_makers.h"
 
 #include <QString>
 
@@ -50,7 +50,7 @@ StreamScript ToneScript(int sampleRate, int channels, double seconds, int sample
 engine::ComPtr<engine::IPin>
 PinOf(engine::IBaseFilter *filter, engine::PinDirection direction, int n = 0);
 
-// The probes are shared (tests/support/media_makers.h).
+// The probes are shared (tests/common/media_makers.h).
 using testmedia::AviContents;
 using testmedia::DecodeVideoColours;
 using testmedia::FrameColours;

@@ -1,9 +1,9 @@
+#include "common/media_makers.h"
 #include "engine/render_engine.h"
 #include "engine/resizer.h"
 #include "platform/class_store.h"
 #include "render_slideshow.h"
 #include "render_test_graph.h"
-#include "support/media_makers.h"
 
 #include <gtest/gtest.h>
 

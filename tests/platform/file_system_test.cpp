@@ -1,9 +1,9 @@
+#include "common/environment.h"
 #include "platform/file_system.h"
 #include "platform/prompter.h"
 #include "platform/skin.h"
 #include "resources/dialog_builder.h"
 #include "resources/dialog_template.h"
-#include "support/environment.h"
 
 #include <gtest/gtest.h>
 

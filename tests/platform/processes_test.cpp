@@ -1,5 +1,5 @@
+#include "common/environment.h"
 #include "platform/processes.h"
-#include "support/environment.h"
 
 #include <fcntl.h>
 #include <unistd.h>

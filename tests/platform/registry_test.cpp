@@ -1,5 +1,5 @@
+#include "common/environment.h"
 #include "platform/registry.h"
-#include "support/environment.h"
 
 #include <gtest/gtest.h>
 

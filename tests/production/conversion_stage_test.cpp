@@ -5,11 +5,11 @@
 #include "stand_in.h"
 
 #include "app/main_dialog.h"
+#include "common/doubles.h"
+#include "common/environment.h"
 #include "platform/processes.h"
 #include "platform/prompter.h"
 #include "production/conversion_stage.h"
-#include "support/doubles.h"
-#include "support/environment.h"
 
 #include <gtest/gtest.h>
 

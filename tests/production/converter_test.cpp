@@ -3,10 +3,10 @@
 
 #include "stand_in.h"
 
+#include "common/environment.h"
+#include "common/media_makers.h"
 #include "platform/processes.h"
 #include "production/conversion_stage.h"
-#include "support/environment.h"
-#include "support/media_makers.h"
 
 #include <gtest/gtest.h>
 

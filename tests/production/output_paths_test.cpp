@@ -7,9 +7,9 @@
 #include "stand_in.h"
 
 #include "app/main_dialog.h"
+#include "common/doubles.h"
+#include "common/environment.h"
 #include "production/path_style.h"
-#include "support/doubles.h"
-#include "support/environment.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "stage_fixture.h"
 
+#include "common/media_makers.h"
 #include "engine/compressor_list.h"
 #include "engine/engine_classes.h"
 #include "platform/registry.h"
-#include "support/media_makers.h"
 
 #include <QApplication>
 #include <QDir>

@@ -4,9 +4,9 @@
 // a prompter that also notes whether the window was busy when each box showed.
 
 #include "app/main_dialog.h"
-#include "support/doubles.h"
-#include "support/environment.h"
-#include "support/media_makers.h"
+#include "common/doubles.h"
+#include "common/environment.h"
+#include "common/media_makers.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // the converter or for ffmpeg, and a folder that holds the real converter with its three
 // libraries beside it.
 
-#include "support/environment.h"
+#include "common/environment.h"
 
 #include <QByteArray>
 #include <QString>

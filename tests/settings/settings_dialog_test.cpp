@@ -1,8 +1,8 @@
 #include "app/main_dialog.h"
+#include "common/doubles.h"
+#include "common/environment.h"
 #include "resources/dialog_template.h"
 #include "settings/settings_dialog.h"
-#include "support/doubles.h"
-#include "support/environment.h"
 
 #include <gtest/gtest.h>
 

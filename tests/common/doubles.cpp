@@ -1,4 +1,4 @@
-#include "support/doubles.h"
+#include "common/doubles.h"
 
 namespace testing_support {
 

@@ -5,12 +5,12 @@
 // order while everything still really happens.
 
 #include "app/main_dialog.h"
+#include "common/doubles.h"
+#include "common/environment.h"
 #include "engine/dshow.h"
 #include "platform/file_system.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
-#include "support/doubles.h"
-#include "support/environment.h"
 
 #include <gtest/gtest.h>
 
