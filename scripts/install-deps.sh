@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format ccache
     qt6-base-dev libgl-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
-    ffmpeg
+    ffmpeg gcovr
     fp-utils-3.2.2 libchm-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth imagemagick fonts-dejavu-core

@@ -1,10 +1,10 @@
 #include "app/converter_app.h"
 #include "app/main_dialog.h"
+#include "common/doubles.h"
+#include "common/environment.h"
 #include "help/about_dialog.h"
 #include "help/html_help.h"
 #include "resources/dialog_builder.h"
-#include "support/doubles.h"
-#include "support/environment.h"
 
 #include <gtest/gtest.h>
 
@@ -126,32 +126,6 @@ TEST_F(HelpCommand, WithoutAHelpFileNothingOpens)
     EXPECT_TRUE(HelpWindows().isEmpty());
     // The program says nothing of its own when help cannot be shown.
     EXPECT_TRUE(prompter.Records().empty());
-}
-
-} // namespace
-
-namespace {
-
-TEST(AboutBox, ControlsStandAtTheirPlacesOnTheDialogBackground)
-{
-    CAboutDlg about;
-    about.show();
-    QApplication::processEvents();
-    const resources::DialogTemplate &t = about.Template();
-    const QSize base = resources::DialogBaseUnits(resources::DialogFont(t));
-    QStringList texts;
-    for (QLabel *l : about.Client()->findChildren<QLabel *>())
-        texts << l->text();
-    EXPECT_TRUE(texts.contains(QStringLiteral("Vantorel Converter Version 2.1")));
-    const QRect okPlace = resources::DialogUnitsToPixels(QRect(203, 63, 50, 14), base);
-    EXPECT_EQ(about.Control(IDOK)->geometry(), okPlace);
-    EXPECT_EQ(about.Control(IDC_SUPPORT)->geometry().topLeft(),
-              resources::DialogUnitsToPixels(QRect(58, 65, 134, 9), base).topLeft());
-    const QImage image = about.Client()->grab().toImage();
-    EXPECT_EQ(image.pixelColor(image.width() - 3, 3), QColor(230, 230, 240));
-    image.save(QDir::tempPath() + QStringLiteral("/vantorel-about.png"));
-    QTest::keyClick(&about, Qt::Key_Escape);
-    EXPECT_FALSE(about.isVisible());
 }
 
 } // namespace

@@ -146,23 +146,6 @@ TEST_F(GraphDeviceEnum, InstalledCompressorsAppearAndGoAtTheNextEnumeration)
     EXPECT_FALSE(FriendlyNames(CLSID_VideoCompressorCategory).contains(kWmv9));
 }
 
-TEST_F(GraphDeviceEnum, PropertyBagHoldsOnlyTheFriendlyName)
-{
-    auto devices = platform::CreateInstance<ICreateDevEnum>(CLSID_SystemDeviceEnum);
-    ComPtr<IEnumMoniker> monikers;
-    ASSERT_EQ(devices->CreateClassEnumerator(CLSID_AudioCompressorCategory, monikers.Put(), 0),
-              S_OK);
-    ComPtr<IMoniker> moniker;
-    ASSERT_EQ(monikers->Next(1, moniker.Put(), nullptr), S_OK);
-    ComPtr<IPropertyBag> bag;
-    ASSERT_EQ(moniker->BindToStorage(IPropertyBag::kIid, bag.PutVoid()), S_OK);
-    VARIANT value;
-    EXPECT_EQ(bag->Read(QStringLiteral("CLSID"), &value, nullptr), E_INVALIDARG);
-    EXPECT_EQ(bag->Read(QStringLiteral("friendlyname"), &value, nullptr), E_INVALIDARG);
-    EXPECT_EQ(value.vt, VT_EMPTY);
-    EXPECT_EQ(monikers->Next(1, nullptr, nullptr), E_POINTER);
-}
-
 TEST_F(GraphDeviceEnum, BrokenInstalledEntriesDoNotBind)
 {
     const struct
@@ -240,30 +223,3 @@ INSTANTIATE_TEST_SUITE_P(
                       BoundCase{"Cinepak Codec by Radius", "cinepak", 12},
                       BoundCase{"Microsoft Video 1", "msvideo1", 16}),
     [](const auto &row) { return std::string(row.param.codec); });
-
-TEST_F(GraphDeviceEnum, Mp3CompressorWritesMp3Audio)
-{
-    ComPtr<IBaseFilter> mp3;
-    ASSERT_EQ(Bind(CLSID_AudioCompressorCategory, QStringLiteral("MPEG Layer-3"), &mp3), S_OK);
-    Rig rig;
-    const int frames = 90;
-    ASSERT_EQ(rig.Chain(VideoScript(64, 48, frames, [](int) { return 0x808080u; }),
-                        MakeCompressor(CompressorKind::Video, "mpeg4", "q=2"),
-                        0),
-              S_OK);
-    ASSERT_EQ(rig.Chain(ToneScript(44100, 2, 3.0, 1000), mp3, 1), S_OK);
-    rig.InterleaveFully();
-    ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
-
-    const AviContents avi = ReadAvi(rig.path);
-    ASSERT_TRUE(avi.opened);
-    ASSERT_EQ(avi.streams.size(), 2u);
-    EXPECT_EQ(avi.streams[1].codec, QStringLiteral("mp3"));
-    EXPECT_EQ(avi.streams[1].sampleRate, 44100);
-    EXPECT_EQ(avi.streams[1].channels, 2);
-    // 3 s of sound, plus at most the encoder's start-up delay and the last frame's padding.
-    EXPECT_GE(avi.streams[1].seconds, 3.0);
-    EXPECT_LT(avi.streams[1].seconds, 3.0 + 2 * 1152.0 / 44100 + 0.03);
-    EXPECT_EQ(avi.streams[0].headerFrames, frames);
-    EXPECT_EQ(ProbeWarnings(rig.path), QString());
-}

@@ -1,8 +1,9 @@
 #pragma once
 // Test doubles and probes for the graph tests: a push source that plays a scripted
-// stream (RGB24 bottom-up frames, PCM, or any type with scripted payloads), and a reader
-// that reopens a written AVI with libavformat.
+// stream (RGB24 bottom-up frames, PCM, or any type with scripted payloads), and the
+// converter's view of a written AVI.
 
+#include "common/media_makers.h"
 #include "engine/dshow.h"
 
 #include <QString>
@@ -49,40 +50,12 @@ StreamScript ToneScript(int sampleRate, int channels, double seconds, int sample
 engine::ComPtr<engine::IPin>
 PinOf(engine::IBaseFilter *filter, engine::PinDirection direction, int n = 0);
 
-struct PacketInfo
-{
-    int stream = 0;
-    std::int64_t pts = 0;
-    std::int64_t pos = 0;
-    int size = 0;
-    bool key = false;
-};
-struct AviContents
-{
-    bool opened = false;
-    struct Stream
-    {
-        bool audio = false;
-        QString codec;
-        int width = 0, height = 0;
-        int sampleRate = 0, channels = 0;
-        int frameRateNum = 0, frameRateDen = 0;
-        std::int64_t headerFrames = 0; // nb_frames from the header
-        double seconds = 0;            // duration from the header
-    };
-    std::vector<Stream> streams;
-    std::vector<PacketInfo> packets; // in reading order
-};
-AviContents ReadAvi(const QString &path);
-
-// Decodes the video stream; a frame of an empty chunk repeats the previous picture. Returns the
-// colour (0xRRGGBB, from the centre of the top and bottom halves) of every frame.
-struct FrameColours
-{
-    std::uint32_t top;
-    std::uint32_t bottom;
-};
-std::vector<FrameColours> DecodeVideoColours(const QString &path);
+// The probes are shared (tests/common/media_makers.h).
+using testmedia::AviContents;
+using testmedia::DecodeVideoColours;
+using testmedia::FrameColours;
+using testmedia::PacketInfo;
+using testmedia::ReadAvi;
 
 // The number of frames in the movie that the converter's engine (ffmpeg at 30000/1001
 // frames per second) makes from the file; -1 when it fails.

@@ -1,9 +1,9 @@
+#include "common/media_makers.h"
 #include "engine/audio_mixer.h"
 #include "engine/media_det.h"
 #include "engine/render_engine.h"
 #include "render_slideshow.h"
 #include "render_test_graph.h"
-#include "support/media_makers.h"
 
 #include <gtest/gtest.h>
 
@@ -127,7 +127,7 @@ TEST(RenderAudio, EveryGroupRunsToTheEndOfTheLongest)
     auto timeline = CreateTimeline();
     auto video = AddVideoGroup(timeline.Get(), 64, 48);
     auto audio = AddAudioGroup(timeline.Get());
-    LayOutPhotos(timeline.Get(), video.Get(), {photo}, 1, 2, false); // [0, 3]
+    AddShots(timeline.Get(), video.Get(), {{photo, 0, 3}});
     AddClip(timeline.Get(), audio.Get(), song, 0, kSecond, 0, kSecond);
     const Rendered r = Render(timeline.Get());
     const auto &out = r.outputs;

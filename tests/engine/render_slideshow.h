@@ -1,8 +1,5 @@
 #pragma once
-// Builds slideshow timelines the way the program lays them out: every photo on a track of
-// its own over [i*s, (i+2)*s] (the last one to the end), an optional transition over the
-// first s seconds of each photo alternating wipe and dissolve, and music clips laid end to
-// end.
+// Builds timelines for the engine's tests: groups, clips, transitions and photo scenes.
 
 #include "engine/timeline.h"
 #include "platform/com.h"
@@ -13,6 +10,7 @@
 #include <QStringList>
 
 #include <cstring>
+#include <vector>
 
 namespace rendertest {
 
@@ -118,36 +116,26 @@ inline void AddTransition(IAMTimeline *timeline,
               platform::S_OK);
 }
 
-// The photo part of a slideshow: N photos, s seconds each (s may be 0), movie music part
-// of T seconds.
-inline void LayOutPhotos(IAMTimeline *timeline,
-                         IAMTimelineObj *group,
-                         const QStringList &photos,
-                         int s,
-                         int T,
-                         bool effect)
+// One photo on a track of its own over [start, stop] seconds, with an optional transition
+// over [start, transitionStop]. The program's own layout is tested on the timeline it
+// builds (tests/production); these are scenes for the engine.
+struct Shot
 {
-    ReferenceTime start = 0, stop = 2 * s * kSecond, length = 2 * s * kSecond;
-    ReferenceTime transitionStart = 0, transitionStop = s * kSecond;
-    bool second = false;
-    for (int i = 0; i < photos.size(); ++i) {
-        if (i == photos.size() - 1) {
-            stop = static_cast<ReferenceTime>(T + s) * kSecond;
-            length = stop - start;
-        }
-        auto track = AddClip(timeline, group, photos[i], start, stop, 0, length);
-        if (effect) {
-            AddTransition(timeline,
-                          track.Get(),
-                          second ? engine::CLSID_CrossFade : engine::CLSID_DxtJpeg,
-                          transitionStart,
-                          transitionStop);
-            second = !second;
-            transitionStart += s * kSecond;
-            transitionStop += s * kSecond;
-        }
-        start += s * kSecond;
-        stop += s * kSecond;
+    QString photo;
+    int start;
+    int stop;
+    const engine::Guid *transition = nullptr;
+    int transitionStop = 0;
+};
+
+inline void AddShots(IAMTimeline *timeline, IAMTimelineObj *group, const std::vector<Shot> &shots)
+{
+    for (const Shot &shot : shots) {
+        const ReferenceTime start = shot.start * kSecond, stop = shot.stop * kSecond;
+        auto track = AddClip(timeline, group, shot.photo, start, stop, 0, stop - start);
+        if (shot.transition)
+            AddTransition(
+                timeline, track.Get(), *shot.transition, start, shot.transitionStop * kSecond);
     }
 }
 

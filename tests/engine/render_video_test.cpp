@@ -1,9 +1,9 @@
+#include "common/media_makers.h"
 #include "engine/render_engine.h"
 #include "engine/resizer.h"
 #include "platform/class_store.h"
 #include "render_slideshow.h"
 #include "render_test_graph.h"
-#include "support/media_makers.h"
 
 #include <gtest/gtest.h>
 
@@ -25,13 +25,12 @@ using platform::S_OK;
 constexpr int kW = 160;
 constexpr int kH = 120;
 
-// A slideshow of kW x kH laid out as the program does (see LayOutPhotos), rendered.
-Rendered
-RenderSlideshow(const QStringList &photos, int s, int T, bool effect, const Guid &resizer = Guid{})
+// A scene of kW x kH, rendered.
+Rendered RenderShots(const std::vector<Shot> &shots, const Guid &resizer = Guid{})
 {
     auto timeline = CreateTimeline();
     auto video = AddVideoGroup(timeline.Get(), kW, kH);
-    LayOutPhotos(timeline.Get(), video.Get(), photos, s, T, effect);
+    AddShots(timeline.Get(), video.Get(), shots);
     return Render(timeline.Get(), resizer);
 }
 
@@ -68,7 +67,8 @@ protected:
         const QString red = SolidBmp(*dir, "red.bmp", Qt::red);
         const QString blue = SolidBmp(*dir, "blue.bmp", Qt::blue);
         ASSERT_FALSE(red.isEmpty() || blue.isEmpty());
-        rendered = new Rendered(RenderSlideshow({red, blue}, 1, 3, true));
+        rendered = new Rendered(
+            RenderShots({{red, 0, 2, &CLSID_DxtJpeg, 1}, {blue, 1, 4, &CLSID_CrossFade, 2}}));
     }
     static void TearDownTestSuite()
     {
@@ -142,22 +142,6 @@ TEST_F(RenderTransitions, AfterTheTransitionsThePhotoStandsAloneAndRepeats)
     EXPECT_FALSE(rendered->Frames()[60].repeat);
     for (std::size_t n = 61; n < 120; ++n)
         EXPECT_TRUE(rendered->Frames()[n].repeat) << n;
-}
-
-TEST(RenderCuts, WithoutEffectEachPhotoCoversTheOneBeforeAtItsStart)
-{
-    QTemporaryDir dir;
-    const QString red = dir.filePath("red.jpg"), blue = dir.filePath("blue.gif");
-    ASSERT_TRUE(testmedia::SaveJpeg(testmedia::SolidImage(kW, kH, Qt::red), red));
-    ASSERT_TRUE(testmedia::SaveGif(testmedia::SolidImage(kW, kH, Qt::blue), blue));
-    const Rendered r = RenderSlideshow({red, blue}, 1, 2, false);
-    ASSERT_EQ(r.Frames().size(), 90u); // 3 s
-    ExpectColour(r.At(29, 80, 60), kRed, 6, "last frame of photo 0");
-    ExpectColour(r.At(30, 80, 60), kBlue, 0, "first frame of photo 1");
-    EXPECT_FALSE(r.Frames()[0].repeat);
-    EXPECT_TRUE(r.Frames()[29].repeat);
-    EXPECT_FALSE(r.Frames()[30].repeat);
-    EXPECT_TRUE(r.Frames()[31].repeat);
 }
 
 // ---- Photos -----------------------------------------------------------------------------
@@ -268,7 +252,7 @@ TEST_P(RenderPhotos, PhotoIsDecodedAndFittedIntoTheFrame)
             GTEST_SKIP() << "ImageMagick's convert is not available";
         FAIL() << "could not write the photo";
     }
-    const Rendered r = RenderSlideshow({path}, 1, 0, false);
+    const Rendered r = RenderShots({{path, 0, 1}});
     ASSERT_EQ(r.Frames().size(), 30u);
     for (const auto &[x, y, colour, tolerance] : row.pixels) {
         const std::string where = std::to_string(x) + "," + std::to_string(y);
@@ -287,8 +271,11 @@ TEST(RenderPhotos, UndecodablePhotoShowsBlackAndTheRunGoesOn)
     // A FIFO is never read: nothing would ever write to it.
     const QString fifo = dir.filePath("pipe.jpg");
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const Rendered r
-        = RenderSlideshow({red, bad, blue, dir.filePath("missing.jpg"), fifo}, 1, 5, false);
+    const Rendered r = RenderShots({{red, 0, 2},
+                                    {bad, 1, 3},
+                                    {blue, 2, 4},
+                                    {dir.filePath("missing.jpg"), 3, 5},
+                                    {fifo, 4, 6}});
     ASSERT_EQ(r.Frames().size(), static_cast<std::size_t>(FrameAt(6.0)));
     ExpectColour(r.At(FrameAt(0.5), 80, 60), kRed, 0, "before");
     ExpectColour(r.At(FrameAt(1.5), 80, 60), kBlack, 0, "the damaged photo");
@@ -308,7 +295,7 @@ TEST(RenderPhotos, GiantJpegIsReadAtAReducedScaleNotRefused)
         ASSERT_TRUE(
             testmedia::SaveJpeg(giant, path, {50, false, QImageIOHandler::TransformationNone}));
     }
-    const Rendered r = RenderSlideshow({path}, 1, 0, false);
+    const Rendered r = RenderShots({{path, 0, 1}});
     ASSERT_EQ(r.Frames().size(), 30u);
     // Fitted to 160x112, bars of 4 rows above and below.
     ExpectColour(r.At(0, 80, 60), Rgb{160, 160, 160}, 3, "inside");
@@ -320,15 +307,19 @@ TEST(RenderPhotos, ZeroSecondsPerPhotoNeitherCrashesNorHangs)
     QTemporaryDir dir;
     const QString a = SolidBmp(dir, "a.bmp", Qt::red), b = SolidBmp(dir, "b.bmp", Qt::blue);
     {
-        // T = 0: every clip and transition is empty, and so is the movie.
-        const Rendered r = RenderSlideshow({a, b, a}, 0, 0, true);
+        // Every clip and transition is empty, and so is the movie.
+        const Rendered r = RenderShots({{a, 0, 0, &CLSID_DxtJpeg, 0},
+                                        {b, 0, 0, &CLSID_CrossFade, 0},
+                                        {a, 0, 0, &CLSID_DxtJpeg, 0}});
         ASSERT_EQ(r.outputs.size(), 1u);
         EXPECT_TRUE(r.Frames().empty());
         EXPECT_TRUE(r.outputs[0].pin->endOfStream);
     }
     {
-        // Music lengthens the movie to 1 s: only the last photo has length.
-        const Rendered r = RenderSlideshow({a, a, b}, 0, 1, true);
+        // Only the last photo has length.
+        const Rendered r = RenderShots({{a, 0, 0, &CLSID_DxtJpeg, 0},
+                                        {a, 0, 0, &CLSID_CrossFade, 0},
+                                        {b, 0, 1, &CLSID_DxtJpeg, 0}});
         ASSERT_EQ(r.Frames().size(), 30u);
         ExpectColour(r.At(0, 80, 60), kBlue, 0, "first");
         ExpectColour(r.At(29, 80, 60), kBlue, 0, "last");
@@ -371,7 +362,7 @@ TEST(RenderResizer, EngineFitsPhotosWithTheResizerClassItIsGiven)
     g_resizerCalls = 0;
     ComPtr<IAMTimeline> timeline;
     {
-        const Rendered r = RenderSlideshow({photo}, 1, 0, false, kTestResizer);
+        const Rendered r = RenderShots({{photo, 0, 1}}, kTestResizer);
         timeline = r.timeline;
         EXPECT_EQ(g_resizerCalls, 1); // once per photo, not per frame
         ExpectColour(r.At(5, 80, 60), Rgb{255, 0, 255}, 0, "inside");
@@ -489,7 +480,7 @@ TEST(RenderFrontEnd, FailingDownstreamStopsTheStream)
     const QString photo = SolidBmp(dir, "a.bmp", Qt::red);
     auto timeline = CreateTimeline();
     auto video = AddVideoGroup(timeline.Get(), kW, kH);
-    LayOutPhotos(timeline.Get(), video.Get(), {photo}, 1, 0, false);
+    AddShots(timeline.Get(), video.Get(), {{photo, 0, 1}});
     auto engine = CreateRenderEngine();
     ComPtr<KeepingGraph> graph(new KeepingGraph);
     engine->SetFilterGraph(graph.Get());

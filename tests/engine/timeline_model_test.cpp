@@ -308,7 +308,7 @@ TEST(TimelineModel, DurationIsTheEndOfTheLongestGroup)
     auto timeline = CreateTimeline();
     auto video = rendertest::AddVideoGroup(timeline.Get(), 64, 48);
     auto audio = rendertest::AddAudioGroup(timeline.Get());
-    rendertest::LayOutPhotos(timeline.Get(), video.Get(), {"a.jpg", "b.jpg", "c.jpg"}, 4, 16, true);
+    rendertest::AddShots(timeline.Get(), video.Get(), {{"a.jpg", 0, 8}, {"b.jpg", 4, 20}});
     rendertest::AddClip(timeline.Get(), audio.Get(), "m.wav", 0, 60 * kSecond, 0, 60 * kSecond);
     ReferenceTime end = 0;
     EXPECT_EQ(timeline->GetDuration(&end), S_OK);

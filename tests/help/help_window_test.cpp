@@ -12,7 +12,6 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMouseEvent>
 #include <QPointer>
 #include <QSet>
 #include <QTabWidget>
@@ -38,35 +37,6 @@ void Settle()
     }
 }
 
-void Click(QWidget *target, QPoint at)
-{
-    const QPointF local(at);
-    const QPointF global(target->mapToGlobal(at));
-    QMouseEvent press(
-        QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &press);
-    QMouseEvent release(
-        QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &release);
-    Settle();
-}
-
-// A cursor inside the first link of the page whose target is href; null when there is none.
-QTextCursor FindLink(QTextDocument *document, const QString &href)
-{
-    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            const QTextFragment fragment = it.fragment();
-            if (fragment.charFormat().isAnchor() && fragment.charFormat().anchorHref() == href) {
-                QTextCursor cursor(document);
-                cursor.setPosition(fragment.position() + qMin(2, fragment.length() / 2));
-                return cursor;
-            }
-        }
-    }
-    return QTextCursor();
-}
-
 QStringList LinksOf(QTextDocument *document)
 {
     QStringList links;
@@ -79,34 +49,6 @@ QStringList LinksOf(QTextDocument *document)
         }
     }
     return links;
-}
-
-void ClickLink(QTextBrowser *browser, const QString &href)
-{
-    QTextCursor cursor = FindLink(browser->document(), href);
-    ASSERT_FALSE(cursor.isNull()) << "no link to " << href.toStdString();
-    browser->setTextCursor(cursor);
-    browser->ensureCursorVisible();
-    const QRect caret = browser->cursorRect(cursor);
-    Click(browser->viewport(), caret.center() + QPoint(1, 0));
-}
-
-QTreeWidgetItem *FindItem(QTreeWidget *tree, const QString &text)
-{
-    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
-        if ((*it)->text(0) == text)
-            return *it;
-    }
-    return nullptr;
-}
-
-void ClickItem(QTreeWidget *tree, QTreeWidgetItem *item)
-{
-    for (QTreeWidgetItem *p = item->parent(); p; p = p->parent())
-        p->setExpanded(true);
-    tree->scrollToItem(item);
-    Settle();
-    Click(tree->viewport(), tree->visualItemRect(item).center());
 }
 
 class HelpWindowTest : public ::testing::Test
@@ -202,99 +144,6 @@ TEST_F(HelpWindowTest, OpensOnTheDefaultTopicWithContentsAndIndex)
     EXPECT_GT(dark, 200);
 }
 
-TEST_F(HelpWindowTest, WindowWithoutOwnerIsTopLevel)
-{
-    QWidget *window = Open(nullptr);
-    ASSERT_NE(window, nullptr);
-    EXPECT_EQ(window->parentWidget(), nullptr);
-    EXPECT_TRUE(window->isVisible());
-}
-
-TEST_F(HelpWindowTest, FollowingLinksOpensPagesAndBackReturns)
-{
-    QWidget *window = Open(owner.get());
-    ASSERT_NE(window, nullptr);
-    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
-    auto *contents = window->findChild<QTreeWidget *>(QStringLiteral("contents"));
-    auto *back = window->findChild<QToolButton *>(QStringLiteral("back"));
-    ASSERT_TRUE(browser && contents && back);
-    EXPECT_FALSE(back->isEnabled());
-
-    ClickLink(browser, QStringLiteral("getting_started.html"));
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/getting_started.html"));
-    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("Step 1: choose the music")));
-    ASSERT_NE(contents->currentItem(), nullptr);
-    EXPECT_EQ(contents->currentItem()->text(0), QStringLiteral("Making your first movie"));
-    EXPECT_TRUE(back->isEnabled());
-    EXPECT_TRUE(window->grab().save(QStringLiteral(HELP_TEST_OUTPUT_DIR "help-link-click.png")));
-
-    // A link deeper in: from the first movie to the settings.
-    ClickLink(browser, QStringLiteral("settings.html"));
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/settings.html"));
-    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("High-quality Movie")));
-
-    Click(back, back->rect().center());
-    Click(back, back->rect().center());
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/index.html"));
-}
-
-TEST_F(HelpWindowTest, ContentsTreeOpensItsPages)
-{
-    QWidget *window = Open(owner.get());
-    ASSERT_NE(window, nullptr);
-    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
-    auto *contents = window->findChild<QTreeWidget *>(QStringLiteral("contents"));
-    ASSERT_TRUE(browser && contents);
-
-    QTreeWidgetItem *formats = FindItem(contents, QStringLiteral("Supported files"));
-    ASSERT_NE(formats, nullptr);
-    ClickItem(contents, formats);
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/formats.html"));
-    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("MP3")));
-
-    QTreeWidgetItem *codec = FindItem(contents, QStringLiteral("Compressors"));
-    ASSERT_NE(codec, nullptr);
-    ClickItem(contents, codec);
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/messages.html"));
-    EXPECT_EQ(browser->source().fragment(), QStringLiteral("codec"));
-    EXPECT_TRUE(browser->toPlainText().contains(
-        QStringLiteral("The audio file can't be compressed. Continue?")));
-    EXPECT_TRUE(
-        window->grab().save(QStringLiteral(HELP_TEST_OUTPUT_DIR "help-contents-click.png")));
-
-    // A heading without a page of its own opens nothing.
-    QTreeWidgetItem *heading = FindItem(contents, QStringLiteral("Using the program"));
-    ASSERT_NE(heading, nullptr);
-    ClickItem(contents, heading);
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/messages.html"));
-}
-
-TEST_F(HelpWindowTest, IndexFindsAWordAndOpensItsPage)
-{
-    QWidget *window = Open(owner.get());
-    ASSERT_NE(window, nullptr);
-    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
-    auto *index = window->findChild<QListWidget *>(QStringLiteral("index"));
-    auto *filter = window->findChild<QLineEdit *>(QStringLiteral("indexFilter"));
-    ASSERT_TRUE(browser && index && filter);
-
-    filter->setText(QStringLiteral("tempdata"));
-    Settle();
-    int shown = 0;
-    for (int row = 0; row < index->count(); ++row)
-        shown += index->item(row)->isHidden() ? 0 : 1;
-    EXPECT_EQ(shown, 1);
-    QListWidgetItem *found = index->currentItem();
-    ASSERT_NE(found, nullptr);
-    EXPECT_EQ(found->text(), QStringLiteral("Temporary file TempData.avi"));
-
-    window->findChild<QTabWidget *>()->setCurrentIndex(1);
-    Settle();
-    Click(index->viewport(), index->visualItemRect(found).center());
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/output.html"));
-    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("The temporary file")));
-}
-
 // Every entry of the contents and every link of every page it reaches leads to a page of the
 // help file: a broken link would show the engine's "Page not found" page.
 TEST_F(HelpWindowTest, EveryContentsEntryAndEveryLinkLeadsToAPage)
@@ -347,39 +196,6 @@ TEST_F(HelpWindowTest, EveryContentsEntryAndEveryLinkLeadsToAPage)
         }
     }
     EXPECT_GT(checked.size(), 15);
-}
-
-TEST_F(HelpWindowTest, SecondCallBringsTheSameWindowBackToTheDefaultTopic)
-{
-    QWidget *first = Open(owner.get());
-    ASSERT_NE(first, nullptr);
-    auto *browser = first->findChild<QTextBrowser *>(QStringLiteral("topic"));
-    browser->setSource(QUrl(QStringLiteral("chm:/batch.html")));
-    Settle();
-    first->hide();
-
-    QWidget *second = Open(owner.get());
-    EXPECT_EQ(second, first);
-    EXPECT_TRUE(second->isVisible());
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/index.html"));
-
-    // Once the user closes it, the next call makes a new one.
-    QPointer<QWidget> closed(first);
-    first->close();
-    Settle();
-    EXPECT_TRUE(closed.isNull());
-    QWidget *third = Open(owner.get());
-    ASSERT_NE(third, nullptr);
-    EXPECT_TRUE(third->isVisible());
-}
-
-TEST_F(HelpWindowTest, TopicNamedAfterTheFileIsOpened)
-{
-    QWidget *window = Open(nullptr, kHelpFile + QStringLiteral("::/music.html"));
-    ASSERT_NE(window, nullptr);
-    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
-    EXPECT_EQ(browser->source().path(), QStringLiteral("/music.html"));
-    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("Play whole music")));
 }
 
 TEST_F(HelpWindowTest, NothingIsShownForMissingOrBrokenFilesOrOtherCommands)

@@ -120,18 +120,6 @@ TEST_F(HtmlHelpLoaderTest, EngineFoundByNameIsLoadedOnceForTwoCalls)
     EXPECT_EQ(calls[1].data, QStringLiteral("9"));
 }
 
-TEST_F(HtmlHelpLoaderTest, EngineInTheSystemFolderIsFoundByName)
-{
-    const QString engine = folders.system + QStringLiteral("/hhctrl.ocx");
-    ASSERT_TRUE(CopyFile(kRecorder, engine));
-    help::HtmlHelpLoader loader(modules, platform::TheRegistry());
-
-    EXPECT_EQ(loader.Call(5, QStringLiteral("x.chm"), 0, 0), Expected(5, 0, 0));
-    const std::vector<Call> calls = ReadCalls(folders.log);
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].module, engine);
-}
-
 TEST_F(HtmlHelpLoaderTest, RegisteredEngineIsPreferredToTheOneFoundByName)
 {
     const QString byName = folders.program + QStringLiteral("/hhctrl.ocx");
@@ -150,44 +138,6 @@ TEST_F(HtmlHelpLoaderTest, RegisteredEngineIsPreferredToTheOneFoundByName)
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].module, registered);
     EXPECT_EQ(calls[1].module, registered);
-}
-
-TEST_F(HtmlHelpLoaderTest, RegistrationUnderAnotherRootOrAsNamedValueIsIgnored)
-{
-    const QString byName = folders.program + QStringLiteral("/hhctrl.ocx");
-    const QString registered = folders.other + QStringLiteral("/registered-hhctrl.ocx");
-    ASSERT_TRUE(CopyFile(kRecorder, byName));
-    ASSERT_TRUE(CopyFile(kRecorder, registered));
-    platform::Registry &registry = platform::TheRegistry();
-    ASSERT_TRUE(registry.WriteValue(
-        platform::RegistryRoot::LocalMachine, kClassKey, QString(), registered));
-    ASSERT_TRUE(registry.WriteValue(platform::RegistryRoot::ClassesRoot,
-                                    kClassKey,
-                                    QStringLiteral("ThreadingModel"),
-                                    registered));
-    help::HtmlHelpLoader loader(modules, registry);
-
-    loader.Call(0, QStringLiteral("a.chm"), 0, 0);
-    EXPECT_EQ(modules.loads, QStringList{QStringLiteral("hhctrl.ocx")});
-    const std::vector<Call> calls = ReadCalls(folders.log);
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].module, byName);
-}
-
-TEST_F(HtmlHelpLoaderTest, RegisteredEngineThatDoesNotLoadFallsBackToTheName)
-{
-    const QString byName = folders.program + QStringLiteral("/hhctrl.ocx");
-    const QString missing = folders.other + QStringLiteral("/gone.ocx");
-    ASSERT_TRUE(CopyFile(kRecorder, byName));
-    ASSERT_TRUE(platform::TheRegistry().WriteValue(
-        platform::RegistryRoot::ClassesRoot, kClassKey, QString(), missing));
-    help::HtmlHelpLoader loader(modules, platform::TheRegistry());
-
-    EXPECT_EQ(loader.Call(3, QStringLiteral("a.chm"), 0, 0), Expected(3, 0, 0));
-    EXPECT_EQ(modules.loads, (QStringList{missing, QStringLiteral("hhctrl.ocx")}));
-    const std::vector<Call> calls = ReadCalls(folders.log);
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].module, byName);
 }
 
 TEST_F(HtmlHelpLoaderTest, MissingEngineFailsOnceAndIsNeverLookedForAgain)
@@ -220,58 +170,5 @@ TEST_F(HtmlHelpLoaderTest, EngineWithoutTheEntryPointFailsAndStaysLoaded)
     EXPECT_EQ(modules.exports, QStringList{QStringLiteral("HtmlHelpW")});
     EXPECT_EQ(modules.unloads, 0);
 }
-
-// The process-wide loader over the program's own module layer and registry.
-TEST_F(HtmlHelpLoaderTest, ProcessLoaderKeepsItsFailureUntilReset)
-{
-    help::ResetHtmlHelpLoaderForTests();
-    EXPECT_EQ(help::HtmlHelpW(4, QStringLiteral("a.chm"), 0, 0), 0u);
-
-    const QString engine = folders.program + QStringLiteral("/hhctrl.ocx");
-    ASSERT_TRUE(CopyFile(kRecorder, engine));
-    EXPECT_EQ(help::HtmlHelpW(4, QStringLiteral("a.chm"), 0, 0), 0u);
-    EXPECT_TRUE(ReadCalls(folders.log).empty());
-
-    help::ResetHtmlHelpLoaderForTests();
-    EXPECT_EQ(help::HtmlHelpW(4, QStringLiteral("a.chm"), 0, 11), Expected(4, 0, 11));
-    EXPECT_EQ(help::HtmlHelpW(6, QStringLiteral("b.chm"), 0, 0), Expected(6, 0, 0));
-    const std::vector<Call> calls = ReadCalls(folders.log);
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].module, engine);
-    EXPECT_EQ(calls[1].file, QStringLiteral("b.chm"));
-    help::ResetHtmlHelpLoaderForTests();
-}
-
-struct HelpPathRow
-{
-    const char *program;
-    const char *help;
-};
-
-void PrintTo(const HelpPathRow &row, std::ostream *os)
-{
-    *os << '"' << row.program << '"';
-}
-
-class HelpFilePathTest : public ::testing::TestWithParam<HelpPathRow>
-{};
-
-TEST_P(HelpFilePathTest, HelpFileSitsBesideTheProgram)
-{
-    EXPECT_EQ(help::HelpFilePath(QString::fromUtf8(GetParam().program)),
-              QString::fromUtf8(GetParam().help));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths,
-    HelpFilePathTest,
-    ::testing::Values(HelpPathRow{"/usr/lib/vantorel/vantorel", "/usr/lib/vantorel/Vantorel.chm"},
-                      HelpPathRow{"/home/anna/Programme für Fotos/vantorel",
-                                  "/home/anna/Programme für Fotos/Vantorel.chm"},
-                      HelpPathRow{"/opt/vantorel.2/bin/", "/opt/vantorel.2/bin/Vantorel.chm"},
-                      // A program in the root folder: the help file is in the root folder too.
-                      HelpPathRow{"/vantorel", "/Vantorel.chm"},
-                      HelpPathRow{"vantorel", "vantorelVantorel.chm"},
-                      HelpPathRow{"", "Vantorel.chm"}));
 
 } // namespace

@@ -88,35 +88,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "Key=one.html;"},
         SitemapRow{"empty", "", ""}));
 
-struct PathRow
-{
-    const char *in;
-    const char *out;
-};
-
-void PrintTo(const PathRow &row, std::ostream *os)
-{
-    *os << '"' << row.in << '"';
-}
-
-class ArchivePathTest : public ::testing::TestWithParam<PathRow>
-{};
-
-TEST_P(ArchivePathTest, Normalises)
-{
-    EXPECT_EQ(hhctrl::ChmArchive::NormalisePath(QString::fromUtf8(GetParam().in)),
-              QString::fromUtf8(GetParam().out));
-}
-
-INSTANTIATE_TEST_SUITE_P(Paths,
-                         ArchivePathTest,
-                         ::testing::Values(PathRow{"index.html", "/index.html"},
-                                           PathRow{"/index.html", "/index.html"},
-                                           PathRow{"./dir/a.html", "/dir/a.html"},
-                                           PathRow{"/#SYSTEM", "/#SYSTEM"},
-                                           PathRow{"dir\\b.html", "/dir/b.html"},
-                                           PathRow{" spaced.html ", "/spaced.html"}));
-
 TEST(ChmArchive, ReadsTheCompiledHelpFile)
 {
     const auto archive

@@ -65,17 +65,6 @@ TEST_F(PhotoCollection, ExtensionGroupsDecideTheOrderNotTheNames)
     EXPECT_TRUE(dialog->m_photoList->selectedItems().isEmpty());
 }
 
-TEST_F(PhotoCollection, WithinAGroupNamesAreSortedWithoutRegardToCase)
-{
-    const QString folder = MakeFolder(QStringLiteral("case"));
-    for (const char *name : {"b.jpg", "C.JPG", "a.Jpg"})
-        MakeFile(folder, QString::fromLatin1(name), 1);
-    AddFolder(folder);
-    EXPECT_EQ(
-        RowTexts(0),
-        (QStringList{QStringLiteral("a.Jpg"), QStringLiteral("b.jpg"), QStringLiteral("C.JPG")}));
-}
-
 TEST_F(PhotoCollection, AFolderAddedTwiceIsListedAndCountedTwice)
 {
     const QString folder = FolderOfPhotos(2);
@@ -108,38 +97,6 @@ TEST_F(PhotoCollection, AFolderAddedTwiceIsListedAndCountedTwice)
               (QStringList{
                   QStringLiteral("p1.jpg"), QStringLiteral("p1.jpg"), QStringLiteral("p0.jpg")}));
     ExpectRowsAndPathsInStep();
-}
-
-TEST_F(PhotoCollection, TheFolderBoxRecordsEveryChoiceEvenACancelledOne)
-{
-    const QString folder = FolderOfPhotos(1);
-    // Nothing added yet: a cancelled chooser leaves the box empty.
-    AddFolder(QString());
-    EXPECT_EQ(Text(IDC_PHOTO_FOLDERS), QString());
-    AddFolder(folder);
-    // With folders added, a cancelled chooser leaves one more separator.
-    AddFolder(QString());
-    EXPECT_EQ(Text(IDC_PHOTO_FOLDERS), folder + u';');
-    EXPECT_EQ(dialog->m_photoPaths.size(), 1);
-    EXPECT_EQ(Text(IDC_PHOTO_COUNT), QStringLiteral("1"));
-    // A folder without photos adds no rows, but its name.
-    const QString empty = MakeFolder(QStringLiteral("empty"));
-    AddFolder(empty);
-    EXPECT_EQ(Text(IDC_PHOTO_FOLDERS), folder + u';' + u';' + empty);
-    EXPECT_EQ(dialog->m_photoPaths.size(), 1);
-    int folderChoosers = 0;
-    for (const auto &record : prompter.Records())
-        folderChoosers += record.kind == testing_support::PromptRecord::Folder;
-    EXPECT_EQ(folderChoosers, 4);
-}
-
-TEST_F(PhotoCollection, AFolderWhoseNameEndsInABlankIsScannedAsItIs)
-{
-    const QString folder = MakeFolder(QStringLiteral("holiday "));
-    MakeFile(folder, QStringLiteral("beach.jpg"), 55);
-    AddFolder(folder);
-    EXPECT_EQ(dialog->m_photoPaths, QStringList{folder + QStringLiteral("/beach.jpg")});
-    EXPECT_EQ(dialog->m_totalPhotoBytes, 55);
 }
 
 // Removing a row: by the button or by the Delete key in the list.
@@ -192,64 +149,6 @@ INSTANTIATE_TEST_SUITE_P(Rows,
                                            RemoveCase{"MiddleByKey", 3, 1, 0, true},
                                            RemoveCase{"OnlyByKey", 1, 0, -1, true}),
                          [](const auto &row) { return std::string(row.param.name); });
-
-TEST_F(PhotoCollection, RemoveWithoutASelectionChangesNothing)
-{
-    AddFolder(FolderOfPhotos(3));
-    const QStringList paths = dialog->m_photoPaths;
-    Click(IDC_REMOVE);
-    QTest::keyClick(dialog->m_photoList, Qt::Key_Delete);
-    EXPECT_EQ(dialog->m_photoPaths, paths);
-    EXPECT_EQ(dialog->m_photoList->topLevelItemCount(), 3);
-    EXPECT_EQ(dialog->m_totalPhotoBytes, 303);
-}
-
-TEST_F(PhotoCollection, AFileDeletedAfterItWasListedKeepsItsSizeInTheTotal)
-{
-    const QString folder = FolderOfPhotos(3);
-    AddFolder(folder);
-    ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/p1.jpg")));
-    ClickRow(1);
-    Click(IDC_REMOVE);
-    EXPECT_EQ(RowTexts(0), (QStringList{QStringLiteral("p0.jpg"), QStringLiteral("p2.jpg")}));
-    ExpectRowsAndPathsInStep();
-    EXPECT_EQ(dialog->m_totalPhotoBytes, 303);
-    // A file that grew since it was listed subtracts its size of now.
-    MakeFile(folder, QStringLiteral("p2.jpg"), 150);
-    ClickRow(1);
-    Click(IDC_REMOVE);
-    EXPECT_EQ(dialog->m_totalPhotoBytes, 303 - 150);
-    // "GO" warns about the photos there are now: 61 MB listed and then deleted do not ask.
-    const QString big = MakeFile(folder, QStringLiteral("big.jpg"), 0);
-    ASSERT_TRUE(QFile::resize(big, 61000000));
-    AddFolder(folder);
-    ASSERT_TRUE(QFile::remove(big));
-    Click(IDC_GO);
-    EXPECT_EQ(prompter.BoxTexts(),
-              QStringList{QStringLiteral("Please select a background music.")});
-    EXPECT_EQ(dialog->m_totalPhotoBytes, 2 * 100 + 150);
-}
-
-TEST_F(PhotoCollection, TheDeleteKeyDoesNothingWhileBusyAndOtherKeysReachTheList)
-{
-    AddFolder(FolderOfPhotos(3));
-    ClickRow(0);
-    // Other keys are the list's own: Down moves the selection.
-    QTest::keyClick(dialog->m_photoList, Qt::Key_Down);
-    EXPECT_EQ(SelectedRow(), 1);
-
-    dialog->SetIdle(false);
-    ASSERT_FALSE(dialog->Control(IDC_REMOVE)->isEnabled());
-    dialog->m_photoList->setCurrentItem(dialog->m_photoList->topLevelItem(1));
-    QTest::keyClick(dialog->m_photoList, Qt::Key_Delete);
-    EXPECT_EQ(dialog->m_photoList->topLevelItemCount(), 3);
-    EXPECT_EQ(dialog->m_photoPaths.size(), 3);
-
-    dialog->SetIdle(true);
-    QTest::keyClick(dialog->m_photoList, Qt::Key_Delete);
-    EXPECT_EQ(RowTexts(0), (QStringList{QStringLiteral("p0.jpg"), QStringLiteral("p2.jpg")}));
-    ExpectRowsAndPathsInStep();
-}
 
 TEST_F(PhotoCollection, RemoveAllEmptiesEverythingAndShowsTheRecord)
 {
@@ -313,31 +212,5 @@ INSTANTIATE_TEST_SUITE_P(Moves,
                                            MoveCase{"DownInMiddle", 1, IDC_DOWN, "0213", 2},
                                            MoveCase{"DownOnLast", 3, IDC_DOWN, "0123", 3}),
                          [](const auto &row) { return std::string(row.param.name); });
-
-TEST_F(PhotoCollection, UpAndDownWithoutASelectionChangeNothing)
-{
-    AddFolder(FolderOfPhotos(3));
-    const QStringList paths = dialog->m_photoPaths;
-    Click(IDC_UP);
-    Click(IDC_DOWN);
-    EXPECT_EQ(dialog->m_photoPaths, paths);
-    ExpectRowsAndPathsInStep();
-}
-
-TEST_F(PhotoCollection, UpTakesTheEffectBoxIntoTheRecordAndDownShowsTheRecord)
-{
-    AddFolder(FolderOfPhotos(3));
-    auto effect = dialog->Control<QCheckBox>(IDC_EFFECT);
-    ASSERT_EQ(dialog->m_addMotionEffect, 1);
-    effect->setChecked(false);
-    ClickRow(1);
-    Click(IDC_UP);
-    EXPECT_EQ(dialog->m_addMotionEffect, 0);
-
-    dialog->m_addMotionEffect = 1;
-    Click(IDC_DOWN);
-    EXPECT_TRUE(effect->isChecked());
-    EXPECT_EQ(dialog->m_addMotionEffect, 1);
-}
 
 } // namespace

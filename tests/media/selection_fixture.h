@@ -3,8 +3,8 @@
 // and a scratch folder to put photos and music in.
 
 #include "app/main_dialog.h"
-#include "support/doubles.h"
-#include "support/environment.h"
+#include "common/doubles.h"
+#include "common/environment.h"
 
 #include <gtest/gtest.h>
 

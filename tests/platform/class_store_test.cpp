@@ -1,6 +1,6 @@
+#include "common/environment.h"
 #include "platform/class_store.h"
 #include "platform/registry.h"
-#include "support/environment.h"
 #include "test_value.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,13 @@
+#include "common/environment.h"
 #include "platform/file_system.h"
 #include "platform/prompter.h"
-#include "support/environment.h"
+#include "platform/skin.h"
+#include "resources/dialog_builder.h"
+#include "resources/dialog_template.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 
@@ -40,19 +44,6 @@ TEST(FileSystem, FindsByExtensionWithoutRegardToCaseInNameOrder)
     EXPECT_TRUE(TheFileSystem()
                     .FindByExtension(dir + QStringLiteral("/missing"), QStringLiteral("jpg"))
                     .isEmpty());
-}
-
-TEST(FileSystem, StatusGivesSizeAndCreationTime)
-{
-    TestEnvironment env;
-    const QString file = WriteFile(env.ScratchDir() + QStringLiteral("/f.bmp"), "12345");
-    const auto status = TheFileSystem().Status(file);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(status->size, 5);
-    EXPECT_FALSE(status->isFolder);
-    ASSERT_TRUE(status->created.isValid());
-    EXPECT_LT(qAbs(status->created.secsTo(QDateTime::currentDateTime())), 120);
-    EXPECT_FALSE(TheFileSystem().Status(file + QStringLiteral(".gone")).has_value());
 }
 
 TEST(FileSystem, CopyReplacesOrKeepsTheTarget)
@@ -98,18 +89,17 @@ TEST(FileSystem, DeleteReportsWhetherAFileWasDeleted)
     EXPECT_FALSE(fs.CreateFolder(env.ScratchDir() + QStringLiteral("/no/parent")));
 }
 
-TEST(Prompter, FilterListsBecomeNameFilters)
+TEST(Skin, TheStoredSkinStylesDialogsUntilExit)
 {
-    EXPECT_EQ(ParseFilterList(QStringLiteral(
-                  "mp3 file|*.mp3|wma file|*.wma|wave file|*.wav|mpg file|*.mpg|All Files|*.*||")),
-              (QStringList{QStringLiteral("mp3 file (*.mp3)"),
-                           QStringLiteral("wma file (*.wma)"),
-                           QStringLiteral("wave file (*.wav)"),
-                           QStringLiteral("mpg file (*.mpg)"),
-                           QStringLiteral("All Files (*.*)")}));
-    EXPECT_EQ(ParseFilterList(QStringLiteral("Pictures|*.jpg;*.gif||ignored|*.x")),
-              QStringList{QStringLiteral("Pictures (*.jpg *.gif)")});
-    EXPECT_TRUE(ParseFilterList(QString()).isEmpty());
+    resources::EnsureResourcesLoaded();
+    platform::Skin &skin = platform::TheSkin();
+    skin.Init();
+    ASSERT_TRUE(skin.LoadFromResource(QString::fromLatin1(resources::kSkinResourceName)));
+    EXPECT_FALSE(skin.LoadFromResource(QStringLiteral("NOSUCHSKIN")));
+    skin.ApplyToDialogs(QStringLiteral("Dialog"));
+    EXPECT_FALSE(qApp->styleSheet().isEmpty());
+    skin.Exit();
+    EXPECT_TRUE(qApp->styleSheet().isEmpty());
 }
 
 } // namespace

@@ -1,5 +1,5 @@
+#include "common/environment.h"
 #include "platform/registry.h"
-#include "support/environment.h"
 
 #include <gtest/gtest.h>
 
@@ -9,22 +9,6 @@ using testing_support::TestEnvironment;
 namespace {
 
 const QString kKey = QStringLiteral("SOFTWARE\\Clients\\Tarvix2\\Version");
-
-TEST(Registry, DefaultValueAndNamedValuesStayApart)
-{
-    TestEnvironment env;
-    Registry &r = TheRegistry();
-    ASSERT_TRUE(r.WriteValue(RegistryRoot::LocalMachine, kKey, QString(), QStringLiteral("2.1")));
-    ASSERT_TRUE(r.WriteValue(
-        RegistryRoot::LocalMachine, kKey, QStringLiteral("Version"), QStringLiteral("named")));
-    EXPECT_EQ(r.ReadValue(RegistryRoot::LocalMachine, kKey), QStringLiteral("2.1"));
-    EXPECT_EQ(r.ReadValue(RegistryRoot::LocalMachine, kKey, QStringLiteral("Version")),
-              QStringLiteral("named"));
-    EXPECT_EQ(r.ValueNames(RegistryRoot::LocalMachine, kKey),
-              QStringList{QStringLiteral("Version")});
-    // The two roots are separate stores.
-    EXPECT_FALSE(r.ReadValue(RegistryRoot::ClassesRoot, kKey).has_value());
-}
 
 TEST(Registry, MissingKeysAndValuesReadAsNothing)
 {
@@ -40,23 +24,6 @@ TEST(Registry, MissingKeysAndValuesReadAsNothing)
     // An empty value is a value.
     r.WriteValue(RegistryRoot::LocalMachine, kKey, QString(), QString());
     EXPECT_EQ(r.ReadValue(RegistryRoot::LocalMachine, kKey), QString());
-}
-
-TEST(Registry, KeysAreFoundWithoutRegardToCaseAndParentsExist)
-{
-    TestEnvironment env;
-    Registry &r = TheRegistry();
-    r.WriteValue(RegistryRoot::LocalMachine, kKey, QString(), QStringLiteral("2.1"));
-    EXPECT_EQ(r.ReadValue(RegistryRoot::LocalMachine,
-                          QStringLiteral("software\\CLIENTS\\tarvix2\\version")),
-              QStringLiteral("2.1"));
-    EXPECT_TRUE(r.KeyExists(RegistryRoot::LocalMachine, QStringLiteral("SOFTWARE\\Clients")));
-    r.WriteValue(RegistryRoot::LocalMachine,
-                 QStringLiteral("SOFTWARE\\Clients\\Tarvix2\\Startup"),
-                 QString(),
-                 QStringLiteral("1"));
-    EXPECT_EQ(r.SubKeys(RegistryRoot::LocalMachine, QStringLiteral("Software\\Clients\\Tarvix2")),
-              (QStringList{QStringLiteral("Version"), QStringLiteral("Startup")}));
 }
 
 TEST(Registry, TextsWithQuotesBackslashesAndLineBreaksSurvive)

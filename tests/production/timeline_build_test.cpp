@@ -200,201 +200,22 @@ INSTANTIATE_TEST_SUITE_P(
     TimelineLayout,
     ::testing::Values(
         // N = 3, s = 4: V = 16.
-        LayoutRow{"LongMusicCutAtTheSlideshow", 3, 4, Music::Wav, 60, false, true, 20, 1, 16, 0},
         LayoutRow{"LongMusicPlayedWhole", 3, 4, Music::Wav, 60, true, true, 64, 1, 60, 0},
         LayoutRow{"ShortMusicRepeatedAndCut", 3, 4, Music::Wav, 5, false, true, 20, 4, 16, 15},
-        LayoutRow{"ShortMusicRepeatedWhole", 3, 4, Music::Wav, 5, true, true, 24, 4, 20, 15},
         // R = 128 plays, of which 70 are laid out; the 70th runs to T.
         LayoutRow{
             "TinyMusicCappedAt70Plays", 3, 4, Music::Wav, 0.125, false, true, 20, 70, 16, 8.625},
-        LayoutRow{
-            "TinyMusicWholeStillSixteen", 3, 4, Music::Wav, 0.125, true, true, 20, 70, 16, 8.625},
         LayoutRow{"MusicWithoutSound", 3, 4, Music::NoAudioStream, 0, true, true, 20, 1, 16, 0},
         LayoutRow{"NoMediaDetector", 3, 4, Music::NoDetector, 0, true, false, 20, 1, 16, 0},
-        LayoutRow{"OnePhoto", 1, 4, Music::Wav, 60, false, true, 12, 1, 8, 0}),
+        LayoutRow{"OnePhotoMusicCut", 1, 4, Music::Wav, 60, false, true, 12, 1, 8, 0}),
     RowName());
 
-// ---- The video group's media type --------------------------------------------------------
-
-struct SizeRow
-{
-    int sizeIndex, width, height;
-    bool highQuality;
-    int groupWidth, groupHeight;
-};
-void PrintTo(const SizeRow &row, std::ostream *os)
-{
-    *os << "size " << row.sizeIndex << ", " << row.width << 'x' << row.height
-        << (row.highQuality ? " high quality" : "");
-}
-
-class VideoGroupType : public StageTest, public ::testing::WithParamInterface<SizeRow>
-{};
-
-TEST_P(VideoGroupType, IsRgb24OfTheEnlargedSizeInAZeroFilledHeader)
-{
-    const SizeRow &row = GetParam();
-    OpenWindow();
-    PrepareJob(1, MakeWav(QStringLiteral("m.wav"), 1), 2);
-    dialog->m_sizeIndex = row.sizeIndex;
-    dialog->m_videoWidth = row.width;
-    dialog->m_videoHeight = row.height;
-    dialog->m_highQuality = row.highQuality;
-    dialog->SetIdle(false);
-    ComPtr<engine::IAMTimeline> timeline;
-    ComPtr<engine::IMediaDet> detector;
-    ASSERT_TRUE(production::BuildSlideshowTimeline(*dialog, timeline, detector));
-    EXPECT_EQ(dialog->m_progress->value(), 1);
-
-    ComPtr<IAMTimelineObj> node;
-    ASSERT_EQ(timeline->GetGroup(&node, 0), platform::S_OK);
-    const auto group = node.As<engine::IAMTimelineGroup>();
-    engine::MediaType mt;
-    ASSERT_EQ(group->GetMediaType(&mt), platform::S_OK);
-    EXPECT_EQ(mt.majortype, engine::MEDIATYPE_Video);
-    EXPECT_EQ(mt.subtype, engine::MEDIASUBTYPE_RGB24);
-    EXPECT_EQ(mt.formattype, engine::FORMAT_VideoInfo);
-    EXPECT_TRUE(mt.fixedSizeSamples);
-    EXPECT_FALSE(mt.temporalCompression);
-    ASSERT_EQ(mt.format.size(), 88u);
-    const std::uint32_t stride = (row.groupWidth * 3 + 3) & ~3u;
-    EXPECT_EQ(mt.sampleSize, stride * row.groupHeight);
-
-    // Only the bitmap header's size, width, height, planes, depth and image size are set.
-    engine::VIDEOINFOHEADER expected;
-    std::memset(&expected, 0, sizeof expected);
-    expected.bmiHeader.biSize = 40;
-    expected.bmiHeader.biWidth = row.groupWidth;
-    expected.bmiHeader.biHeight = row.groupHeight;
-    expected.bmiHeader.biPlanes = 1;
-    expected.bmiHeader.biBitCount = 24;
-    expected.bmiHeader.biSizeImage = stride * row.groupHeight;
-    EXPECT_EQ(std::memcmp(mt.format.data(), &expected, sizeof expected), 0);
-
-    double fps = 0;
-    group->GetOutputFPS(&fps);
-    EXPECT_DOUBLE_EQ(fps, 29.97);
-    bool preview = false;
-    group->GetPreviewMode(&preview);
-    EXPECT_TRUE(preview);
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes,
-                         VideoGroupType,
-                         ::testing::Values(SizeRow{0, 320, 240, true, 640, 480},
-                                           SizeRow{1, 640, 480, true, 960, 720},
-                                           SizeRow{2, 480, 320, true, 960, 640},
-                                           SizeRow{3, 320, 480, true, 640, 960},
-                                           SizeRow{1, 640, 480, false, 640, 480},
-                                           SizeRow{0, 322, 240, false, 322, 240}));
-
-// ---- Failures of the timeline steps ------------------------------------------------------
-
-struct FailureRow
-{
-    const char *name;
-    const char *call; // refused call, or "" for a class that cannot be made
-    const char *message;
-    int occurrence = 1;
-    bool errorBox = true; // the window's "Error" box, else the application box
-    bool idleFirst = true;
-};
-
-class TimelineFailure : public StageTest, public ::testing::WithParamInterface<FailureRow>
-{};
-
-TEST_P(TimelineFailure, ReportsOnceReturnsFalseAndLeavesTheWindowIdle)
-{
-    const FailureRow &row = GetParam();
-    InstallPreferredCompressor();
-    OpenWindow();
-    PrepareJob(3, MakeWav(QStringLiteral("m.wav"), 2), 1);
-    UseWrappedEngine();
-    if (*row.call)
-        refusals->Refuse(QString::fromLatin1(row.call), row.occurrence);
-    else
-        platform::UnregisterBuiltInClass(engine::CLSID_AMTimeline);
-
-    EXPECT_FALSE(dialog->RenderSlideshowToAvi());
-
-    const auto boxes = prompter.Boxes();
-    ASSERT_EQ(boxes.size(), 1u) << prompter.Texts().join(u'|').toStdString();
-    // Details may follow the message on lines of their own.
-    EXPECT_EQ(boxes[0].record.text.section(u'\n', 0, 0), QString::fromLatin1(row.message));
-    if (row.errorBox) {
-        EXPECT_EQ(boxes[0].record.kind, testing_support::PromptRecord::OwnedBox);
-        EXPECT_EQ(boxes[0].record.caption, QStringLiteral("Error"));
-        EXPECT_EQ(boxes[0].record.icon, platform::MessageIcon::Exclamation);
-        EXPECT_EQ(boxes[0].record.owner, dialog.get());
-    } else {
-        EXPECT_EQ(boxes[0].record.kind, testing_support::PromptRecord::AppBox);
-    }
-    EXPECT_EQ(boxes[0].busy, !row.idleFirst);
-    EXPECT_FALSE(Busy());
-    EXPECT_EQ(dialog->Control<QPushButton>(ids::IDC_GO)->text(), QStringLiteral("GO"));
-    EXPECT_EQ(dialog->m_progress->value(), 0);
-    EXPECT_FALSE(QFileInfo::exists(dialog->m_tempAviPath));
-    EXPECT_TRUE(graph->addedFilters.isEmpty());
-}
-
-const char kMediaType[] = "Could not set media type";
-const char kSource[] = "Could not configure media source";
-const char kTransition[] = "Could not configure transition object";
-
-const FailureRow kTimelineFailures[] = {
-    {"NoTimeline", "", "Could not create timeline"},
-    {"NoGroupNode",
-     "timeline.CreateEmptyNode.group",
-     "Could not create empty node",
-     1,
-     true,
-     false},
-    {"MediaTypeRefused", "group.SetMediaType", kMediaType},
-    {"FrameRateRefused", "group.SetOutputFPS", kMediaType},
-    {"PreviewRefused", "group.SetPreviewMode", kMediaType},
-    {"GroupNotAdded", "timeline.AddGroup", "Could not add video group", 1, true, false},
-    {"FileNameRefused", "detector.put_Filename", "Failed to put filename", 1, false},
-    {"NoStreamCount", "detector.get_OutputStreams", "Failed to get output streams", 1, false},
-    {"StreamNotSelected", "detector.put_CurrentStream", "Failed to put current stream", 1, false},
-    {"NoStreamType", "detector.get_StreamType", "Failed to get stream type", 1, false},
-    {"NoTrackNode", "timeline.CreateEmptyNode.track", "Could not create empty track", 2},
-    {"TrackNotInserted", "group.VTrackInsBefore", "Could not insert track", 3},
-    {"NoSourceNode", "timeline.CreateEmptyNode.source", "Could not create the timeline source"},
-    {"SourceTimesRefused", "source.SetStartStop", kSource, 3},
-    {"MediaTimesRefused", "source.SetMediaTimes", kSource},
-    {"SourceNameRefused", "source.SetMediaName", kSource, 2},
-    {"SourceNotAdded", "track.SrcAdd", "Could not add source to track"},
-    {"NoTransitionNode",
-     "timeline.CreateEmptyNode.transition",
-     "Could not create transition effect",
-     2},
-    {"TransitionKindRefused", "transition.SetSubObjectGUID", kTransition},
-    {"TransitionTimesRefused", "transition.SetStartStop", kTransition, 3},
-    {"TransitionNotAdded", "track.TransAdd", kTransition, 2},
-};
-
-INSTANTIATE_TEST_SUITE_P(Steps, TimelineFailure, ::testing::ValuesIn(kTimelineFailures), RowName());
-
-TEST_F(StageTest, TheStretchModeResultIsNotLookedAt)
-{
-    InstallPreferredCompressor();
-    OpenWindow();
-    PrepareJob(1, MakeWav(QStringLiteral("m.wav"), 1), 1);
-    UseWrappedEngine();
-    refusals->Refuse(QStringLiteral("source.SetStretchMode"), 0);
-    dialog->SetIdle(false);
-    ComPtr<engine::IAMTimeline> timeline;
-    ComPtr<engine::IMediaDet> detector;
-    EXPECT_TRUE(production::BuildSlideshowTimeline(*dialog, timeline, detector));
-    EXPECT_TRUE(prompter.Texts().isEmpty());
-    EXPECT_EQ(refusals->Count(QStringLiteral("source.SetStretchMode")), 1);
-}
+// ---- Runs that stop before the graph -----------------------------------------------------
 
 TEST_F(StageTest, NoMusicOrNoPhotosStopsBeforeAnythingIsMade)
 {
     InstallPreferredCompressor();
     OpenWindow();
-    UseWrappedEngine();
     PrepareJob(1, MakeWav(QStringLiteral("m.wav"), 1), 1);
     const QStringList photos = dialog->m_photoPaths;
 
@@ -412,8 +233,6 @@ TEST_F(StageTest, NoMusicOrNoPhotosStopsBeforeAnythingIsMade)
         EXPECT_EQ(box.record.kind, testing_support::PromptRecord::AppBox);
         EXPECT_FALSE(box.busy);
     }
-    EXPECT_EQ(refusals->Count(QStringLiteral("timeline.CreateEmptyNode.group")), 0);
-    EXPECT_TRUE(devices->boundNames.isEmpty()); // no compressor was looked for
     EXPECT_FALSE(Busy());
 }
 

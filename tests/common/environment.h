@@ -49,7 +49,7 @@ struct ProcessResult
 
 // Runs a command line (split by the Windows rules) through the process layer, collects
 // all it prints and waits at most timeoutMs for it to end.
-ProcessResult RunToEnd(const QString &commandLine, int timeoutMs);
+ProcessResult RunToEnd(const QString &commandLine, int timeoutMs = 60000);
 
 // Writes a small file (its directories must exist); returns its path.
 QString WriteFile(const QString &path, const QByteArray &content);

@@ -4,10 +4,9 @@
 // a prompter that also notes whether the window was busy when each box showed.
 
 #include "app/main_dialog.h"
-#include "engine_doubles.h"
-#include "support/doubles.h"
-#include "support/environment.h"
-#include "support/media_makers.h"
+#include "common/doubles.h"
+#include "common/environment.h"
+#include "common/media_makers.h"
 
 #include <gtest/gtest.h>
 
@@ -69,22 +68,9 @@ private:
     std::vector<ShownBox> m_boxes;
 };
 
-// What libavformat finds in a written AVI.
-struct AviFacts
-{
-    bool opened = false;
-    QString format;
-    QString videoCodec;
-    int width = 0;
-    int height = 0;
-    double frameRate = 0;
-    std::int64_t videoFrames = 0; // as the file's header and index count them
-    double videoSeconds = 0;      // the video stream's duration
-    QString audioCodec;
-    int audioStreams = 0;
-    int videoStreams = 0;
-};
-AviFacts ProbeAvi(const QString &path);
+// What libavformat finds in a written AVI: the stream of `audio` kind (or an empty one).
+testmedia::AviContents::Stream StreamOf(const testmedia::AviContents &avi, bool audio);
+int StreamCount(const testmedia::AviContents &avi, bool audio);
 
 // Rows with a `name` show it in failure messages.
 // (In the files' own unnamed namespace, where their rows are declared.)
@@ -129,18 +115,11 @@ protected:
     // A job of `photos` photos shown `seconds` each, to a 320x240 movie.
     void PrepareJob(int photos, const QString &music, int seconds);
 
-    // Puts the wrapping engine classes in place; refusals are named in `refusals`.
-    void UseWrappedEngine();
-
     bool Busy() const { return dialog->m_busy != 0; }
 
     testing_support::TestEnvironment env;
     RecordingPrompter prompter;
     testing_support::FakeClock clock;
-    testing_support::StubbornFileSystem fs;
-    std::shared_ptr<Refusals> refusals = std::make_shared<Refusals>();
-    std::shared_ptr<GraphScript> graph = std::make_shared<GraphScript>();
-    std::shared_ptr<DeviceScript> devices = std::make_shared<DeviceScript>();
     std::unique_ptr<MainDialog> dialog;
 };
 

@@ -3,19 +3,16 @@
 
 #include "stand_in.h"
 
+#include "common/environment.h"
+#include "common/media_makers.h"
 #include "platform/processes.h"
 #include "production/conversion_stage.h"
-#include "support/environment.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-extern "C" {
-#include <libavformat/avformat.h>
-}
 
 using testing_support::TestEnvironment;
 
@@ -181,25 +178,14 @@ TEST(ConverterWithFfmpeg, MakesAnMpeg4MovieAtTheRequestedSizeAndRate)
         EXPECT_EQ(info.output.trimmed(), QString::fromLatin1(expected)) << inform;
     }
 
-    AVFormatContext *ctx = nullptr;
-    ASSERT_EQ(avformat_open_input(&ctx, output.toUtf8().constData(), nullptr, nullptr), 0);
-    ASSERT_GE(avformat_find_stream_info(ctx, nullptr), 0);
-    bool video = false, audio = false;
-    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-        const AVStream *s = ctx->streams[i];
-        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-            video = true;
-            EXPECT_EQ(s->codecpar->codec_id, AV_CODEC_ID_MPEG4);
-            EXPECT_EQ(s->codecpar->width, 160);
-            EXPECT_EQ(s->codecpar->height, 120);
-            EXPECT_EQ(s->avg_frame_rate.num * 1001, s->avg_frame_rate.den * 30000);
-        } else if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-            audio = true;
-        }
-    }
-    avformat_close_input(&ctx);
-    EXPECT_TRUE(video);
-    EXPECT_TRUE(audio);
+    const testmedia::AviContents mp4 = testmedia::ReadAvi(output);
+    ASSERT_TRUE(mp4.opened);
+    ASSERT_EQ(mp4.streams.size(), 2u);
+    const auto &video = mp4.streams[mp4.streams[0].audio ? 1 : 0];
+    EXPECT_EQ(video.codec, QStringLiteral("mpeg4"));
+    EXPECT_EQ(video.width, 160);
+    EXPECT_EQ(video.height, 120);
+    EXPECT_EQ(video.frameRateNum * 1001, video.frameRateDen * 30000);
 }
 
 } // namespace

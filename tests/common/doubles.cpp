@@ -1,4 +1,4 @@
-#include "support/doubles.h"
+#include "common/doubles.h"
 
 namespace testing_support {
 
@@ -128,43 +128,6 @@ std::optional<QString> ScriptedPrompter::OpenFile(QWidget *parent,
     if (!chosen)
         return std::nullopt;
     return path;
-}
-
-QStringList StubbornFileSystem::FindByExtension(const QString &folder,
-                                                const QString &extension) const
-{
-    return platform::TheFileSystem().FindByExtension(folder, extension);
-}
-
-std::optional<platform::FileStatus> StubbornFileSystem::Status(const QString &path) const
-{
-    return platform::TheFileSystem().Status(path);
-}
-
-bool StubbornFileSystem::Exists(const QString &path) const
-{
-    return platform::TheFileSystem().Exists(path);
-}
-
-bool StubbornFileSystem::CopyFile(const QString &source, const QString &target, bool failIfExists)
-{
-    return platform::TheFileSystem().CopyFile(source, target, failIfExists);
-}
-
-bool StubbornFileSystem::DeleteFile(const QString &path)
-{
-    ++deleteAttempts;
-    return !refuseDelete && platform::TheFileSystem().DeleteFile(path);
-}
-
-bool StubbornFileSystem::CreateFolder(const QString &path)
-{
-    return platform::TheFileSystem().CreateFolder(path);
-}
-
-bool StubbornFileSystem::CreateNewFile(const QString &path)
-{
-    return platform::TheFileSystem().CreateNewFile(path);
 }
 
 platform::Services

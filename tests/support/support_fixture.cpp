@@ -49,45 +49,6 @@ bool RecordingRegistry::DeleteKey(RegistryRoot root, const QString &key)
     return platform::TheRegistry().DeleteKey(root, key);
 }
 
-QStringList RecordingFileSystem::CopiedNames() const
-{
-    QStringList names;
-    for (const Copy &c : copies)
-        names << QFileInfo(c.source).fileName();
-    return names;
-}
-QStringList RecordingFileSystem::FindByExtension(const QString &folder,
-                                                 const QString &extension) const
-{
-    return platform::TheFileSystem().FindByExtension(folder, extension);
-}
-std::optional<platform::FileStatus> RecordingFileSystem::Status(const QString &path) const
-{
-    return platform::TheFileSystem().Status(path);
-}
-bool RecordingFileSystem::Exists(const QString &path) const
-{
-    return platform::TheFileSystem().Exists(path);
-}
-bool RecordingFileSystem::CopyFile(const QString &source, const QString &target, bool failIfExists)
-{
-    const bool copied = platform::TheFileSystem().CopyFile(source, target, failIfExists);
-    copies.push_back({source, target, copied});
-    return copied;
-}
-bool RecordingFileSystem::DeleteFile(const QString &path)
-{
-    return platform::TheFileSystem().DeleteFile(path);
-}
-bool RecordingFileSystem::CreateFolder(const QString &path)
-{
-    return platform::TheFileSystem().CreateFolder(path);
-}
-bool RecordingFileSystem::CreateNewFile(const QString &path)
-{
-    return platform::TheFileSystem().CreateNewFile(path);
-}
-
 std::optional<platform::ProcessInfo> RecordingProcesses::Start(const QString &commandLine,
                                                                bool captureOutput)
 {
@@ -183,7 +144,7 @@ void StartupTest::TearDown()
 
 platform::Services StartupTest::Services()
 {
-    platform::Services s = testing_support::TestServices(prompter, clock, &files);
+    platform::Services s = testing_support::TestServices(prompter, clock);
     s.registry = &registry;
     s.processes = &processes;
     return s;

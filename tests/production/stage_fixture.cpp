@@ -1,13 +1,9 @@
 #include "stage_fixture.h"
 
+#include "common/media_makers.h"
 #include "engine/compressor_list.h"
 #include "engine/engine_classes.h"
 #include "platform/registry.h"
-#include "support/media_makers.h"
-
-extern "C" {
-#include <libavformat/avformat.h>
-}
 
 #include <QApplication>
 #include <QDir>
@@ -54,38 +50,21 @@ platform::MessageResult RecordingPrompter::MessageBox(QWidget *owner,
     return answer;
 }
 
-AviFacts ProbeAvi(const QString &path)
+testmedia::AviContents::Stream StreamOf(const testmedia::AviContents &avi, bool audio)
 {
-    AviFacts facts;
-    AVFormatContext *ctx = nullptr;
-    const QByteArray file = path.toLocal8Bit();
-    if (avformat_open_input(&ctx, file.constData(), nullptr, nullptr) < 0)
-        return facts;
-    if (avformat_find_stream_info(ctx, nullptr) < 0) {
-        avformat_close_input(&ctx);
-        return facts;
+    for (const auto &stream : avi.streams) {
+        if (stream.audio == audio)
+            return stream;
     }
-    facts.opened = true;
-    facts.format = QString::fromLatin1(ctx->iformat->name);
-    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-        const AVStream *st = ctx->streams[i];
-        const AVCodecParameters *par = st->codecpar;
-        if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
-            ++facts.videoStreams;
-            facts.videoCodec = QString::fromLatin1(avcodec_get_name(par->codec_id));
-            facts.width = par->width;
-            facts.height = par->height;
-            facts.frameRate = av_q2d(st->r_frame_rate);
-            facts.videoFrames = st->nb_frames;
-            if (st->duration != AV_NOPTS_VALUE)
-                facts.videoSeconds = static_cast<double>(st->duration) * av_q2d(st->time_base);
-        } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
-            ++facts.audioStreams;
-            facts.audioCodec = QString::fromLatin1(avcodec_get_name(par->codec_id));
-        }
-    }
-    avformat_close_input(&ctx);
-    return facts;
+    return {};
+}
+
+int StreamCount(const testmedia::AviContents &avi, bool audio)
+{
+    int n = 0;
+    for (const auto &stream : avi.streams)
+        n += stream.audio == audio ? 1 : 0;
+    return n;
 }
 
 void StageTest::SetUp()
@@ -124,7 +103,7 @@ void StageTest::InstallPreferredCompressor()
 void StageTest::OpenWindow()
 {
     dialog = std::make_unique<MainDialog>([this] {
-        platform::Services services = testing_support::TestServices(prompter.script, clock, &fs);
+        platform::Services services = testing_support::TestServices(prompter.script, clock);
         services.prompter = &prompter;
         return services;
     }());
@@ -171,11 +150,6 @@ void StageTest::PrepareJob(int photos, const QString &music, int seconds)
     dialog->m_videoHeight = 240;
     dialog->m_highQuality = 0;
     dialog->m_tempAviPath = env.ScratchDir() + QStringLiteral("/TempData.avi");
-}
-
-void StageTest::UseWrappedEngine()
-{
-    RegisterRefusingClasses(refusals, graph, devices);
 }
 
 } // namespace stagetest

@@ -3,8 +3,8 @@
 // scratch folder of its own; shared by the tests that drive the window.
 
 #include "app/main_dialog.h"
-#include "support/doubles.h"
-#include "support/environment.h"
+#include "common/doubles.h"
+#include "common/environment.h"
 
 #include <gtest/gtest.h>
 

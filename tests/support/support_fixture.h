@@ -1,16 +1,16 @@
 #pragma once
 // The world of the start-up tests: a private store, system folder and program folder
 // holding links to the built support files, and recording wrappers around the real
-// registry, file system and processes, so that a test sees what start-up did and in which
+// registry and processes, so that a test sees what start-up did and in which
 // order while everything still really happens.
 
 #include "app/main_dialog.h"
+#include "common/doubles.h"
+#include "common/environment.h"
 #include "engine/dshow.h"
 #include "platform/file_system.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
-#include "support/doubles.h"
-#include "support/environment.h"
 
 #include <gtest/gtest.h>
 
@@ -40,28 +40,6 @@ public:
     QStringList SubKeys(platform::RegistryRoot root, const QString &key) const override;
     QStringList ValueNames(platform::RegistryRoot root, const QString &key) const override;
     bool DeleteKey(platform::RegistryRoot root, const QString &key) override;
-};
-
-// The real file system; every copy is recorded by the file's name and whether it worked.
-class RecordingFileSystem final : public platform::FileSystem
-{
-public:
-    struct Copy
-    {
-        QString source;
-        QString target;
-        bool copied;
-    };
-    std::vector<Copy> copies;
-    QStringList CopiedNames() const; // names of all copies attempted, in order
-
-    QStringList FindByExtension(const QString &folder, const QString &extension) const override;
-    std::optional<platform::FileStatus> Status(const QString &path) const override;
-    bool Exists(const QString &path) const override;
-    bool CopyFile(const QString &source, const QString &target, bool failIfExists) override;
-    bool DeleteFile(const QString &path) override;
-    bool CreateFolder(const QString &path) override;
-    bool CreateNewFile(const QString &path) override;
 };
 
 // The real processes; shell starts and process starts are recorded.
@@ -125,7 +103,6 @@ protected:
     testing_support::ScriptedPrompter prompter;
     testing_support::FakeClock clock;
     RecordingRegistry registry;
-    RecordingFileSystem files;
     RecordingProcesses processes;
     QString programDir; // with a trailing '/'
 };

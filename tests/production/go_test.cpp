@@ -5,10 +5,10 @@
 #include "stand_in.h"
 
 #include "app/main_dialog.h"
+#include "common/doubles.h"
+#include "common/environment.h"
+#include "common/media_makers.h"
 #include "engine/engine_classes.h"
-#include "support/doubles.h"
-#include "support/environment.h"
-#include "support/media_makers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 #include "media_makers.h"
 
 #include "engine/av_ptr.h"
+#include "engine/avi_ffmpeg.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -8,6 +9,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
 }
 
 #include <QFile>
@@ -447,6 +449,143 @@ Pcm DecodeAudio(const QString &path)
     avcodec_send_packet(dec.get(), nullptr);
     drain();
     return pcm;
+}
+
+namespace {
+
+// The reader leaves the presentation time of some codecs (H.264) unset in AVI; without
+// B-frames it is the decoding time.
+std::int64_t PacketTime(const AVPacket *pkt)
+{
+    return pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+}
+
+std::uint32_t PixelAt(const AVFrame *rgb, int x, int y)
+{
+    const std::uint8_t *p = rgb->data[0] + y * rgb->linesize[0] + 3 * x;
+    return (static_cast<std::uint32_t>(p[0]) << 16) | (p[1] << 8) | p[2];
+}
+
+} // namespace
+
+AviContents ReadAvi(const QString &path)
+{
+    AviContents result;
+    AVFormatContext *ctx = nullptr;
+    const QByteArray file = path.toUtf8();
+    if (avformat_open_input(&ctx, file.constData(), nullptr, nullptr) < 0)
+        return result;
+    if (avformat_find_stream_info(ctx, nullptr) < 0) {
+        avformat_close_input(&ctx);
+        return result;
+    }
+    result.opened = true;
+    result.format = QString::fromLatin1(ctx->iformat->name);
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        const AVStream *st = ctx->streams[i];
+        AviContents::Stream s;
+        s.audio = st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+        s.codec = QString::fromUtf8(avcodec_get_name(st->codecpar->codec_id));
+        s.width = st->codecpar->width;
+        s.height = st->codecpar->height;
+        s.sampleRate = st->codecpar->sample_rate;
+        s.channels = st->codecpar->ch_layout.nb_channels;
+        s.frameRateNum = st->avg_frame_rate.num;
+        s.frameRateDen = st->avg_frame_rate.den;
+        s.headerFrames = st->nb_frames;
+        if (st->duration != AV_NOPTS_VALUE)
+            s.seconds = static_cast<double>(st->duration) * av_q2d(st->time_base);
+        result.streams.push_back(s);
+    }
+    AVPacket *pkt = av_packet_alloc();
+    while (av_read_frame(ctx, pkt) >= 0) {
+        result.packets.push_back({pkt->stream_index,
+                                  PacketTime(pkt),
+                                  pkt->pos,
+                                  pkt->size,
+                                  (pkt->flags & AV_PKT_FLAG_KEY) != 0});
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    avformat_close_input(&ctx);
+    return result;
+}
+
+std::vector<FrameColours> DecodeVideoColours(const QString &path)
+{
+    std::vector<FrameColours> colours;
+    AVFormatContext *ctx = nullptr;
+    const QByteArray file = path.toUtf8();
+    if (avformat_open_input(&ctx, file.constData(), nullptr, nullptr) < 0)
+        return colours;
+    avformat_find_stream_info(ctx, nullptr);
+    const int index = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (index < 0) {
+        avformat_close_input(&ctx);
+        return colours;
+    }
+    const AVCodecParameters *par = ctx->streams[index]->codecpar;
+    // Packet times count frames in AVI; in MP4 they are in the stream's own time base.
+    const AVStream *stream = ctx->streams[index];
+    const auto frameOf = [stream](std::int64_t time) {
+        if (stream->avg_frame_rate.num <= 0)
+            return time;
+        return av_rescale_q(time, stream->time_base, av_inv_q(stream->avg_frame_rate));
+    };
+    const AVCodec *codec = avcodec_find_decoder(par->codec_id);
+    engine::av::CodecContextPtr dec(avcodec_alloc_context3(codec));
+    avcodec_parameters_to_context(dec.get(), par);
+    avcodec_open2(dec.get(), codec, nullptr);
+    engine::av::FramePtr frame = engine::av::MakeFrame();
+    engine::av::FramePtr rgb = engine::av::MakeFrame();
+    rgb->format = AV_PIX_FMT_RGB24;
+    rgb->width = par->width;
+    rgb->height = par->height;
+    av_frame_get_buffer(rgb.get(), 0);
+    engine::av::SwsContextPtr sws;
+    FrameColours last{0, 0};
+    auto take = [&] {
+        while (avcodec_receive_frame(dec.get(), frame.get()) >= 0) {
+            sws.reset(sws_getCachedContext(sws.release(),
+                                           frame->width,
+                                           frame->height,
+                                           static_cast<AVPixelFormat>(frame->format),
+                                           par->width,
+                                           par->height,
+                                           AV_PIX_FMT_RGB24,
+                                           SWS_POINT,
+                                           nullptr,
+                                           nullptr,
+                                           nullptr));
+            sws_scale(sws.get(),
+                      frame->data,
+                      frame->linesize,
+                      0,
+                      frame->height,
+                      rgb->data,
+                      rgb->linesize);
+            last = {PixelAt(rgb.get(), par->width / 2, par->height / 4),
+                    PixelAt(rgb.get(), par->width / 2, par->height * 3 / 4)};
+            colours.push_back(last);
+        }
+    };
+    AVPacket *pkt = av_packet_alloc();
+    while (av_read_frame(ctx, pkt) >= 0) {
+        if (pkt->stream_index == index) {
+            // Empty chunks are not read: their frames are the gaps in the times.
+            while (PacketTime(pkt) != AV_NOPTS_VALUE
+                   && static_cast<std::int64_t>(colours.size()) < frameOf(PacketTime(pkt)))
+                colours.push_back(last);
+            if (pkt->size > 0 && avcodec_send_packet(dec.get(), pkt) >= 0)
+                take();
+        }
+        av_packet_unref(pkt);
+    }
+    avcodec_send_packet(dec.get(), nullptr);
+    take();
+    av_packet_free(&pkt);
+    avformat_close_input(&ctx);
+    return colours;
 }
 
 } // namespace testmedia

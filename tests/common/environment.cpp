@@ -1,4 +1,4 @@
-#include "support/environment.h"
+#include "common/environment.h"
 
 #include "platform/processes.h"
 

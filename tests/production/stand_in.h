@@ -3,7 +3,7 @@
 // the converter or for ffmpeg, and a folder that holds the real converter with its three
 // libraries beside it.
 
-#include "support/environment.h"
+#include "common/environment.h"
 
 #include <QByteArray>
 #include <QString>
@@ -30,12 +30,7 @@ namespace stand_in {
 QString WriteScript(const QString &path, const QByteArray &body);
 
 using testing_support::ProcessResult;
-
-// Runs a command line (split by the Windows rules) to its end, at most 30 s.
-inline ProcessResult RunToEnd(const QString &commandLine)
-{
-    return testing_support::RunToEnd(commandLine, 30000);
-}
+using testing_support::RunToEnd;
 
 // Copies the built converter into `folder` and links the three libraries it checks for
 // beside it; returns the converter's path.

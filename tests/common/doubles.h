@@ -76,23 +76,6 @@ private:
     std::vector<int> m_sleeps;
 };
 
-// The real file system, except that deleting can be made to fail, as for a file that
-// another program holds open.
-class StubbornFileSystem final : public platform::FileSystem
-{
-public:
-    bool refuseDelete = false;
-    int deleteAttempts = 0;
-
-    QStringList FindByExtension(const QString &folder, const QString &extension) const override;
-    std::optional<platform::FileStatus> Status(const QString &path) const override;
-    bool Exists(const QString &path) const override;
-    bool CopyFile(const QString &source, const QString &target, bool failIfExists) override;
-    bool DeleteFile(const QString &path) override;
-    bool CreateFolder(const QString &path) override;
-    bool CreateNewFile(const QString &path) override;
-};
-
 // The real services with the prompter, clock and file system replaced.
 platform::Services TestServices(ScriptedPrompter &prompter,
                                 FakeClock &clock,

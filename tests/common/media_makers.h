@@ -67,4 +67,43 @@ bool WriteMusic(const Pcm &pcm, MusicKind kind, const QString &path);
 // Decodes the audio of any file to 16-bit PCM at its own rate and layout (for checks).
 Pcm DecodeAudio(const QString &path);
 
+// ---- Probes -----------------------------------------------------------------------------
+
+// What libavformat reads in a movie file (AVI or MP4): its format, streams and packets.
+struct PacketInfo
+{
+    int stream = 0;
+    std::int64_t pts = 0;
+    std::int64_t pos = 0;
+    int size = 0;
+    bool key = false;
+};
+struct AviContents
+{
+    bool opened = false;
+    QString format;
+    struct Stream
+    {
+        bool audio = false;
+        QString codec;
+        int width = 0, height = 0;
+        int sampleRate = 0, channels = 0;
+        int frameRateNum = 0, frameRateDen = 0;
+        std::int64_t headerFrames = 0; // nb_frames from the header
+        double seconds = 0;            // duration from the header
+    };
+    std::vector<Stream> streams;
+    std::vector<PacketInfo> packets; // in reading order
+};
+AviContents ReadAvi(const QString &path);
+
+// Decodes the video stream; a frame of an empty chunk repeats the previous picture. Returns the
+// colour (0xRRGGBB, from the centre of the top and bottom halves) of every frame.
+struct FrameColours
+{
+    std::uint32_t top;
+    std::uint32_t bottom;
+};
+std::vector<FrameColours> DecodeVideoColours(const QString &path);
+
 } // namespace testmedia
