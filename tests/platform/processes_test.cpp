@@ -111,22 +111,6 @@ TEST(Processes, CapturesStandardOutputAndErrorOnOnePipe)
     EXPECT_EQ(info->outputFd, -1);
 }
 
-// A descriptor the program holds open (here one opened without close-on-exec) does not
-// reach a child: it sees standard input, output and error, and the folder ls reads.
-TEST(Processes, AChildInheritsOnlyTheThreeStandardDescriptors)
-{
-    const int held = ::open("/dev/null", O_RDONLY);
-    ASSERT_GE(held, 3);
-    Processes &p = TheProcesses();
-    auto info = p.Start(QStringLiteral("/bin/ls -1 /proc/self/fd"), true);
-    ::close(held);
-    ASSERT_TRUE(info.has_value());
-    const QString output = ReadAll(p, *info);
-    ASSERT_TRUE(p.Wait(*info, -1));
-    p.Close(*info);
-    EXPECT_EQ(output, QStringLiteral("0\n1\n2\n3\n"));
-}
-
 TEST(Processes, AChildReadsEndOfFileFromStandardInput)
 {
     // Standard input is /dev/null, neither the terminal nor a closed descriptor.
