@@ -5,13 +5,13 @@
 //
 //   bench_graph_compress [frames [fallback frames]]
 
-#include "engine/capture_graph.h"
-#include "engine/compressor_list.h"
-#include "engine/device_enum.h"
+#include "engine/codecs/compressor_list.h"
 #include "engine/engine_classes.h"
-#include "engine/filter_graph_pins.h"
-#include "engine/media_control.h"
-#include "engine/sample_grabber.h"
+#include "engine/graph/capture_graph.h"
+#include "engine/graph/device_enum.h"
+#include "engine/graph/filter_graph_pins.h"
+#include "engine/graph/media_control.h"
+#include "engine/graph/sample_grabber.h"
 
 #include "platform/class_store.h"
 #include "platform/registry.h"

@@ -7,8 +7,8 @@
 //                                    each peak is its own)
 //   bench_render_engine RUN DIR N    one measurement over N photos of DIR
 
-#include "engine/render_engine.h"
-#include "engine/timeline.h"
+#include "engine/render/render_engine.h"
+#include "engine/timeline/timeline.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -7,7 +7,7 @@
 //   bench_render_stage [photos]
 
 #include "app/main_dialog.h"
-#include "engine/compressor_list.h"
+#include "engine/codecs/compressor_list.h"
 #include "engine/engine_classes.h"
 #include "platform/processes.h"
 #include "platform/prompter.h"

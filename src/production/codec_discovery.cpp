@@ -5,7 +5,7 @@
 
 #include "app/main_dialog.h"
 
-#include "engine/device_enum.h"
+#include "engine/graph/device_enum.h"
 #include "platform/class_store.h"
 #include "platform/prompter.h"
 

@@ -7,12 +7,12 @@
 
 #include "app/main_dialog.h"
 
-#include "engine/avi_mux.h"
-#include "engine/capture_graph.h"
-#include "engine/media_control.h"
-#include "engine/render_engine.h"
-#include "engine/sample_grabber.h"
-#include "engine/timeline.h"
+#include "engine/codecs/avi_mux.h"
+#include "engine/graph/capture_graph.h"
+#include "engine/graph/media_control.h"
+#include "engine/graph/sample_grabber.h"
+#include "engine/render/render_engine.h"
+#include "engine/timeline/timeline.h"
 #include "platform/class_store.h"
 #include "platform/prompter.h"
 #include "production/render_stage.h"

@@ -6,8 +6,8 @@
 
 #include "app/main_dialog.h"
 
-#include "engine/media_det.h"
-#include "engine/timeline.h"
+#include "engine/timeline/media_det.h"
+#include "engine/timeline/timeline.h"
 #include "platform/prompter.h"
 #include "production/render_stage.h"
 

@@ -4,8 +4,8 @@
 
 #include "app/main_dialog.h"
 
-#include "engine/media_det.h"
-#include "engine/timeline.h"
+#include "engine/timeline/media_det.h"
+#include "engine/timeline/timeline.h"
 #include "platform/class_store.h"
 #include "platform/file_system.h"
 #include "platform/prompter.h"

@@ -1,7 +1,7 @@
 #include "media_makers.h"
 
 #include "engine/av_ptr.h"
-#include "engine/avi_ffmpeg.h"
+#include "engine/codecs/avi_ffmpeg.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

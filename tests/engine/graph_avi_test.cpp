@@ -3,8 +3,8 @@
 
 #include "graph_test_source.h"
 
-#include "engine/avi_ffmpeg.h"
-#include "engine/filter_graph_pins.h"
+#include "engine/codecs/avi_ffmpeg.h"
+#include "engine/graph/filter_graph_pins.h"
 
 #include <gtest/gtest.h>
 

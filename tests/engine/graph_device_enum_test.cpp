@@ -3,10 +3,10 @@
 
 #include "graph_test_source.h"
 
-#include "engine/compressor_list.h"
-#include "engine/device_enum.h"
+#include "engine/codecs/compressor_list.h"
 #include "engine/engine_classes.h"
-#include "engine/filter_graph_pins.h"
+#include "engine/graph/device_enum.h"
+#include "engine/graph/filter_graph_pins.h"
 
 #include "platform/class_store.h"
 #include "platform/registry.h"

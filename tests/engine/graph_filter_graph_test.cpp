@@ -3,8 +3,8 @@
 
 #include "graph_test_source.h"
 
-#include "engine/filter_graph.h"
-#include "engine/filter_graph_pins.h"
+#include "engine/graph/filter_graph.h"
+#include "engine/graph/filter_graph_pins.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "graph_test_source.h"
 
-#include "engine/avi_ffmpeg.h"
-#include "engine/filter_graph_pins.h"
+#include "engine/codecs/avi_ffmpeg.h"
+#include "engine/graph/filter_graph_pins.h"
 
 #include <QFile>
 #include <QProcess>
@@ -247,7 +247,7 @@ bool ColoursClose(std::uint32_t a, std::uint32_t b, int tolerance)
 } // namespace graphtest
 
 #include "engine/engine_classes.h"
-#include "engine/sample_grabber.h"
+#include "engine/graph/sample_grabber.h"
 
 #include "platform/class_store.h"
 

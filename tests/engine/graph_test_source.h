@@ -68,9 +68,9 @@ bool ColoursClose(std::uint32_t a, std::uint32_t b, int tolerance = 24);
 
 } // namespace graphtest
 
-#include "engine/capture_graph.h"
-#include "engine/compressor.h"
-#include "engine/media_control.h"
+#include "engine/codecs/compressor.h"
+#include "engine/graph/capture_graph.h"
+#include "engine/graph/media_control.h"
 
 #include <QTemporaryDir>
 

@@ -1,7 +1,7 @@
 #include "common/media_makers.h"
-#include "engine/audio_mixer.h"
-#include "engine/media_det.h"
-#include "engine/render_engine.h"
+#include "engine/render/audio_mixer.h"
+#include "engine/render/render_engine.h"
+#include "engine/timeline/media_det.h"
 #include "render_slideshow.h"
 #include "render_test_graph.h"
 

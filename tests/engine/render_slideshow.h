@@ -1,7 +1,7 @@
 #pragma once
 // Builds timelines for the engine's tests: groups, clips, transitions and photo scenes.
 
-#include "engine/timeline.h"
+#include "engine/timeline/timeline.h"
 #include "platform/com.h"
 
 #include <gtest/gtest.h>

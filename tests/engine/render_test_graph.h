@@ -3,10 +3,10 @@
 // only keeps its filters, an input pin that records every sample it receives, and a pump
 // that plays the streaming thread (DeliverNext on the earliest source until all end).
 
-#include "engine/audio_mixer.h"
 #include "engine/dshow.h"
-#include "engine/render_engine.h"
-#include "engine/timeline.h"
+#include "engine/render/audio_mixer.h"
+#include "engine/render/render_engine.h"
+#include "engine/timeline/timeline.h"
 
 #include <gtest/gtest.h>
 

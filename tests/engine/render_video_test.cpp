@@ -1,6 +1,6 @@
 #include "common/media_makers.h"
-#include "engine/render_engine.h"
-#include "engine/resizer.h"
+#include "engine/render/render_engine.h"
+#include "engine/render/resizer.h"
 #include "platform/class_store.h"
 #include "render_slideshow.h"
 #include "render_test_graph.h"

@@ -1,7 +1,7 @@
 #include "engine/engine_classes.h"
-#include "engine/media_det.h"
-#include "engine/render_engine.h"
-#include "engine/timeline.h"
+#include "engine/render/render_engine.h"
+#include "engine/timeline/media_det.h"
+#include "engine/timeline/timeline.h"
 #include "platform/class_store.h"
 #include "render_slideshow.h"
 

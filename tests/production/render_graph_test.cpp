@@ -4,8 +4,8 @@
 
 #include "stage_fixture.h"
 
-#include "engine/sample_grabber.h"
-#include "engine/timeline.h"
+#include "engine/graph/sample_grabber.h"
+#include "engine/timeline/timeline.h"
 #include "platform/class_store.h"
 #include "production/render_stage.h"
 

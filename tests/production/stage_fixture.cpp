@@ -1,7 +1,7 @@
 #include "stage_fixture.h"
 
 #include "common/media_makers.h"
-#include "engine/compressor_list.h"
+#include "engine/codecs/compressor_list.h"
 #include "engine/engine_classes.h"
 #include "platform/registry.h"
 

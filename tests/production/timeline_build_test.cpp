@@ -3,8 +3,8 @@
 
 #include "stage_fixture.h"
 
-#include "engine/media_det.h"
-#include "engine/timeline.h"
+#include "engine/timeline/media_det.h"
+#include "engine/timeline/timeline.h"
 #include "platform/class_store.h"
 #include "production/render_stage.h"
 

@@ -2,9 +2,9 @@
 
 #include "support_fixture.h"
 
-#include "engine/compressor_list.h"
-#include "engine/device_enum.h"
+#include "engine/codecs/compressor_list.h"
 #include "engine/engine_classes.h"
+#include "engine/graph/device_enum.h"
 #include "platform/class_store.h"
 
 namespace support_tests {

@@ -5,7 +5,7 @@
 #include <QDateTime>
 #include <QFile>
 
-#include "engine/compressor_list.h"
+#include "engine/codecs/compressor_list.h"
 #include "engine/engine_classes.h"
 #include "platform/registry.h"
 

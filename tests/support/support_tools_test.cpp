@@ -3,11 +3,11 @@
 
 #include "support_fixture.h"
 
-#include "engine/capture_graph.h"
-#include "engine/compressor_list.h"
-#include "engine/default_resizer.h"
+#include "engine/codecs/compressor_list.h"
 #include "engine/engine_classes.h"
-#include "engine/resizer.h"
+#include "engine/graph/capture_graph.h"
+#include "engine/render/default_resizer.h"
+#include "engine/render/resizer.h"
 #include "platform/class_store.h"
 #include "platform/processes.h"
 #include "platform/registry.h"

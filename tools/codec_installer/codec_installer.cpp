@@ -3,7 +3,7 @@
 // already there as it should be is left untouched, so a second run changes nothing.
 // Exit code 0 when the entry is in place, 1 when the list cannot be written.
 
-#include "engine/compressor_list.h"
+#include "engine/codecs/compressor_list.h"
 #include "platform/registry.h"
 #include "support/support_files.h"
 

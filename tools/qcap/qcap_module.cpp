@@ -4,7 +4,7 @@
 // The factory makes the builder directly rather than through the class store: the store
 // would find this very module under the class and call back into it.
 
-#include "engine/capture_graph.h"
+#include "engine/graph/capture_graph.h"
 #include "support/server_self_registration.h"
 
 extern "C" __attribute__((visibility("default"))) platform::HRESULT DllRegisterServer()

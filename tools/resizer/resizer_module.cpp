@@ -6,7 +6,7 @@
 
 #include "engine/av_ptr.h"
 #include "engine/dshow.h"
-#include "engine/resizer.h"
+#include "engine/render/resizer.h"
 #include "support/server_self_registration.h"
 
 extern "C" {

@@ -1,0 +1,60 @@
+#pragma once
+// Cinepak frames in one strip. Each coded frame brings its own two codebooks of up to
+// 256 entries (2x2 luma + one chroma pair), built by splitting the frame's vectors along
+// their main direction of spread until 256 cells remain; a 4x4 block is coded from the
+// "V1" book (one entry, each luma doubled) when that is as good as the "V4" book (four
+// entries), and on inter frames blocks that did not change are skipped.
+
+#include "engine/codecs/frame_encoder.h"
+
+#include <array>
+
+namespace engine {
+
+// A codebook: the entries, and for every coded vector the entry that stands for it.
+struct Codebook
+{
+    static constexpr int kDims = 6; // Y0 Y1 Y2 Y3 (B-Y) (R-Y)
+    std::vector<std::array<float, kDims>> entries;
+    std::vector<std::uint8_t> index;
+};
+
+// Up to `size` entries for the `count` vectors at `vectors` (kDims floats each).
+void BuildCodebook(const float *vectors, int count, int size, Codebook *book);
+
+class CinepakEncoder final : public FrameEncoder
+{
+public:
+    CinepakEncoder(int width, int height);
+    // Whether a frame of this size fits the format's 24-bit lengths in one strip.
+    static bool CanCode(int width, int height);
+    void Encode(const AVFrame &picture,
+                bool unchanged,
+                bool key,
+                std::vector<std::uint8_t> *out) override;
+
+private:
+    void FindChangedBlocks(const AVFrame &picture, bool all);
+    void MakeVectors(const AVFrame &picture);
+    void ChooseBooks();
+    void WriteFrame(bool key, std::vector<std::uint8_t> *out) const;
+    void WriteBlocks(bool key, std::vector<std::uint8_t> *out) const;
+    void KeepPicture(const AVFrame &picture);
+
+    int m_width;
+    int m_height;
+    int m_blocksWide;
+    int m_blockCount;
+    std::vector<std::uint8_t> m_previous; // the picture coded last, RGB24, packed rows
+    bool m_havePrevious = false;
+
+    std::vector<int> m_coded;      // blocks coded this frame, in raster order
+    std::vector<float> m_v4;       // 4 vectors per coded block
+    std::vector<float> m_v1;       // 1 vector per coded block
+    std::vector<int> m_v4Slot;     // per coded block: its place among the V4 blocks, or -1
+    std::vector<float> m_v4Chosen; // the V4 blocks' vectors
+    Codebook m_v1Book;
+    Codebook m_v4Book;
+};
+
+} // namespace engine
