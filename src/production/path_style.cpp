@@ -98,6 +98,33 @@ void FinishPlan(PathStyle style, OutputPathPlan &plan, const QString &previousWo
     plan.tempAviPath = plan.workDir + QStringLiteral("TempData.avi");
 }
 
+// The movie is always MPEG-4: any other extension is replaced.
+QString WithMovieExtension(const QString &path)
+{
+    const int dot = path.lastIndexOf(u'.');
+    return IsMovieExtension(path.mid(dot + 1)) ? path : path.left(dot + 1) + QStringLiteral("mp4");
+}
+
+// Whether the movie can be written at the path (making one missing folder level): empty, or
+// the message that says why not. An old movie at the path stays until a new one is ready to
+// take its place; the probe is made beside it instead. Only a regular file is ever replaced.
+QString PrepareMoviePath(PathStyle style, platform::FileSystem &fs, const QString &moviePath)
+{
+    const QString inTheWay = WhatIsInTheWay(fs, moviePath);
+    if (!inTheWay.isEmpty())
+        return inTheWay;
+    const bool replacing = fs.Status(moviePath).has_value();
+    if (replacing ? CanCreateBeside(fs, moviePath) : CanCreateFile(fs, moviePath))
+        return QString();
+    const int k = LastSeparator(style, moviePath);
+    if (k <= 1 || replacing)
+        return kMessageCannotCreateFile;
+    // One missing folder level is made; deeper ones are the user's to make.
+    if (!fs.CreateFolder(moviePath.left(k)))
+        return kMessageCannotCreateFolder;
+    return QString();
+}
+
 OutputPathPlan
 PlanDefault(PathStyle style, const OutputPathRequest &request, platform::FileSystem &fs)
 {
@@ -117,9 +144,7 @@ PlanDefault(PathStyle style, const OutputPathRequest &request, platform::FileSys
     fs.CreateFolder(folder); // an existing folder is fine; a failure shows in the render
     plan.outputPath = folder + sep + QStringLiteral("Output.") + request.outputExt;
     FinishPlan(style, plan, request.previousWorkDir);
-    const int dot = plan.outputPath.lastIndexOf(u'.');
-    if (!IsMovieExtension(plan.outputPath.mid(dot + 1)))
-        plan.outputPath = plan.outputPath.left(dot + 1) + QStringLiteral("mp4");
+    plan.outputPath = WithMovieExtension(plan.outputPath);
     plan.boxText = plan.outputPath;
     const QString inTheWay = WhatIsInTheWay(fs, plan.outputPath);
     if (!inTheWay.isEmpty())
@@ -159,33 +184,12 @@ PlanOutputPaths(PathStyle style, const OutputPathRequest &request, platform::Fil
         text += u'.' + request.outputExt;
     else if (dot == nameStart)
         text.insert(dot, QStringLiteral("Output"));
-    // The movie is always MPEG-4: any other extension is replaced. This is settled before
-    // anything is deleted, so "clip.avi" never costs the user's own clip.avi.
-    QString moviePath = text;
-    const int extDot = moviePath.lastIndexOf(u'.');
-    if (!IsMovieExtension(moviePath.mid(extDot + 1)))
-        moviePath = moviePath.left(extDot + 1) + QStringLiteral("mp4");
-
-    // An old movie at the path stays until a new one is ready to take its place; the
-    // probe is made beside it instead. Only a regular file is ever replaced.
-    const QString inTheWay = WhatIsInTheWay(fs, moviePath);
-    if (!inTheWay.isEmpty()) {
-        plan.message = inTheWay;
+    // This is settled before anything is deleted, so "clip.avi" never costs the user's own
+    // clip.avi.
+    const QString moviePath = WithMovieExtension(text);
+    plan.message = PrepareMoviePath(style, fs, moviePath);
+    if (!plan.message.isEmpty())
         return plan;
-    }
-    const bool replacing = fs.Status(moviePath).has_value();
-    if (!(replacing ? CanCreateBeside(fs, moviePath) : CanCreateFile(fs, moviePath))) {
-        const int k = LastSeparator(style, moviePath);
-        if (k <= 1 || replacing) {
-            plan.message = kMessageCannotCreateFile;
-            return plan;
-        }
-        // One missing folder level is made; deeper ones are the user's to make.
-        if (!fs.CreateFolder(moviePath.left(k))) {
-            plan.message = kMessageCannotCreateFolder;
-            return plan;
-        }
-    }
     plan.outputPath = moviePath;
     FinishPlan(style, plan, request.previousWorkDir);
     if (moviePath != text)

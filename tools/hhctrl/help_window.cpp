@@ -89,24 +89,43 @@ HelpWindow::HelpWindow(std::unique_ptr<ChmArchive> archive, QWidget *owner)
     m_home = FindStartTopic(*m_archive);
     setWindowTitle(m_archive->Title().isEmpty() ? QStringLiteral("Help") : m_archive->Title());
 
-    m_back = new QToolButton(this);
-    m_back->setText(QStringLiteral("Back"));
-    m_back->setObjectName(QStringLiteral("back"));
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(BuildButtons());
+    layout->addWidget(BuildPanes(), 1);
+    resize(820, 600);
+
+    BuildContents();
+    BuildIndex();
+    if (m_index->count() == 0)
+        m_tabs->removeTab(1);
+    ConnectSignals();
+}
+
+QHBoxLayout *HelpWindow::BuildButtons()
+{
+    const auto button = [this](const char *name, const QString &text) {
+        auto *b = new QToolButton(this);
+        b->setText(text);
+        b->setObjectName(QLatin1String(name));
+        return b;
+    };
+    m_back = button("back", QStringLiteral("Back"));
     m_back->setEnabled(false);
-    m_forward = new QToolButton(this);
-    m_forward->setText(QStringLiteral("Forward"));
-    m_forward->setObjectName(QStringLiteral("forward"));
+    m_forward = button("forward", QStringLiteral("Forward"));
     m_forward->setEnabled(false);
-    m_homeButton = new QToolButton(this);
-    m_homeButton->setText(QStringLiteral("Home"));
-    m_homeButton->setObjectName(QStringLiteral("home"));
+    m_homeButton = button("home", QStringLiteral("Home"));
 
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_back);
     buttons->addWidget(m_forward);
     buttons->addWidget(m_homeButton);
     buttons->addStretch(1);
+    return buttons;
+}
 
+// The Contents and Index tabs on the left, the topic on the right.
+QSplitter *HelpWindow::BuildPanes()
+{
     m_browser = new ArchiveBrowser(*m_archive, this);
     m_browser->setObjectName(QStringLiteral("topic"));
     // Links are followed here, so that pages of the archive and web addresses part ways.
@@ -138,17 +157,11 @@ HelpWindow::HelpWindow(std::unique_ptr<ChmArchive> archive, QWidget *owner)
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({270, 550});
+    return splitter;
+}
 
-    auto *layout = new QVBoxLayout(this);
-    layout->addLayout(buttons);
-    layout->addWidget(splitter, 1);
-    resize(820, 600);
-
-    BuildContents();
-    BuildIndex();
-    if (m_index->count() == 0)
-        m_tabs->removeTab(1);
-
+void HelpWindow::ConnectSignals()
+{
     connect(m_back, &QToolButton::clicked, m_browser, &QTextBrowser::backward);
     connect(m_forward, &QToolButton::clicked, m_browser, &QTextBrowser::forward);
     connect(m_homeButton, &QToolButton::clicked, this, [this] { ShowTopic(QString()); });
@@ -160,14 +173,12 @@ HelpWindow::HelpWindow(std::unique_ptr<ChmArchive> archive, QWidget *owner)
         if (item && !item->data(0, kTargetRole).toString().isEmpty())
             ShowTopic(item->data(0, kTargetRole).toString());
     });
-    connect(m_index, &QListWidget::itemActivated, this, [this](QListWidgetItem *item) {
+    const auto showIndexItem = [this](QListWidgetItem *item) {
         if (item)
             ShowTopic(item->data(kTargetRole).toString());
-    });
-    connect(m_index, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
-        if (item)
-            ShowTopic(item->data(kTargetRole).toString());
-    });
+    };
+    connect(m_index, &QListWidget::itemActivated, this, showIndexItem);
+    connect(m_index, &QListWidget::itemClicked, this, showIndexItem);
     connect(m_indexFilter, &QLineEdit::textChanged, this, &HelpWindow::FilterIndex);
 }
 

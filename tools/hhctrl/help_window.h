@@ -14,8 +14,10 @@
 
 #include <memory>
 
+class QHBoxLayout;
 class QLineEdit;
 class QListWidget;
+class QSplitter;
 class QTabWidget;
 class QToolButton;
 class QTreeWidget;
@@ -52,6 +54,9 @@ public:
     static QUrl UrlOf(const QString &archivePath);
 
 private:
+    QHBoxLayout *BuildButtons();
+    QSplitter *BuildPanes();
+    void ConnectSignals();
     void BuildContents();
     void BuildIndex();
     void AddContentsItems(QTreeWidgetItem *parent, const std::vector<SitemapEntry> &entries);
