@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds with coverage into build-coverage/ (Debug, no sanitizers, no benchmarks), runs the
 # whole test suite and prints the line and branch coverage of src/ and tools/ (gcovr).
-# Not part of CI.  Extra arguments go to ctest (for example -L unit).
+# Not part of CI. The per-file report is left in build-coverage/coverage.txt. Extra
+# arguments go to ctest (for example -L unit).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -13,7 +14,7 @@ if command -v ccache >/dev/null 2>&1; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVANTOREL_BENCH=OFF \
-    -DCMAKE_C_FLAGS=--coverage -DCMAKE_CXX_FLAGS=--coverage \
+    -DCMAKE_C_FLAGS=--coverage "-DCMAKE_CXX_FLAGS=--coverage -DVANTOREL_COVERAGE" \
     -DCMAKE_EXE_LINKER_FLAGS=--coverage -DCMAKE_SHARED_LINKER_FLAGS=--coverage \
     -DCMAKE_MODULE_LINKER_FLAGS=--coverage "${launcher[@]}"
 cmake --build "$dir" -j "$(nproc)"
@@ -28,5 +29,5 @@ gcovr --root "$root" --object-directory "$dir" \
     --filter "$root/src/" --filter "$root/tools/" \
     --exclude-unreachable-branches --exclude-throw-branches \
     --gcov-ignore-parse-errors \
-    --print-summary --output /dev/null
+    --print-summary --txt "$dir/coverage.txt"
 exit $status
