@@ -3,6 +3,7 @@
 
 #include "graph_test_source.h"
 
+#include "engine/graph/filter_graph.h"
 #include "engine/graph/filter_graph_pins.h"
 
 #include <gtest/gtest.h>
@@ -77,9 +78,59 @@ INSTANTIATE_TEST_SUITE_P(
         ConnectCase{"MuxRefusesAudioItCannotWrite", 0, kAudio, {}, "alac", true}),
     [](const auto &row) { return std::string(row.param.name); });
 
+TEST(GraphPins, NamesAreMadeUniqueAndConnectedPinsRefuseASecondConnection)
+{
+    Rig rig;
+    ReferenceTime duration = -1;
+    std::uint32_t caps = 0;
+    EXPECT_EQ(rig.graph.As<IMediaSeeking>()->GetDuration(&duration), E_NOTIMPL); // no source
+    EXPECT_EQ(rig.graph.As<IMediaSeeking>()->GetCapabilities(&caps), E_NOTIMPL);
+    auto source = rig.Render(Slideshow(rig.dir, 64, 48, {0xE08020}).Get()).at(0);
+    EXPECT_EQ(source.As<IPushSource>()->DeliverNext(), VFW_E_NOT_CONNECTED);
+    auto out = PinOf(source.Get(), PinDirection::Output);
+    auto first = rig.AddGrabber(QStringLiteral("G"), MEDIATYPE_Video);
+    auto second = rig.AddGrabber(QStringLiteral("G"), MEDIATYPE_Video);
+    ASSERT_TRUE(second) << "a name in use is made unique";
+    EXPECT_NE(first->Name(), second->Name());
+    MediaType audio;
+    audio.majortype = MEDIATYPE_Audio;
+    EXPECT_EQ(out->Connect(PinOf(first.Get(), PinDirection::Input).Get(), audio),
+              VFW_E_TYPE_NOT_ACCEPTED);
+    ASSERT_EQ(rig.Link(source.Get(), first.Get()), S_OK);
+    EXPECT_EQ(rig.Link(source.Get(), second.Get()), VFW_E_ALREADY_CONNECTED);
+    EXPECT_EQ(out->Connect(PinOf(second.Get(), PinDirection::Input).Get(), out->MediaTypes().at(0)),
+              VFW_E_ALREADY_CONNECTED);
+    ASSERT_EQ(rig.graph->RemoveFilter(first.Get()), S_OK);
+    EXPECT_FALSE(out->ConnectedTo());
+    EXPECT_EQ(rig.graph->AddFilter(second.Get(), QStringLiteral("again")), E_INVALIDARG);
+}
+
+TEST(GraphRun, CompletionIsReportedOnceAndUnconnectedSourcesAreNotStreamed)
+{
+    Rig rig;
+    auto sources = rig.Render(Slideshow(rig.dir, 64, 48, {0xE08020}, true).Get());
+    // The music's source is left unconnected.
+    ASSERT_EQ(rig.Chain(sources.at(0).Get(), MakeCompressor(CompressorKind::Video, "mpeg4"), 0),
+              S_OK);
+    ASSERT_EQ(rig.graph.As<IMediaControl>()->Run(), S_OK);
+    auto events = rig.graph.As<IMediaEvent>();
+    long code = 0;
+    EXPECT_EQ(events->WaitForCompletion(-1, &code), S_OK);
+    EXPECT_EQ(code, EC_COMPLETE);
+    std::intptr_t p1 = -1, p2 = -1;
+    EXPECT_EQ(events->GetEvent(&code, &p1, &p2, 0), S_OK);
+    EXPECT_EQ(code, EC_COMPLETE);
+    EXPECT_EQ(events->GetEvent(&code, &p1, &p2, 0), platform::E_ABORT) << "one event per run";
+    rig.graph.As<IMediaControl>()->Stop();
+    EXPECT_EQ(ReadAvi(rig.path).streams.at(0).headerFrames, 30);
+}
+
 TEST(GraphRun, RunFailsWhenTheFileCannotBeCreated)
 {
     Rig rig(QStringLiteral("missing/x.avi")); // in a folder that does not exist
+    ComPtr<IBaseFilter> mux;
+    EXPECT_EQ(rig.builder->SetOutputFileName(MEDIASUBTYPE_RGB24, rig.path, mux.Put(), nullptr),
+              E_INVALIDARG); // not an AVI
     QTemporaryDir photos;
     auto timeline = Slideshow(photos, 64, 48, {0xE08020});
     ASSERT_EQ(rig.Chain(rig.Render(timeline.Get()).at(0).Get(),

@@ -77,7 +77,8 @@ inline ComPtr<IAMTimelineObj> AddClip(IAMTimeline *timeline,
                                       ReferenceTime start,
                                       ReferenceTime stop,
                                       ReferenceTime mediaStart,
-                                      ReferenceTime mediaStop)
+                                      ReferenceTime mediaStop,
+                                      int stretch = engine::RESIZEF_PRESERVEASPECTRATIO)
 {
     ComPtr<IAMTimelineObj> track, source;
     EXPECT_EQ(timeline->CreateEmptyNode(&track, engine::TIMELINE_MAJOR_TYPE_TRACK), platform::S_OK);
@@ -90,7 +91,7 @@ inline ComPtr<IAMTimelineObj> AddClip(IAMTimeline *timeline,
     EXPECT_EQ(source->SetStartStop(start, stop), platform::S_OK);
     EXPECT_EQ(src->SetMediaTimes(mediaStart, mediaStop), platform::S_OK);
     EXPECT_EQ(src->SetMediaName(path), platform::S_OK);
-    EXPECT_EQ(src->SetStretchMode(engine::RESIZEF_PRESERVEASPECTRATIO), platform::S_OK);
+    EXPECT_EQ(src->SetStretchMode(stretch), platform::S_OK);
     EXPECT_EQ(track.As<engine::IAMTimelineTrack>()->SrcAdd(source.Get()), platform::S_OK);
     return track;
 }
@@ -105,13 +106,15 @@ struct Shot
     int stop;
     const engine::Guid *transition = nullptr;
     int transitionStop = 0;
+    int stretch = engine::RESIZEF_PRESERVEASPECTRATIO;
 };
 
 inline void AddShots(IAMTimeline *timeline, IAMTimelineObj *group, const std::vector<Shot> &shots)
 {
     for (const Shot &shot : shots) {
         const ReferenceTime start = shot.start * kSecond, stop = shot.stop * kSecond;
-        auto track = AddClip(timeline, group, shot.photo, start, stop, 0, stop - start);
+        auto track
+            = AddClip(timeline, group, shot.photo, start, stop, 0, stop - start, shot.stretch);
         if (!shot.transition)
             continue;
         ComPtr<IAMTimelineObj> transition;

@@ -123,6 +123,7 @@ struct PhotoRow
     testmedia::JpegOptions jpeg;
     // Expected pixels (x, y, colour, tolerance).
     std::vector<std::tuple<int, int, Rgb, int>> pixels;
+    int stretch = RESIZEF_PRESERVEASPECTRATIO;
 };
 
 class RenderPhotos : public testing::TestWithParam<PhotoRow>
@@ -140,7 +141,7 @@ TEST_P(RenderPhotos, PhotoIsDecodedAndFittedIntoTheFrame)
                     : path.endsWith(QStringLiteral("bmp"))
                         ? testmedia::SaveBmp(row.image(), path)
                         : testmedia::SaveJpeg(row.image(), path, row.jpeg)));
-    const Rendered r = RenderShots({{path, 0, 1}}, kNoSuchResizer);
+    const Rendered r = RenderShots({{path, 0, 1, nullptr, 0, row.stretch}}, kNoSuchResizer);
     ASSERT_EQ(r.Frames().size(), 30u);
     for (const auto &[x, y, colour, tolerance] : row.pixels) {
         const std::string where = std::to_string(x) + "," + std::to_string(y);
@@ -173,6 +174,27 @@ INSTANTIATE_TEST_SUITE_P(
             "p.bmp",
             {},
             {{49, 60, kBlack, 0}, {51, 0, kGreen, 0}, {108, 119, kGreen, 0}, {111, 60, kBlack, 0}}},
+        // The same photo by the other stretch modes: cropped to the frame in the middle,
+        // or filling it.
+        PhotoRow{
+            "portrait_cropped",
+            [] { return testmedia::SolidImage(100, 200, Qt::green); },
+            "p.bmp",
+            {},
+            {{29, 60, kBlack, 0}, {30, 0, kGreen, 0}, {129, 119, kGreen, 0}, {130, 60, kBlack, 0}},
+            RESIZEF_CROP},
+        PhotoRow{"portrait_stretched",
+                 [] { return testmedia::SolidImage(100, 200, Qt::green); },
+                 "p.bmp",
+                 {},
+                 {{0, 0, kGreen, 0}, {159, 119, kGreen, 0}},
+                 RESIZEF_STRETCH},
+        PhotoRow{"portrait_covering",
+                 [] { return testmedia::SplitImage(100, 200, Qt::red, Qt::blue); },
+                 "p.bmp",
+                 {},
+                 {{0, 0, kRed, 0}, {70, 119, kRed, 4}, {90, 0, kBlue, 4}, {159, 119, kBlue, 0}},
+                 RESIZEF_PRESERVEASPECTRATIO_NOLETTERBOX},
         // Stored lying on its side (left red, right blue) with EXIF orientation 6: shown
         // upright it is a portrait with red on top, blue below.
         PhotoRow{

@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
         TypeRow{"top-down", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biHeight = -240; }},
         TypeRow{"huge", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biWidth = 1 << 20; }}));
 
-TEST(TimelineModel, PlacingRefusesWrongNodesAndNodesPlacedTwice)
+TEST(TimelineModel, RefusesWhatIsNoNodeOutOfRangeOrPlacedTwice)
 {
     auto timeline = CreateTimeline();
     auto other = CreateTimeline();
@@ -86,6 +86,34 @@ TEST(TimelineModel, PlacingRefusesWrongNodesAndNodesPlacedTwice)
     EXPECT_EQ(other->AddGroup(group.Get()), E_INVALIDARG);
     EXPECT_EQ(timeline->AddGroup(group.Get()), S_OK);
     EXPECT_EQ(timeline->AddGroup(group.Get()), E_INVALIDARG);
+
+    ComPtr<IAMTimelineObj> none;
+    EXPECT_EQ(timeline->CreateEmptyNode(&none, static_cast<TIMELINE_MAJOR_TYPE>(3)), E_INVALIDARG);
+    EXPECT_EQ(timeline->CreateEmptyNode(nullptr, TIMELINE_MAJOR_TYPE_TRACK), E_POINTER);
+    EXPECT_EQ(timeline->SetDefaultFPS(0), E_INVALIDARG);
+    EXPECT_EQ(timeline->GetGroupCount(nullptr), E_POINTER);
+    EXPECT_EQ(comp->VTrackInsBefore(nullptr, -1), E_INVALIDARG);
+    EXPECT_EQ(comp->GetVTrack(&none, 1), E_INVALIDARG);
+    EXPECT_EQ(group.As<IAMTimelineGroup>()->SetOutputFPS(-1), E_INVALIDARG);
+    EXPECT_EQ(group.As<IAMTimelineGroup>()->SetMediaType(nullptr), E_POINTER);
+    TIMELINE_MAJOR_TYPE type{};
+    EXPECT_EQ(track->GetTimelineType(&type), S_OK);
+    EXPECT_EQ(type, TIMELINE_MAJOR_TYPE_TRACK);
+    EXPECT_EQ(track->GetTimelineType(nullptr), E_POINTER);
+    EXPECT_FALSE(source.As<IAMTimelineGroup>());
+    EXPECT_EQ(source.As<IAMTimelineSrc>()->SetMediaTimes(-1, 5), E_INVALIDARG);
+    EXPECT_EQ(source.As<IAMTimelineSrc>()->SetStretchMode(4), E_INVALIDARG);
+    // Transitions on a track may touch but not overlap.
+    auto transitionOver = [&](ReferenceTime a, ReferenceTime b) {
+        auto t = Node(timeline.Get(), TIMELINE_MAJOR_TYPE_TRANSITION);
+        EXPECT_FALSE(t.As<IAMTimelineSrc>());
+        t->SetStartStop(a, b);
+        return track.As<IAMTimelineTransable>()->TransAdd(t.Get());
+    };
+    EXPECT_EQ(transitionOver(0, 4), S_OK);
+    EXPECT_EQ(transitionOver(4, 8), S_OK);
+    EXPECT_EQ(transitionOver(3, 5), E_INVALIDARG);
+    EXPECT_EQ(track.As<IAMTimelineTransable>()->TransAdd(source.Get()), E_INVALIDARG);
 }
 
 } // namespace
