@@ -2,13 +2,8 @@
 
 #include "platform/processes.h"
 
-#include <QApplication>
-#include <QDialog>
 #include <QDir>
 #include <QFile>
-#include <QTimer>
-
-#include <memory>
 
 namespace testing_support {
 
@@ -36,9 +31,7 @@ TestEnvironment::~TestEnvironment()
 
 void TestEnvironment::Set(const char *name, const QString &value)
 {
-    if (!m_saved.count(name))
-        m_saved[name]
-            = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+    Unset(name);
     qputenv(name, value.toLocal8Bit());
 }
 
@@ -76,25 +69,6 @@ QString WriteFile(const QString &path, const QByteArray &content)
     if (f.open(QIODevice::WriteOnly))
         f.write(content);
     return path;
-}
-
-void WhenModalShows(std::function<void(QWidget *)> inspect)
-{
-    auto timer = new QTimer(qApp);
-    auto pending = std::make_shared<std::function<void(QWidget *)>>(std::move(inspect));
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, pending] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        (*pending)(modal);
-        if (auto dialog = qobject_cast<QDialog *>(modal))
-            dialog->reject();
-        else
-            modal->close();
-    });
-    timer->start(10);
 }
 
 } // namespace testing_support

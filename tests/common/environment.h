@@ -8,11 +8,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
-#include <functional>
 #include <map>
 #include <optional>
-
-class QWidget;
 
 namespace testing_support {
 
@@ -53,9 +50,5 @@ ProcessResult RunToEnd(const QString &commandLine, int timeoutMs = 60000);
 
 // Writes a small file (its directories must exist); returns its path.
 QString WriteFile(const QString &path, const QByteArray &content);
-
-// Runs `inspect` on the next modal dialog or message box that opens, then closes it
-// (reject). Call before the code that opens it; it polls the event loop.
-void WhenModalShows(std::function<void(QWidget *)> inspect);
 
 } // namespace testing_support

@@ -1,14 +1,10 @@
 #include "media_makers.h"
 
 #include "engine/av_ptr.h"
-#include "engine/codecs/avi_ffmpeg.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
@@ -18,76 +14,32 @@ extern "C" {
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <cmath>
-#include <memory>
+#include <cstring>
 
 namespace testmedia {
 namespace {
 
-// An output file: its I/O is closed before its context is freed.
-struct Output
+// Runs a program to its end; true when it exits with status 0.
+bool Run(const QString &program, const QStringList &arguments)
 {
-    AVFormatContext *ctx = nullptr;
-    ~Output()
-    {
-        if (!ctx)
-            return;
-        if (ctx->pb && !(ctx->oformat->flags & AVFMT_NOFILE))
-            avio_closep(&ctx->pb);
-        avformat_free_context(ctx);
-    }
-};
-using engine::av::CodecContextPtr;
-using engine::av::FramePtr;
-using engine::av::PacketPtr;
-using SwrPtr = engine::av::SwrContextPtr;
-using InputPtr = engine::av::FormatContextPtr;
-
-struct Encoding
-{
-    AVStream *stream = nullptr;
-    CodecContextPtr codec;
-};
-
-// Sends one frame (null: flush) and writes every packet that comes out.
-bool EncodeAndWrite(AVFormatContext *out, Encoding &enc, AVFrame *frame)
-{
-    if (avcodec_send_frame(enc.codec.get(), frame) < 0)
-        return false;
-    PacketPtr packet(av_packet_alloc());
-    for (;;) {
-        const int r = avcodec_receive_packet(enc.codec.get(), packet.get());
-        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
-            return true;
-        if (r < 0)
-            return false;
-        av_packet_rescale_ts(packet.get(), enc.codec->time_base, enc.stream->time_base);
-        packet->stream_index = enc.stream->index;
-        if (av_interleaved_write_frame(out, packet.get()) < 0)
-            return false;
-    }
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit
+           && process.exitCode() == 0;
 }
 
-bool OpenEncoder(AVFormatContext *out,
-                 const AVCodec *codec,
-                 Encoding *enc,
-                 void (*setup)(AVCodecContext *, const void *),
-                 const void *arg)
+// Arguments written as one line.
+QStringList Words(const char *line)
 {
-    if (!codec)
-        return false;
-    enc->codec.reset(avcodec_alloc_context3(codec));
-    setup(enc->codec.get(), arg);
-    if (out->oformat->flags & AVFMT_GLOBALHEADER)
-        enc->codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (avcodec_open2(enc->codec.get(), codec, nullptr) < 0)
-        return false;
-    enc->stream = avformat_new_stream(out, nullptr);
-    if (!enc->stream)
-        return false;
-    enc->stream->time_base = enc->codec->time_base;
-    return avcodec_parameters_from_context(enc->stream->codecpar, enc->codec.get()) >= 0;
+    return QString::fromLatin1(line).split(u' ');
+}
+
+bool Ffmpeg(const QStringList &arguments)
+{
+    return Run(QStringLiteral("ffmpeg"), Words("-v error -nostdin -y") + arguments);
 }
 
 } // namespace
@@ -121,22 +73,16 @@ bool SaveJpeg(const QImage &image, const QString &path, const JpegOptions &optio
 bool SaveCmykJpeg(const QImage &image, const QString &path, int quality)
 {
     const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
-    if (convert.isEmpty())
-        return false;
     QTemporaryDir dir;
     const QString png = dir.filePath(QStringLiteral("source.png"));
-    if (!image.save(png, "PNG"))
-        return false;
-    QProcess process;
-    process.start(convert,
+    return !convert.isEmpty() && image.save(png, "PNG")
+           && Run(convert,
                   {png,
                    QStringLiteral("-colorspace"),
                    QStringLiteral("CMYK"),
                    QStringLiteral("-quality"),
                    QString::number(quality),
                    path});
-    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
-           && process.exitCode() == 0 && QFile::exists(path);
 }
 
 bool SaveBmp(const QImage &image, const QString &path)
@@ -146,45 +92,9 @@ bool SaveBmp(const QImage &image, const QString &path)
 
 bool SaveGif(const QImage &image, const QString &path)
 {
-    Output out;
-    const QByteArray name = path.toLocal8Bit();
-    if (avformat_alloc_output_context2(&out.ctx, nullptr, "gif", name.constData()) < 0)
-        return false;
-    Encoding enc;
-    struct Size
-    {
-        int w, h;
-    } size{image.width(), image.height()};
-    auto setup = [](AVCodecContext *c, const void *arg) {
-        const auto *s = static_cast<const Size *>(arg);
-        c->width = s->w;
-        c->height = s->h;
-        c->pix_fmt = AV_PIX_FMT_RGB8;
-        c->time_base = {1, 10};
-    };
-    if (!OpenEncoder(out.ctx, avcodec_find_encoder(AV_CODEC_ID_GIF), &enc, setup, &size))
-        return false;
-    if (avio_open(&out.ctx->pb, name.constData(), AVIO_FLAG_WRITE) < 0
-        || avformat_write_header(out.ctx, nullptr) < 0)
-        return false;
-    FramePtr frame(av_frame_alloc());
-    frame->format = AV_PIX_FMT_RGB8;
-    frame->width = size.w;
-    frame->height = size.h;
-    if (av_frame_get_buffer(frame.get(), 0) < 0)
-        return false;
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    for (int y = 0; y < size.h; ++y) {
-        const uchar *src = rgb.constScanLine(y);
-        uint8_t *dst = frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0];
-        for (int x = 0; x < size.w; ++x) {
-            const int r = src[3 * x], g = src[3 * x + 1], b = src[3 * x + 2];
-            dst[x] = static_cast<uint8_t>(((r >> 5) << 5) | ((g >> 5) << 2) | (b >> 6));
-        }
-    }
-    frame->pts = 0;
-    return EncodeAndWrite(out.ctx, enc, frame.get()) && EncodeAndWrite(out.ctx, enc, nullptr)
-           && av_write_trailer(out.ctx) >= 0;
+    QTemporaryDir dir;
+    const QString png = dir.filePath(QStringLiteral("source.png"));
+    return image.save(png, "PNG") && Ffmpeg(Words("-i") << png << Words("-pix_fmt rgb8") << path);
 }
 
 bool SaveCorruptPhoto(const QString &path)
@@ -264,190 +174,47 @@ bool WriteWav(const Pcm &pcm, const QString &path)
 
 bool WriteMusic(const Pcm &pcm, MusicKind kind, const QString &path)
 {
-    const char *format = kind == MusicKind::Mp3 ? "mp3" : kind == MusicKind::Wma ? "asf" : "mpeg";
-    const AVCodec *audioCodec = kind == MusicKind::Mp3 ? avcodec_find_encoder_by_name("libmp3lame")
-                                : kind == MusicKind::Wma ? avcodec_find_encoder(AV_CODEC_ID_WMAV2)
-                                                         : avcodec_find_encoder(AV_CODEC_ID_MP2);
-    Output out;
-    const QByteArray name = path.toLocal8Bit();
-    if (!audioCodec
-        || avformat_alloc_output_context2(&out.ctx, nullptr, format, name.constData()) < 0)
+    QTemporaryDir dir;
+    const QString wav = dir.filePath(QStringLiteral("source.wav"));
+    if (!WriteWav(pcm, wav))
         return false;
-
-    Encoding audio;
-    struct AudioArgs
-    {
-        const AVCodec *codec;
-        const Pcm *pcm;
-    } audioArgs{audioCodec, &pcm};
-    auto audioSetup = [](AVCodecContext *c, const void *arg) {
-        const auto *a = static_cast<const AudioArgs *>(arg);
-        c->sample_fmt = a->codec->sample_fmts ? a->codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
-        c->sample_rate = a->pcm->rate;
-        av_channel_layout_default(&c->ch_layout, a->pcm->channels);
-        c->bit_rate = 128000;
-        c->time_base = {1, a->pcm->rate};
-    };
-    if (!OpenEncoder(out.ctx, audioCodec, &audio, audioSetup, &audioArgs))
-        return false;
-
-    Encoding video;
-    const double seconds = static_cast<double>(pcm.Frames()) / pcm.rate;
+    const QString seconds = QString::number(static_cast<double>(pcm.Frames()) / pcm.rate);
+    QStringList arguments = Words("-i") << wav;
     if (kind == MusicKind::MpegProgramStream) {
-        auto videoSetup = [](AVCodecContext *c, const void *) {
-            c->width = 64;
-            c->height = 48;
-            c->pix_fmt = AV_PIX_FMT_YUV420P;
-            c->time_base = {1, 25};
-            c->framerate = {25, 1};
-            c->gop_size = 12;
-            c->max_b_frames = 0;
-            c->bit_rate = 200000;
-        };
-        if (!OpenEncoder(
-                out.ctx, avcodec_find_encoder(AV_CODEC_ID_MPEG1VIDEO), &video, videoSetup, nullptr))
-            return false;
+        // A small MPEG-1 video stream beside the audio, as long as it.
+        arguments << Words("-f lavfi -i")
+                  << QStringLiteral("color=c=gray:s=64x48:r=25:d=") + seconds
+                  << Words("-map 0:a -map 1:v -c:v mpeg1video -bf 0 -c:a mp2 -f mpeg");
+    } else {
+        arguments << Words(kind == MusicKind::Wma ? "-c:a wmav2 -f asf" : "-c:a libmp3lame -f mp3");
     }
-
-    if (avio_open(&out.ctx->pb, name.constData(), AVIO_FLAG_WRITE) < 0
-        || avformat_write_header(out.ctx, nullptr) < 0)
-        return false;
-
-    // Audio in the encoder's frame size, converted from interleaved 16-bit.
-    SwrContext *rawSwr = nullptr;
-    AVChannelLayout layout{};
-    av_channel_layout_default(&layout, pcm.channels);
-    swr_alloc_set_opts2(&rawSwr,
-                        &layout,
-                        audio.codec->sample_fmt,
-                        pcm.rate,
-                        &layout,
-                        AV_SAMPLE_FMT_S16,
-                        pcm.rate,
-                        0,
-                        nullptr);
-    SwrPtr swr(rawSwr);
-    if (!swr || swr_init(swr.get()) < 0)
-        return false;
-    const int frameSize = audio.codec->frame_size > 0 ? audio.codec->frame_size : 1152;
-    FramePtr frame(av_frame_alloc());
-    std::int64_t videoFrames = kind == MusicKind::MpegProgramStream
-                                   ? static_cast<std::int64_t>(std::ceil(seconds * 25))
-                                   : 0;
-    std::int64_t videoNext = 0;
-    std::vector<std::int16_t> chunk(static_cast<std::size_t>(frameSize * pcm.channels));
-    for (std::int64_t at = 0; at < pcm.Frames(); at += frameSize) {
-        // Video frames up to this audio time, so the streams stay side by side.
-        while (videoNext < videoFrames && videoNext * pcm.rate <= at * 25) {
-            FramePtr picture(av_frame_alloc());
-            picture->format = AV_PIX_FMT_YUV420P;
-            picture->width = 64;
-            picture->height = 48;
-            av_frame_get_buffer(picture.get(), 0);
-            for (int p = 0; p < 3; ++p)
-                memset(picture->data[p],
-                       p == 0 ? static_cast<int>(16 + videoNext % 200) : 128,
-                       static_cast<std::size_t>(picture->linesize[p]) * (p == 0 ? 48 : 24));
-            picture->pts = videoNext++;
-            if (!EncodeAndWrite(out.ctx, video, picture.get()))
-                return false;
-        }
-        const std::int64_t n = std::min<std::int64_t>(frameSize, pcm.Frames() - at);
-        std::fill(chunk.begin(), chunk.end(), 0); // the last frame is padded with silence
-        std::copy_n(pcm.samples.begin() + at * pcm.channels, n * pcm.channels, chunk.begin());
-        av_frame_unref(frame.get());
-        frame->format = audio.codec->sample_fmt;
-        frame->sample_rate = pcm.rate;
-        av_channel_layout_copy(&frame->ch_layout, &layout);
-        frame->nb_samples = frameSize;
-        if (av_frame_get_buffer(frame.get(), 0) < 0)
-            return false;
-        const auto *in = reinterpret_cast<const std::uint8_t *>(chunk.data());
-        if (swr_convert(swr.get(), frame->data, frameSize, &in, frameSize) != frameSize)
-            return false;
-        frame->pts = at;
-        if (!EncodeAndWrite(out.ctx, audio, frame.get()))
-            return false;
-    }
-    while (videoNext < videoFrames) {
-        FramePtr picture(av_frame_alloc());
-        picture->format = AV_PIX_FMT_YUV420P;
-        picture->width = 64;
-        picture->height = 48;
-        av_frame_get_buffer(picture.get(), 0);
-        for (int p = 0; p < 3; ++p)
-            memset(picture->data[p],
-                   128,
-                   static_cast<std::size_t>(picture->linesize[p]) * (p == 0 ? 48 : 24));
-        picture->pts = videoNext++;
-        if (!EncodeAndWrite(out.ctx, video, picture.get()))
-            return false;
-    }
-    if (!EncodeAndWrite(out.ctx, audio, nullptr))
-        return false;
-    if (video.codec && !EncodeAndWrite(out.ctx, video, nullptr))
-        return false;
-    return av_write_trailer(out.ctx) >= 0;
+    return Ffmpeg(arguments << Words("-b:a 128k") << path);
 }
 
 Pcm DecodeAudio(const QString &path)
 {
     Pcm pcm;
-    pcm.samples.clear();
-    AVFormatContext *raw = nullptr;
-    const QByteArray name = path.toLocal8Bit();
-    if (avformat_open_input(&raw, name.constData(), nullptr, nullptr) < 0)
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("decoded.wav")));
+    if (!Ffmpeg(Words("-i") << path << Words("-map 0:a:0 -c:a pcm_s16le -f wav") << file.fileName())
+        || !file.open(QIODevice::ReadOnly))
         return pcm;
-    InputPtr in(raw);
-    if (avformat_find_stream_info(in.get(), nullptr) < 0)
-        return pcm;
-    const AVCodec *codec = nullptr;
-    const int stream = av_find_best_stream(in.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (stream < 0)
-        return pcm;
-    CodecContextPtr dec(avcodec_alloc_context3(codec));
-    avcodec_parameters_to_context(dec.get(), in->streams[stream]->codecpar);
-    if (avcodec_open2(dec.get(), codec, nullptr) < 0)
-        return pcm;
-    pcm.rate = dec->sample_rate;
-    pcm.channels = dec->ch_layout.nb_channels;
-    SwrPtr swr;
-    PacketPtr packet(av_packet_alloc());
-    FramePtr frame(av_frame_alloc());
-    auto drain = [&]() {
-        while (avcodec_receive_frame(dec.get(), frame.get()) == 0) {
-            if (!swr) {
-                SwrContext *s = nullptr;
-                swr_alloc_set_opts2(&s,
-                                    &frame->ch_layout,
-                                    AV_SAMPLE_FMT_S16,
-                                    frame->sample_rate,
-                                    &frame->ch_layout,
-                                    static_cast<AVSampleFormat>(frame->format),
-                                    frame->sample_rate,
-                                    0,
-                                    nullptr);
-                swr.reset(s);
-                swr_init(s);
-            }
-            const std::size_t at = pcm.samples.size();
-            pcm.samples.resize(at + static_cast<std::size_t>(frame->nb_samples * pcm.channels));
-            auto *outData = reinterpret_cast<std::uint8_t *>(pcm.samples.data() + at);
-            const int got = swr_convert(swr.get(),
-                                        &outData,
-                                        frame->nb_samples,
-                                        const_cast<const std::uint8_t **>(frame->extended_data),
-                                        frame->nb_samples);
-            pcm.samples.resize(at + static_cast<std::size_t>(std::max(got, 0) * pcm.channels));
+    const QByteArray bytes = file.readAll();
+    // The chunks after the RIFF header: "fmt " holds the layout, "data" the samples.
+    for (qsizetype at = 12; at + 8 <= bytes.size();) {
+        const char *chunk = bytes.constData() + at;
+        const auto size = qFromLittleEndian<quint32>(chunk + 4);
+        if (bytes.mid(at, 4) == "fmt ") {
+            pcm.channels = qFromLittleEndian<quint16>(chunk + 10);
+            pcm.rate = static_cast<int>(qFromLittleEndian<quint32>(chunk + 12));
+        } else if (bytes.mid(at, 4) == "data") {
+            pcm.samples.resize(
+                static_cast<std::size_t>(std::min<qsizetype>(size, bytes.size() - at - 8) / 2));
+            std::memcpy(pcm.samples.data(), chunk + 8, pcm.samples.size() * 2);
+            break;
         }
-    };
-    while (av_read_frame(in.get(), packet.get()) >= 0) {
-        if (packet->stream_index == stream && avcodec_send_packet(dec.get(), packet.get()) >= 0)
-            drain();
-        av_packet_unref(packet.get());
+        at += 8 + size + (size & 1);
     }
-    avcodec_send_packet(dec.get(), nullptr);
-    drain();
     return pcm;
 }
 
@@ -458,12 +225,6 @@ namespace {
 std::int64_t PacketTime(const AVPacket *pkt)
 {
     return pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-}
-
-std::uint32_t PixelAt(const AVFrame *rgb, int x, int y)
-{
-    const std::uint8_t *p = rgb->data[0] + y * rgb->linesize[0] + 3 * x;
-    return (static_cast<std::uint32_t>(p[0]) << 16) | (p[1] << 8) | p[2];
 }
 
 } // namespace
@@ -513,78 +274,24 @@ AviContents ReadAvi(const QString &path)
 
 std::vector<FrameColours> DecodeVideoColours(const QString &path)
 {
+    // Two pixels of every frame at the stream's own rate: a frame whose chunk is empty
+    // (a gap in the times) is filled with the one before it.
     std::vector<FrameColours> colours;
-    AVFormatContext *ctx = nullptr;
-    const QByteArray file = path.toUtf8();
-    if (avformat_open_input(&ctx, file.constData(), nullptr, nullptr) < 0)
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("pixels.rgb")));
+    if (!Ffmpeg(
+            Words("-i") << path
+                        << Words("-filter_complex [0:v:0]format=rgb24,split[a][b];"
+                                 "[a]crop=1:1:iw/2:ih/4[t];[b]crop=1:1:iw/2:ih*3/4[u];[t][u]vstack"
+                                 " -fps_mode cfr -f rawvideo")
+                        << file.fileName())
+        || !file.open(QIODevice::ReadOnly))
         return colours;
-    avformat_find_stream_info(ctx, nullptr);
-    const int index = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (index < 0) {
-        avformat_close_input(&ctx);
-        return colours;
-    }
-    const AVCodecParameters *par = ctx->streams[index]->codecpar;
-    // Packet times count frames in AVI; in MP4 they are in the stream's own time base.
-    const AVStream *stream = ctx->streams[index];
-    const auto frameOf = [stream](std::int64_t time) {
-        if (stream->avg_frame_rate.num <= 0)
-            return time;
-        return av_rescale_q(time, stream->time_base, av_inv_q(stream->avg_frame_rate));
-    };
-    const AVCodec *codec = avcodec_find_decoder(par->codec_id);
-    engine::av::CodecContextPtr dec(avcodec_alloc_context3(codec));
-    avcodec_parameters_to_context(dec.get(), par);
-    avcodec_open2(dec.get(), codec, nullptr);
-    engine::av::FramePtr frame = engine::av::MakeFrame();
-    engine::av::FramePtr rgb = engine::av::MakeFrame();
-    rgb->format = AV_PIX_FMT_RGB24;
-    rgb->width = par->width;
-    rgb->height = par->height;
-    av_frame_get_buffer(rgb.get(), 0);
-    engine::av::SwsContextPtr sws;
-    FrameColours last{0, 0};
-    auto take = [&] {
-        while (avcodec_receive_frame(dec.get(), frame.get()) >= 0) {
-            sws.reset(sws_getCachedContext(sws.release(),
-                                           frame->width,
-                                           frame->height,
-                                           static_cast<AVPixelFormat>(frame->format),
-                                           par->width,
-                                           par->height,
-                                           AV_PIX_FMT_RGB24,
-                                           SWS_POINT,
-                                           nullptr,
-                                           nullptr,
-                                           nullptr));
-            sws_scale(sws.get(),
-                      frame->data,
-                      frame->linesize,
-                      0,
-                      frame->height,
-                      rgb->data,
-                      rgb->linesize);
-            last = {PixelAt(rgb.get(), par->width / 2, par->height / 4),
-                    PixelAt(rgb.get(), par->width / 2, par->height * 3 / 4)};
-            colours.push_back(last);
-        }
-    };
-    AVPacket *pkt = av_packet_alloc();
-    while (av_read_frame(ctx, pkt) >= 0) {
-        if (pkt->stream_index == index) {
-            // Empty chunks are not read: their frames are the gaps in the times.
-            while (PacketTime(pkt) != AV_NOPTS_VALUE
-                   && static_cast<std::int64_t>(colours.size()) < frameOf(PacketTime(pkt)))
-                colours.push_back(last);
-            if (pkt->size > 0 && avcodec_send_packet(dec.get(), pkt) >= 0)
-                take();
-        }
-        av_packet_unref(pkt);
-    }
-    avcodec_send_packet(dec.get(), nullptr);
-    take();
-    av_packet_free(&pkt);
-    avformat_close_input(&ctx);
+    const QByteArray bytes = file.readAll();
+    const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.constData());
+    for (qsizetype at = 0; at + 6 <= bytes.size(); at += 6, p += 6)
+        colours.push_back({(std::uint32_t{p[0]} << 16) | (p[1] << 8) | p[2],
+                           (std::uint32_t{p[3]} << 16) | (p[4] << 8) | p[5]});
     return colours;
 }
 

@@ -2,7 +2,6 @@
 #include "engine/render/audio_mixer.h"
 #include "engine/render/render_engine.h"
 #include "engine/timeline/media_det.h"
-#include "render_slideshow.h"
 #include "render_test_graph.h"
 
 #include <gtest/gtest.h>
@@ -18,124 +17,49 @@ using namespace engine;
 using namespace rendertest;
 using platform::S_OK;
 
-// The music length as the program learns it: the last audio stream's length.
-double MusicLength(const QString &path)
-{
-    auto det = CreateMediaDet();
-    EXPECT_EQ(det->put_Filename(path), S_OK);
-    long streams = 0;
-    det->get_OutputStreams(&streams);
-    double m = 0;
-    for (long k = 0; k < streams; ++k) {
-        det->put_CurrentStream(k);
-        Guid type;
-        det->get_StreamType(&type);
-        if (type == MEDIATYPE_Audio)
-            det->get_StreamLength(&m);
-    }
-    return m;
-}
-
-// Music laid end to end as the program does: R plays of m seconds, the last cut at T.
+// Music laid end to end as the program does: plays of m seconds, the last cut at T.
 void LayOutMusic(
     IAMTimeline *timeline, IAMTimelineObj *group, const QString &path, double m, int T, int plays)
 {
-    ReferenceTime start = 0;
-    auto stop = static_cast<ReferenceTime>(m * kSecond);
+    const auto play = static_cast<ReferenceTime>(m * kSecond);
     for (int j = 0; j < plays; ++j) {
-        if (plays == 1)
-            stop = T * kSecond;
-        ReferenceTime length = plays >= 2 ? static_cast<ReferenceTime>(m * kSecond) : T * kSecond;
-        if (j == plays - 1 && j > 0) {
-            stop = T * kSecond;
-            length = stop - start;
-        }
-        AddClip(timeline, group, path, start, stop, 0, length);
-        start = static_cast<ReferenceTime>(static_cast<double>(start) + m * kSecond);
-        stop = static_cast<ReferenceTime>(static_cast<double>(stop) + m * kSecond);
+        const ReferenceTime start = j * play, stop = j == plays - 1 ? T * kSecond : start + play;
+        AddClip(timeline, group, path, start, stop, 0, stop - start);
     }
 }
 
-TEST(RenderAudio, LoopedSongIsSampleExactAtItsSeams)
-{
-    QTemporaryDir dir;
-    const QString song = dir.filePath("song.wav");
-    const testmedia::Pcm ramp = testmedia::Ramp(22050); // 0.5 s
-    ASSERT_TRUE(testmedia::WriteWav(ramp, song));
-    const double m = MusicLength(song);
-    EXPECT_DOUBLE_EQ(m, 0.5);
-    auto timeline = CreateTimeline();
-    auto audio = AddAudioGroup(timeline.Get());
-    LayOutMusic(timeline.Get(), audio.Get(), song, m, 2, 4);
-    const Rendered r = Render(timeline.Get());
-    const auto &out = r.outputs;
-    ASSERT_EQ(out.size(), 1u);
-    const auto &pcm = out[0].pin->audio;
-    ASSERT_EQ(pcm.size(), 2u * 88200);
-    std::size_t wrong = 0;
-    for (std::size_t i = 0; i < 88200; ++i) {
-        const std::int16_t want = ramp.samples[2 * (i % 22050)];
-        if (pcm[2 * i] != want || pcm[2 * i + 1] != -want)
-            ++wrong;
-    }
-    EXPECT_EQ(wrong, 0u);
-    // Chunks of a tenth of a second, back to back.
-    const auto &starts = out[0].pin->audioStarts;
-    ASSERT_EQ(starts.size(), 20u);
-    for (std::size_t c = 0; c < starts.size(); ++c)
-        EXPECT_EQ(starts[c], static_cast<ReferenceTime>(c) * kSecond / 10);
-    EXPECT_EQ(out[0].pin->audioStops.back(), 2 * kSecond);
-    EXPECT_TRUE(out[0].pin->endOfStream);
-}
-
-TEST(RenderAudio, MediaTimesPastTheEndOfTheFileAndUnreadableMusicAreSilence)
+TEST(RenderAudio, LoopedSongIsSampleExactAtItsSeamsAndWhatIsNoMusicIsSilence)
 {
     QTemporaryDir dir;
     const QString song = dir.filePath("song.wav"), bad = dir.filePath("bad.mp3");
-    const testmedia::Pcm ramp = testmedia::Ramp(22050);
+    const testmedia::Pcm ramp = testmedia::Ramp(22050); // 0.5 s
     ASSERT_TRUE(testmedia::WriteWav(ramp, song));
     ASSERT_TRUE(testmedia::SaveCorruptPhoto(bad));
     auto timeline = CreateTimeline();
-    auto audio = AddAudioGroup(timeline.Get());
-    // One play of 1.5 s of a 0.5 s file (the layout of a very short song), then a clip at
-    // 2 s that starts 0.25 s into the file, then a second of a file that is no music.
-    AddClip(timeline.Get(), audio.Get(), song, 0, 3 * kSecond / 2, 0, 3 * kSecond / 2);
+    auto audio = AddGroup(timeline.Get());
+    // Four plays to 2 s; then 1.5 s of the file (the layout of a very short song); a clip
+    // at 4 s that starts 0.25 s into the file; a second of a file that is no music.
+    LayOutMusic(timeline.Get(), audio.Get(), song, 0.5, 2, 4);
+    AddClip(timeline.Get(), audio.Get(), song, 2 * kSecond, 7 * kSecond / 2, 0, 3 * kSecond / 2);
     AddClip(
-        timeline.Get(), audio.Get(), song, 2 * kSecond, 3 * kSecond, kSecond / 4, 5 * kSecond / 4);
-    AddClip(timeline.Get(), audio.Get(), bad, 3 * kSecond, 4 * kSecond, 0, kSecond);
+        timeline.Get(), audio.Get(), song, 4 * kSecond, 5 * kSecond, kSecond / 4, 5 * kSecond / 4);
+    AddClip(timeline.Get(), audio.Get(), bad, 5 * kSecond, 6 * kSecond, 0, kSecond);
     const Rendered r = Render(timeline.Get());
-    const auto &pcm = r.Audio();
-    ASSERT_EQ(pcm.size(), 2u * 4 * 44100);
-    EXPECT_EQ(pcm[2 * 22049], ramp.samples[2 * 22049]);
-    std::size_t loud = 0;
-    for (std::size_t i = 22050; i < 2 * 44100; ++i)
-        loud += pcm[2 * i] != 0 || pcm[2 * i + 1] != 0;
-    EXPECT_EQ(loud, 0u) << "past the end of the file, and between the clips";
-    for (std::size_t k = 0; k < 11025; ++k)
-        ASSERT_EQ(pcm[2 * (88200 + k)], ramp.samples[2 * (11025 + k)]) << k;
-    for (std::size_t i = 88200 + 11025; i < 4 * 44100; ++i)
-        ASSERT_TRUE(pcm[2 * i] == 0 && pcm[2 * i + 1] == 0) << i;
-}
-
-TEST(RenderAudio, EveryGroupRunsToTheEndOfTheLongest)
-{
-    QTemporaryDir dir;
-    const QString song = dir.filePath("song.wav");
-    const QString photo = dir.filePath("p.bmp");
-    ASSERT_TRUE(testmedia::WriteWav(testmedia::Tone(44100, 440), song));
-    ASSERT_TRUE(testmedia::SaveBmp(testmedia::SolidImage(64, 48, Qt::white), photo));
-    auto timeline = CreateTimeline();
-    auto video = AddVideoGroup(timeline.Get(), 64, 48);
-    auto audio = AddAudioGroup(timeline.Get());
-    AddShots(timeline.Get(), video.Get(), {{photo, 0, 3}});
-    AddClip(timeline.Get(), audio.Get(), song, 0, kSecond, 0, kSecond);
-    const Rendered r = Render(timeline.Get());
-    const auto &out = r.outputs;
-    ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(out[0].pin->frames.size(), 90u);
-    ASSERT_EQ(out[1].pin->audio.size(), 2u * 3 * 44100);
-    EXPECT_NE(out[1].pin->audio[2 * 1000], 0);
-    EXPECT_EQ(out[1].pin->audio[2 * 50000], 0);
+    std::vector<std::int16_t> want(2 * 6 * 44100, 0);
+    for (std::size_t play = 0; play < 5; ++play)
+        std::copy(ramp.samples.begin(), ramp.samples.end(), want.begin() + 2 * 22050 * play);
+    std::copy(ramp.samples.begin() + 2 * 11025, ramp.samples.end(), want.begin() + 2 * 4 * 44100);
+    ASSERT_EQ(r.Audio().size(), want.size());
+    const auto wrong = std::mismatch(r.Audio().begin(), r.Audio().end(), want.begin()).first;
+    EXPECT_TRUE(wrong == r.Audio().end())
+        << "first wrong sample at " << (wrong - r.Audio().begin()) / 2;
+    // Chunks of a tenth of a second, back to back.
+    const auto &starts = r.recorders[0]->audioStarts;
+    ASSERT_EQ(starts.size(), 60u);
+    for (std::size_t c = 0; c < starts.size(); ++c)
+        EXPECT_EQ(starts[c], static_cast<ReferenceTime>(c) * kSecond / 10);
+    EXPECT_EQ(r.recorders[0]->audioStop, 6 * kSecond);
+    EXPECT_TRUE(r.recorders[0]->endOfStream);
 }
 
 // ---- Music formats ----------------------------------------------------------------------
@@ -152,11 +76,6 @@ struct FormatRow
     // program stream marks neither).
     int seams;
 };
-
-std::ostream &operator<<(std::ostream &os, const FormatRow &row)
-{
-    return os << row.name;
-}
 
 class RenderMusicFormats : public testing::TestWithParam<FormatRow>
 {};
@@ -179,7 +98,9 @@ TEST_P(RenderMusicFormats, DetectorMeasuresAndEngineLoopsTheMusicWithoutSeams)
     long streams = 0;
     ASSERT_EQ(det->get_OutputStreams(&streams), S_OK);
     EXPECT_EQ(streams, row.streams);
+    // The music's length as the program learns it: the last audio stream's length.
     int audioStreams = 0;
+    double m = 0;
     for (long k = 0; k < streams; ++k) {
         ASSERT_EQ(det->put_CurrentStream(k), S_OK);
         Guid type;
@@ -187,14 +108,16 @@ TEST_P(RenderMusicFormats, DetectorMeasuresAndEngineLoopsTheMusicWithoutSeams)
         double seconds = 0;
         EXPECT_EQ(det->get_StreamLength(&seconds), S_OK);
         EXPECT_NEAR(seconds, 1.67, 0.1) << k;
-        audioStreams += type == MEDIATYPE_Audio;
+        if (type == MEDIATYPE_Audio) {
+            ++audioStreams;
+            m = seconds;
+        }
     }
     EXPECT_EQ(audioStreams, 1);
 
     // Three plays, the last cut at 4 s.
-    const double m = MusicLength(path);
     auto timeline = CreateTimeline();
-    auto audio = AddAudioGroup(timeline.Get());
+    auto audio = AddGroup(timeline.Get());
     LayOutMusic(timeline.Get(), audio.Get(), path, m, 4, 3);
     const Rendered r = Render(timeline.Get());
     const auto &pcm = r.Audio();
@@ -239,7 +162,6 @@ TEST(MediaDet, RefusesWhatIsNoMediaAndChecksItsStreamIndex)
     long streams = 0;
     EXPECT_EQ(det->get_OutputStreams(&streams), platform::E_UNEXPECTED);
     EXPECT_EQ(det->put_CurrentStream(0), platform::E_UNEXPECTED);
-    EXPECT_TRUE(platform::Failed(det->put_Filename(dir.filePath("missing.mp3"))));
     const QString photo = dir.filePath("bad.mp3");
     ASSERT_TRUE(testmedia::SaveCorruptPhoto(photo));
     EXPECT_TRUE(platform::Failed(det->put_Filename(photo)));
@@ -249,7 +171,6 @@ TEST(MediaDet, RefusesWhatIsNoMediaAndChecksItsStreamIndex)
     ASSERT_TRUE(testmedia::WriteWav(testmedia::Tone(4410, 440), song));
     ASSERT_EQ(det->put_Filename(song), S_OK);
     EXPECT_EQ(det->put_CurrentStream(1), platform::E_INVALIDARG);
-    EXPECT_EQ(det->put_CurrentStream(-1), platform::E_INVALIDARG);
     double seconds = 0;
     EXPECT_EQ(det->get_StreamLength(&seconds), S_OK);
     EXPECT_DOUBLE_EQ(seconds, 0.1);

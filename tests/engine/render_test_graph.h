@@ -1,16 +1,17 @@
 #pragma once
-// Test doubles for driving the render engine without the real filter graph: a graph that
-// only keeps its filters, an input pin that records every sample it receives, and a pump
-// that plays the streaming thread (DeliverNext on the earliest source until all end).
+// Drives the render engine for its tests: timelines of photo scenes and music clips,
+// rendered in the graph into recorders of every sample.
 
 #include "engine/dshow.h"
-#include "engine/render/audio_mixer.h"
+#include "engine/engine_classes.h"
+#include "engine/graph/filter_graph_pins.h"
+#include "engine/graph/media_control.h"
 #include "engine/render/render_engine.h"
 #include "engine/timeline/timeline.h"
+#include "platform/com.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -19,54 +20,111 @@ namespace rendertest {
 using engine::ComPtr;
 using engine::HRESULT;
 using engine::IAMTimeline;
+using engine::IAMTimelineObj;
 using engine::IBaseFilter;
 using engine::IPin;
 using engine::MediaSample;
 using engine::MediaType;
 using engine::ReferenceTime;
 
-class KeepingGraph final : public platform::ComObject<engine::IGraphBuilder>
+inline constexpr ReferenceTime kSecond = engine::kUnitsPerSecond;
+
+// The video media type as the program builds it: an 88-byte zero-filled format block from
+// the task allocator, freed by the caller once the group has taken it.
+inline engine::AM_MEDIA_TYPE VideoType(int width, int height)
 {
-public:
-    HRESULT AddFilter(IBaseFilter *filter, const QString &name) override
-    {
-        filters.emplace_back(filter);
-        filter->JoinFilterGraph(this, name);
-        return platform::S_OK;
-    }
-    HRESULT RemoveFilter(IBaseFilter *filter) override
-    {
-        auto it = std::find_if(
-            filters.begin(), filters.end(), [&](const auto &f) { return f.Get() == filter; });
-        if (it == filters.end())
-            return platform::E_INVALIDARG;
-        filter->JoinFilterGraph(nullptr, QString());
-        filters.erase(it);
-        return platform::S_OK;
-    }
-    std::vector<ComPtr<IBaseFilter>> EnumFilters() override { return filters; }
-    HRESULT Connect(IPin *out, IPin *in) override
-    {
-        for (const MediaType &mt : out->MediaTypes()) {
-            if (in->QueryAccept(mt) == platform::S_OK)
-                return out->Connect(in, mt);
-        }
-        return engine::VFW_E_NO_ACCEPTABLE_TYPES;
-    }
+    engine::AM_MEDIA_TYPE mt;
+    mt.majortype = engine::MEDIATYPE_Video;
+    mt.subtype = engine::MEDIASUBTYPE_RGB24;
+    mt.formattype = engine::FORMAT_VideoInfo;
+    mt.cbFormat = sizeof(engine::VIDEOINFOHEADER);
+    mt.pbFormat = static_cast<std::uint8_t *>(platform::CoTaskMemAlloc(mt.cbFormat));
+    std::memset(mt.pbFormat, 0, mt.cbFormat);
+    auto *vih = reinterpret_cast<engine::VIDEOINFOHEADER *>(mt.pbFormat);
+    vih->bmiHeader.biSize = 40;
+    vih->bmiHeader.biWidth = width;
+    vih->bmiHeader.biHeight = height;
+    vih->bmiHeader.biPlanes = 1;
+    vih->bmiHeader.biBitCount = 24;
+    vih->bmiHeader.biCompression = engine::BI_RGB;
+    vih->bmiHeader.biSizeImage = static_cast<std::uint32_t>(((width * 3 + 3) & ~3) * height);
+    mt.lSampleSize = vih->bmiHeader.biSizeImage;
+    return mt;
+}
 
-    std::vector<ComPtr<IBaseFilter>> filters;
+// A video group of that frame size, or an audio group when the width is 0.
+inline ComPtr<IAMTimelineObj> AddGroup(IAMTimeline *timeline, int width = 0, int height = 0)
+{
+    ComPtr<IAMTimelineObj> group;
+    EXPECT_EQ(timeline->CreateEmptyNode(&group, engine::TIMELINE_MAJOR_TYPE_GROUP), platform::S_OK);
+    engine::AM_MEDIA_TYPE mt;
+    mt.majortype = engine::MEDIATYPE_Audio;
+    mt.lSampleSize = 1;
+    if (width > 0)
+        mt = VideoType(width, height);
+    auto g = group.As<engine::IAMTimelineGroup>();
+    EXPECT_EQ(g->SetMediaType(&mt), platform::S_OK);
+    platform::CoTaskMemFree(mt.pbFormat);
+    EXPECT_EQ(g->SetOutputFPS(29.97), platform::S_OK);
+    EXPECT_EQ(timeline->AddGroup(group.Get()), platform::S_OK);
+    return group;
+}
 
-private:
-    HRESULT QueryExtraInterface(const platform::Iid &iid, void **out) override
-    {
-        if (iid == engine::IFilterGraph::kIid) {
-            *out = static_cast<engine::IFilterGraph *>(this);
-            AddRef();
-            return platform::S_OK;
-        }
-        return platform::E_NOINTERFACE;
-    }
+// Appends a track with one source to a group.
+inline ComPtr<IAMTimelineObj> AddClip(IAMTimeline *timeline,
+                                      IAMTimelineObj *group,
+                                      const QString &path,
+                                      ReferenceTime start,
+                                      ReferenceTime stop,
+                                      ReferenceTime mediaStart,
+                                      ReferenceTime mediaStop,
+                                      int stretch = engine::RESIZEF_PRESERVEASPECTRATIO)
+{
+    ComPtr<IAMTimelineObj> track, source;
+    EXPECT_EQ(timeline->CreateEmptyNode(&track, engine::TIMELINE_MAJOR_TYPE_TRACK), platform::S_OK);
+    EXPECT_EQ(ComPtr<IAMTimelineObj>(group).As<engine::IAMTimelineComp>()->VTrackInsBefore(
+                  track.Get(), -1),
+              platform::S_OK);
+    EXPECT_EQ(timeline->CreateEmptyNode(&source, engine::TIMELINE_MAJOR_TYPE_SOURCE),
+              platform::S_OK);
+    auto src = source.As<engine::IAMTimelineSrc>();
+    EXPECT_EQ(source->SetStartStop(start, stop), platform::S_OK);
+    EXPECT_EQ(src->SetMediaTimes(mediaStart, mediaStop), platform::S_OK);
+    EXPECT_EQ(src->SetMediaName(path), platform::S_OK);
+    EXPECT_EQ(src->SetStretchMode(stretch), platform::S_OK);
+    EXPECT_EQ(track.As<engine::IAMTimelineTrack>()->SrcAdd(source.Get()), platform::S_OK);
+    return track;
+}
+
+// One photo on a track of its own over [start, stop] seconds, with an optional transition
+// over [start, transitionStop]. The program's own layout is tested on the timeline it
+// builds (tests/production); these are scenes for the engine.
+struct Shot
+{
+    QString photo;
+    int start;
+    int stop;
+    const engine::Guid *transition = nullptr;
+    int transitionStop = 0;
+    int stretch = engine::RESIZEF_PRESERVEASPECTRATIO;
 };
+
+inline void AddShots(IAMTimeline *timeline, IAMTimelineObj *group, const std::vector<Shot> &shots)
+{
+    for (const Shot &shot : shots) {
+        const ReferenceTime start = shot.start * kSecond, stop = shot.stop * kSecond;
+        auto track
+            = AddClip(timeline, group, shot.photo, start, stop, 0, stop - start, shot.stretch);
+        if (!shot.transition)
+            continue;
+        ComPtr<IAMTimelineObj> transition;
+        timeline->CreateEmptyNode(&transition, engine::TIMELINE_MAJOR_TYPE_TRANSITION);
+        transition->SetSubObjectGUID(*shot.transition);
+        transition->SetStartStop(start, shot.transitionStop * kSecond);
+        EXPECT_EQ(track.As<engine::IAMTimelineTransable>()->TransAdd(transition.Get()),
+                  platform::S_OK);
+    }
+}
 
 struct RecordedFrame
 {
@@ -76,35 +134,43 @@ struct RecordedFrame
     std::vector<std::uint8_t> bytes;
 };
 
-// An input pin that accepts any type and records what arrives. It keeps no reference to
-// the pin it is connected from.
-class RecordingPin final : public platform::ComObject<IPin>
+// A filter with one input (the graph's own input pin) that records what arrives.
+class Recorder final : public platform::ComObject<IBaseFilter>
 {
 public:
-    engine::PinDirection QueryDirection() const override { return engine::PinDirection::Input; }
-    IBaseFilter *Owner() const override { return nullptr; }
+    Recorder()
+        : m_input(this,
+                  QStringLiteral("In"),
+                  {[](const MediaType &) { return platform::S_OK; },
+                   [this](const MediaType &mt) {
+                       type = mt;
+                       return platform::S_OK;
+                   },
+                   nullptr,
+                   [this](const MediaSample &sample) { return Receive(sample); },
+                   [this] {
+                       endOfStream = true;
+                       return platform::S_OK;
+                   }})
+    {}
+    std::vector<ComPtr<IPin>> EnumPins() override { return {ComPtr<IPin>(&m_input)}; }
+    HRESULT JoinFilterGraph(engine::IFilterGraph *, const QString &) override
+    {
+        return platform::S_OK;
+    }
     QString Name() const override { return QStringLiteral("Recorder"); }
-    std::vector<MediaType> MediaTypes() override { return {}; }
-    HRESULT QueryAccept(const MediaType &) override { return platform::S_OK; }
-    HRESULT Connect(IPin *, const MediaType &) override { return platform::E_UNEXPECTED; }
-    HRESULT ReceiveConnection(IPin *, const MediaType &mt) override
-    {
-        type = mt;
-        connected = true;
-        return platform::S_OK;
-    }
-    HRESULT Disconnect() override
-    {
-        connected = false;
-        return platform::S_OK;
-    }
-    ComPtr<IPin> ConnectedTo() const override { return nullptr; }
-    HRESULT ConnectionMediaType(MediaType *mt) const override
-    {
-        *mt = type;
-        return platform::S_OK;
-    }
-    HRESULT Receive(const MediaSample &sample) override
+    HRESULT Run() override { return platform::S_OK; }
+    HRESULT Stop() override { return platform::S_OK; }
+
+    MediaType type;
+    bool endOfStream = false;
+    std::vector<RecordedFrame> frames;
+    std::vector<std::int16_t> audio;
+    std::vector<ReferenceTime> audioStarts;
+    ReferenceTime audioStop = 0;
+
+private:
+    HRESULT Receive(const MediaSample &sample)
     {
         if (endOfStream)
             ADD_FAILURE() << "sample after the end of the stream";
@@ -112,146 +178,68 @@ public:
             const auto *s = reinterpret_cast<const std::int16_t *>(sample.data);
             audio.insert(audio.end(), s, s + sample.size / 2);
             audioStarts.push_back(sample.start);
-            audioStops.push_back(sample.stop);
+            audioStop = sample.stop;
         } else {
             frames.push_back({sample.start,
                               sample.stop,
                               sample.repeat,
                               {sample.data, sample.data + sample.size}});
         }
-        return failReceive;
-    }
-    HRESULT EndOfStream() override
-    {
-        endOfStream = true;
         return platform::S_OK;
     }
 
-    MediaType type;
-    bool connected = false;
-    bool endOfStream = false;
-    HRESULT failReceive = platform::S_OK;
-    std::vector<RecordedFrame> frames;
-    std::vector<std::int16_t> audio;
-    std::vector<ReferenceTime> audioStarts;
-    std::vector<ReferenceTime> audioStops;
+    engine::InputPin m_input;
 };
-
-// Output of one group.
-struct GroupOutput
-{
-    ComPtr<RecordingPin> pin;
-    ComPtr<engine::IPushSource> source;
-};
-
-// Connects a recorder to every group's output pin of an engine whose front end is
-// connected, then pumps all sources to their end. Fails the test when a source does not
-// end within `maxSamples` deliveries.
-inline std::vector<GroupOutput>
-PumpAll(engine::IRenderEngine *engine, long groups, std::size_t maxSamples = 200000)
-{
-    std::vector<GroupOutput> outputs;
-    for (long g = 0; g < groups; ++g) {
-        ComPtr<IPin> pin;
-        EXPECT_EQ(engine->GetGroupOutputPin(g, &pin), platform::S_OK);
-        if (!pin)
-            return {};
-        GroupOutput out;
-        out.pin = ComPtr<RecordingPin>(new RecordingPin);
-        EXPECT_EQ(pin->Connect(out.pin.Get(), pin->MediaTypes().front()), platform::S_OK);
-        out.source = ComPtr<IBaseFilter>(pin->Owner()).As<engine::IPushSource>();
-        EXPECT_TRUE(out.source);
-        if (!out.source)
-            return {};
-        pin->Owner()->Run();
-        outputs.push_back(std::move(out));
-    }
-    for (std::size_t n = 0; n < maxSamples; ++n) {
-        GroupOutput *next = nullptr;
-        for (auto &o : outputs) {
-            if (!o.source->AtEnd()
-                && (!next || o.source->NextSampleTime() < next->source->NextSampleTime()))
-                next = &o;
-        }
-        if (!next)
-            return outputs;
-        const HRESULT hr = next->source->DeliverNext();
-        EXPECT_TRUE(platform::Succeeded(hr)) << std::hex << hr;
-        if (platform::Failed(hr))
-            return outputs;
-    }
-    ADD_FAILURE() << "the sources did not end";
-    return outputs;
-}
-
-// Start time of video frame n at 29.97 frames per second.
-inline ReferenceTime FrameStart(std::int64_t n)
-{
-    return n * engine::kUnitsPerSecond * 1001 / 30000;
-}
-// The first frame whose start is at or after `seconds`.
-inline std::int64_t FrameAt(double seconds)
-{
-    std::int64_t n = 0;
-    while (FrameStart(n) < static_cast<ReferenceTime>(seconds * engine::kUnitsPerSecond))
-        ++n;
-    return n;
-}
 
 // Pixel (x, y from the top) of a recorded frame as R, G, B.
 struct Rgb
 {
     int r, g, b;
 };
-inline Rgb PixelOf(const RecordedFrame &frame, int width, int height, int x, int y)
-{
-    const int stride = (width * 3 + 3) & ~3;
-    const std::uint8_t *p = frame.bytes.data() + static_cast<std::size_t>(height - 1 - y) * stride
-                            + static_cast<std::size_t>(x) * 3;
-    return {p[2], p[1], p[0]};
-}
 
-// A rendered timeline: the engine with its outputs pumped to their end.
+// A rendered timeline: the engine in the graph it made, with a recorder on every group's
+// output pin, run to the end.
 struct Rendered
 {
-    ComPtr<IAMTimeline> timeline;
     ComPtr<engine::IRenderEngine> engine;
-    ComPtr<KeepingGraph> graph;
-    std::vector<GroupOutput> outputs;
-    const std::vector<RecordedFrame> &Frames() const { return outputs.at(0).pin->frames; }
-    const std::vector<std::int16_t> &Audio(std::size_t group = 0) const
-    {
-        return outputs.at(group).pin->audio;
-    }
+    std::vector<ComPtr<Recorder>> recorders;
+    const std::vector<RecordedFrame> &Frames() const { return recorders.at(0)->frames; }
+    const std::vector<std::int16_t> &Audio() const { return recorders.back()->audio; }
     // Pixel (x, y from the top) of a frame of group 0.
     Rgb At(std::int64_t frame, int x, int y) const
     {
-        const auto *vih = outputs.at(0).pin->type.FormatAs<engine::VIDEOINFOHEADER>();
-        return PixelOf(Frames().at(static_cast<std::size_t>(frame)),
-                       vih->bmiHeader.biWidth,
-                       vih->bmiHeader.biHeight,
-                       x,
-                       y);
+        const auto *vih = recorders.at(0)->type.FormatAs<engine::VIDEOINFOHEADER>();
+        const int stride = (vih->bmiHeader.biWidth * 3 + 3) & ~3;
+        const std::uint8_t *p = Frames().at(static_cast<std::size_t>(frame)).bytes.data()
+                                + static_cast<std::size_t>(vih->bmiHeader.biHeight - 1 - y) * stride
+                                + static_cast<std::size_t>(x) * 3;
+        return {p[2], p[1], p[0]};
     }
 };
 
-// Renders every group of a timeline through a graph that only keeps its filters, with the
-// resizer class `resizer` when it is not null.
+// Renders every group of a timeline, with the resizer class `resizer` when it is not null.
 inline Rendered Render(IAMTimeline *timeline, const engine::Guid &resizer = engine::Guid{})
 {
+    engine::RegisterGraphClasses();
     Rendered r;
-    r.timeline = ComPtr<IAMTimeline>(timeline);
     r.engine = engine::CreateRenderEngine();
-    r.graph = ComPtr<KeepingGraph>(new KeepingGraph);
-    EXPECT_EQ(r.engine->SetFilterGraph(r.graph.Get()), platform::S_OK);
     EXPECT_EQ(r.engine->SetTimelineObject(timeline), platform::S_OK);
-    if (!resizer.IsNull()) {
-        EXPECT_EQ(r.engine.As<engine::IRenderEngine2>()->SetResizerGUID(resizer), platform::S_OK);
-    }
+    EXPECT_EQ(r.engine.As<engine::IRenderEngine2>()->SetResizerGUID(resizer), platform::S_OK);
     EXPECT_EQ(r.engine->ConnectFrontEnd(), platform::S_OK);
-    long groups = 0;
-    timeline->GetGroupCount(&groups);
-    r.outputs = PumpAll(r.engine.Get(), groups);
+    ComPtr<engine::IGraphBuilder> graph;
+    r.engine->GetFilterGraph(&graph);
+    ComPtr<IPin> pin;
+    for (long g = 0; r.engine->GetGroupOutputPin(g, &pin) == platform::S_OK; ++g) {
+        r.recorders.emplace_back(new Recorder);
+        graph->AddFilter(r.recorders.back().Get(), QStringLiteral("Recorder"));
+        EXPECT_EQ(graph->Connect(pin.Get(), r.recorders.back()->EnumPins().front().Get()),
+                  platform::S_OK);
+    }
+    long code = 0;
+    EXPECT_EQ(graph.As<engine::IMediaControl>()->Run(), platform::S_OK);
+    graph.As<engine::IMediaEvent>()->WaitForCompletion(120000, &code);
+    EXPECT_EQ(code, engine::EC_COMPLETE);
+    graph.As<engine::IMediaControl>()->Stop();
     return r;
 }
 
