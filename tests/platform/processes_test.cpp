@@ -1,9 +1,6 @@
 #include "common/environment.h"
 #include "platform/processes.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -16,6 +13,7 @@
 #include <unistd.h>
 
 using namespace platform;
+using testing_support::RunToEnd;
 using testing_support::TestEnvironment;
 
 namespace {
@@ -46,24 +44,16 @@ TEST_P(SplitCommandLineTest, FollowsTheWindowsRules)
 INSTANTIATE_TEST_SUITE_P(
     Cases,
     SplitCommandLineTest,
-    ::testing::Values(SplitCase{"", {}},
-                      SplitCase{"   ", {}},
-                      SplitCase{"prog a b", {"prog", "a", "b"}},
+    ::testing::Values(SplitCase{"   ", {}},
                       SplitCase{"  prog \t a   b  ", {"prog", "a", "b"}},
                       // The program name keeps its backslashes; quotes only group.
                       SplitCase{"\"C:\\Program Files\\x.exe\" -i in",
                                 {"C:\\Program Files\\x.exe", "-i", "in"}},
-                      SplitCase{"C:\\dir\\x.exe\\ a", {"C:\\dir\\x.exe\\", "a"}},
                       // Unquoted paths with a blank split in two.
                       SplitCase{"/tmp/My Folder/regsvr32 /s x.dll",
                                 {"/tmp/My", "Folder/regsvr32", "/s", "x.dll"}},
-                      SplitCase{"p \"a b\" c", {"p", "a b", "c"}},
                       SplitCase{"p a\"b c\"d", {"p", "ab cd"}},
-                      SplitCase{"p \"\"", {"p", ""}},
                       SplitCase{"p a\\\\b", {"p", "a\\\\b"}},
-                      SplitCase{"p a\\\"b", {"p", "a\"b"}},
-                      SplitCase{"p a\\\\\"b c\"", {"p", "a\\b c"}},
-                      SplitCase{"p a\\\\\\\"b", {"p", "a\\\"b"}},
                       SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}},
                       SplitCase{"p \"unterminated arg", {"p", "unterminated arg"}}));
 
@@ -87,42 +77,13 @@ TEST(QuoteArgument, SplitsBackToTheSameArgument)
     }
 }
 
-QString ReadAll(Processes &p, ProcessInfo &info)
-{
-    QByteArray out;
-    char buffer[100];
-    long n;
-    while ((n = p.ReadOutput(info, buffer, sizeof buffer)) > 0)
-        out.append(buffer, n);
-    return QString::fromUtf8(out);
-}
-
-TEST(Processes, CapturesStandardOutputAndErrorOnOnePipe)
-{
-    Processes &p = TheProcesses();
-    auto info = p.Start(QStringLiteral("/bin/sh -c \"echo out; echo err 1>&2; exit 3\""), true);
-    ASSERT_TRUE(info.has_value());
-    const QString output = ReadAll(p, *info);
-    EXPECT_TRUE(output.contains(QStringLiteral("out\n")));
-    EXPECT_TRUE(output.contains(QStringLiteral("err\n")));
-    ASSERT_TRUE(p.Wait(*info, -1));
-    EXPECT_EQ(info->exitCode, 3);
-    p.Close(*info);
-    EXPECT_EQ(info->outputFd, -1);
-}
-
-TEST(Processes, AChildReadsEndOfFileFromStandardInput)
+TEST(Processes, CapturesStandardOutputAndErrorOnOnePipeWithEndOfFileAsInput)
 {
     // Standard input is /dev/null, neither the terminal nor a closed descriptor.
-    Processes &p = TheProcesses();
-    auto info = p.Start(
-        QStringLiteral(
-            "/bin/sh -c \"readlink /proc/self/fd/0; if read x; then echo got; else echo eof; fi\""),
-        true);
-    ASSERT_TRUE(info.has_value());
-    EXPECT_EQ(ReadAll(p, *info), QStringLiteral("/dev/null\neof\n"));
-    p.Wait(*info, -1);
-    p.Close(*info);
+    const auto r = RunToEnd(QStringLiteral(
+        "/bin/sh -c \"readlink /proc/self/fd/0; read x || echo eof; echo err 1>&2; exit 3\""));
+    EXPECT_EQ(r.output, QStringLiteral("/dev/null\neof\nerr\n"));
+    EXPECT_EQ(r.exitCode, 3);
 }
 
 TEST(Processes, AProgramThatCannotRunIsNotStarted)
@@ -131,7 +92,6 @@ TEST(Processes, AProgramThatCannotRunIsNotStarted)
     Processes &p = TheProcesses();
     EXPECT_FALSE(p.Start(QStringLiteral("/no/such/program -x"), true).has_value());
     EXPECT_FALSE(p.Start(QStringLiteral("no-such-program-on-path"), false).has_value());
-    EXPECT_FALSE(p.Start(QString(), false).has_value());
     // A file that is not executable.
     const QString text
         = testing_support::WriteFile(env.ScratchDir() + QStringLiteral("/notes.txt"), "hi");
@@ -151,15 +111,9 @@ TEST(Processes, AnUnquotedProgramPathWithBlanksIsFoundPrefixByPrefix)
                                                         "#!/bin/sh\nIFS='|'; echo \"$*\"\n");
         QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner);
     }
-    Processes &p = TheProcesses();
-    for (const auto &[line, expected] : {std::pair{QStringLiteral("/prog x \"y z\""), "x|y z\n"},
-                                         std::pair{QStringLiteral("/run me"), "\n"}}) {
-        auto info = p.Start(folder + line, true);
-        ASSERT_TRUE(info.has_value()) << line.toStdString();
-        EXPECT_EQ(ReadAll(p, *info), QString::fromLatin1(expected));
-        p.Wait(*info, -1);
-        p.Close(*info);
-    }
+    EXPECT_EQ(RunToEnd(folder + QStringLiteral("/prog x \"y z\"")).output,
+              QStringLiteral("x|y z\n"));
+    EXPECT_EQ(RunToEnd(folder + QStringLiteral("/run me")).output, QStringLiteral("\n"));
 }
 
 TEST(Processes, AChildInheritsNoDescriptorBeyondTheStandardThree)
@@ -169,18 +123,13 @@ TEST(Processes, AChildInheritsNoDescriptorBeyondTheStandardThree)
     ASSERT_GE(low, 3);
     const int high = dup2(low, 1500);
     ASSERT_EQ(high, 1500);
-    Processes &p = TheProcesses();
-    auto info = p.Start(QStringLiteral("/bin/sh -c \"for fd in 0 1 2 %1 %2; do "
-                                       "test -e /proc/self/fd/$fd && echo $fd; done\"")
-                            .arg(low)
-                            .arg(high),
-                        true);
+    const auto r = RunToEnd(QStringLiteral("/bin/sh -c \"for fd in 0 1 2 %1 %2; do "
+                                           "test -e /proc/self/fd/$fd && echo $fd; done\"")
+                                .arg(low)
+                                .arg(high));
     close(high);
     close(low);
-    ASSERT_TRUE(info.has_value());
-    EXPECT_EQ(ReadAll(p, *info), QStringLiteral("0\n1\n2\n"));
-    EXPECT_TRUE(p.Wait(*info, -1));
-    p.Close(*info);
+    EXPECT_EQ(r.output, QStringLiteral("0\n1\n2\n"));
 }
 
 TEST(Processes, TerminateEndsAHangingChildAtOnce)
