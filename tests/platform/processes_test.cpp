@@ -92,6 +92,7 @@ TEST(Processes, AProgramThatCannotRunIsNotStarted)
     Processes &p = TheProcesses();
     EXPECT_FALSE(p.Start(QStringLiteral("/no/such/program -x"), true).has_value());
     EXPECT_FALSE(p.Start(QStringLiteral("no-such-program-on-path"), false).has_value());
+    EXPECT_FALSE(p.Start(QString(), false).has_value());
     // A file that is not executable.
     const QString text
         = testing_support::WriteFile(env.ScratchDir() + QStringLiteral("/notes.txt"), "hi");

@@ -1,4 +1,5 @@
 #include "common/environment.h"
+#include "platform/com.h"
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +34,19 @@ TEST(Registry, KeysValuesAndTrickyTextsReadBackAsWritten)
     EXPECT_FALSE(r.KeyExists(root, QStringLiteral("A\\B")));
     EXPECT_FALSE(r.KeyExists(root, QStringLiteral("A\\B\\C")));
     EXPECT_EQ(r.ReadValue(root, QStringLiteral("A\\BB")), QStringLiteral("2"));
+}
+
+// Class ids are kept in the store as text in braces.
+TEST(Guid, ParsesWhatItPrintsAndRefusesMalformedText)
+{
+    const auto g = Guid::Parse(u"{d781fd6a-dbf5-4e25-ba0e-aef70729c491}");
+    ASSERT_TRUE(g.has_value());
+    EXPECT_EQ(g->ToString(), QStringLiteral("{D781FD6A-DBF5-4E25-BA0E-AEF70729C491}"));
+    EXPECT_EQ(Guid::Parse(u"D781FD6A-DBF5-4E25-BA0E-AEF70729C491"), g);
+    for (const char16_t *bad : {u"{D781FD6A-DBF5-4E25-BA0E-AEF70729C49}",
+                                u"{D781FD6A-DBF5-4E25-BA0E-AEF70729C49G}",
+                                u"{D781FD6A+DBF5-4E25-BA0E-AEF70729C491}"})
+        EXPECT_FALSE(Guid::Parse(bad).has_value()) << QString::fromUtf16(bad).toStdString();
 }
 
 } // namespace

@@ -241,6 +241,9 @@ TEST_F(StartupTest, UnwritableSystemFolderKeepsEverythingInTheProgramFolder)
     EXPECT_EQ(Stored(QStringLiteral("Admin")), QStringLiteral("0"));
     EXPECT_EQ(dialog->m_converterPath, programDir + QStringLiteral("KelvoraCfg.dll"));
     EXPECT_EQ(ResizerServer(), programDir + QStringLiteral("DidirizaDezuzev.dll"));
+    // No system folder at all stops start-up before the window is made up.
+    env.Set("VANTOREL_SYSTEM_DIR", QStringLiteral("   "));
+    EXPECT_FALSE(MainDialog(Services()).OnInitDialog());
 }
 
 TEST_F(StartupTest, TheToolRegistersTheResizerUnlessItsPathHasABlank)

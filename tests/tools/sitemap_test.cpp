@@ -110,6 +110,7 @@ TEST(ChmArchive, ReadsTheCompiledHelpFile)
 
     // Files that are no help files are refused.
     EXPECT_EQ(hhctrl::ChmArchive::Open(QStringLiteral("/nonexistent/Vantorel.chm")), nullptr);
+    EXPECT_EQ(hhctrl::ChmArchive::Open(QString()), nullptr);
     EXPECT_EQ(
         hhctrl::ChmArchive::Open(QStringLiteral(VANTOREL_TEST_SOURCE_DIR "/tools/CMakeLists.txt")),
         nullptr);

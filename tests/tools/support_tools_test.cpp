@@ -131,6 +131,7 @@ TEST(CaptureLibrary, RegisteredItServesTheCaptureGraphBuilder)
     dialog.m_programDir = kProgramDir;
     dialog.m_systemDir = env.SystemDir();
 
+    EXPECT_FALSE(dialog.RegisterServerInProcess(QStringLiteral("missing.dll")));
     EXPECT_TRUE(dialog.RegisterServerInProcess(QStringLiteral("qcap.dll")));
     EXPECT_EQ(ClassServer(engine::CLSID_CaptureGraphBuilder2),
               env.SystemDir() + QStringLiteral("/qcap.dll"));
