@@ -4,10 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
-#include <QThread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -131,40 +128,6 @@ TEST(Processes, AChildInheritsNoDescriptorBeyondTheStandardThree)
     close(high);
     close(low);
     EXPECT_EQ(r.output, QStringLiteral("0\n1\n2\n"));
-}
-
-TEST(Processes, TerminateEndsAHangingChildAtOnce)
-{
-    Processes &p = TheProcesses();
-    auto info = p.Start(QStringLiteral("sleep 30"), true);
-    ASSERT_TRUE(info.has_value());
-    EXPECT_FALSE(p.Wait(*info, 50));
-    QElapsedTimer timer;
-    timer.start();
-    EXPECT_TRUE(p.Terminate(*info));
-    EXPECT_TRUE(p.Wait(*info, 5000));
-    EXPECT_LT(timer.elapsed(), 5000);
-    p.Close(*info);
-}
-
-TEST(Processes, ShellOpenStartsAProgramFromTheProgramFolderDetached)
-{
-    TestEnvironment env;
-    env.Set("VANTOREL_PROGRAM_DIR", env.ScratchDir());
-    const QString marker = env.ScratchDir() + QStringLiteral("/ran");
-    const QString tool = testing_support::WriteFile(env.ScratchDir() + QStringLiteral("/tool"),
-                                                    "#!/bin/sh\necho \"$1|$2\" > \"$3\"\n");
-    QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner);
-
-    Processes &p = TheProcesses();
-    ASSERT_TRUE(
-        p.ShellOpen(QStringLiteral("tool"), QStringLiteral("/s \"a b\" ") + QuoteArgument(marker)));
-    for (int i = 0; i < 200 && !QFileInfo::exists(marker); ++i)
-        QThread::msleep(10);
-    QFile f(marker);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), QByteArray("/s|a b\n"));
-    EXPECT_FALSE(p.ShellOpen(QStringLiteral("no-such-tool-anywhere"), QString()));
 }
 
 } // namespace
