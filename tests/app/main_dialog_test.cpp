@@ -1,47 +1,61 @@
+#include "app/converter_app.h"
 #include "app/main_dialog.h"
 #include "common/doubles.h"
 #include "common/environment.h"
+#include "help/html_help.h"
 #include "platform/processes.h"
-#include "platform/system_folders.h"
-#include "resources/dialog_template.h"
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
-#include <QTreeWidget>
+
+#include <functional>
 
 using namespace ids;
-using platform::MessageButtons;
-using platform::MessageResult;
 using testing_support::FakeClock;
-using testing_support::PromptRecord;
 using testing_support::ScriptedPrompter;
 using testing_support::TestEnvironment;
 
 namespace {
+
+QList<QWidget *> HelpWindows()
+{
+    QList<QWidget *> found;
+    for (QWidget *w : QApplication::allWidgets()) {
+        if (w->objectName() == QStringLiteral("HelpWindow") && w->isVisible())
+            found << w;
+    }
+    return found;
+}
 
 class MainDialogTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
+        help::ResetHtmlHelpLoaderForTests();
         dialog = std::make_unique<MainDialog>(testing_support::TestServices(prompter, clock));
         ASSERT_TRUE(dialog->OnInitDialog());
         dialog->show();
         QApplication::processEvents();
         // What start-up itself asked is not these tests' business.
         prompter.Clear();
+    }
+    void TearDown() override
+    {
+        for (QWidget *w : HelpWindows())
+            delete w;
     }
 
     QPushButton *Button(int id) const { return dialog->Control<QPushButton>(id); }
@@ -65,38 +79,6 @@ protected:
     FakeClock clock;
     std::unique_ptr<MainDialog> dialog;
 };
-
-TEST(MainDialogInit, AMissingWindowsFolderOnlyLeavesItEmptyAndNoSystemFolderStopsEarly)
-{
-    TestEnvironment env;
-    ScriptedPrompter prompter;
-    FakeClock clock;
-    struct Folders : platform::SystemFolders
-    {
-        std::optional<QString> windows, system;
-        QString ModuleFileName() const override { return QStringLiteral("/opt/vantorel/vantorel"); }
-        std::optional<QString> WindowsFolder() const override { return windows; }
-        std::optional<QString> SystemFolder() const override { return system; }
-    } folders;
-    platform::Services services = testing_support::TestServices(prompter, clock);
-    services.folders = &folders;
-
-    folders.system = QStringLiteral("/var/lib/vantorel/system  ");
-    MainDialog complete(services);
-    EXPECT_TRUE(complete.OnInitDialog());
-    EXPECT_TRUE(complete.m_windowsDir.isEmpty());
-    EXPECT_EQ(complete.m_systemDir, QStringLiteral("/var/lib/vantorel/system"));
-    EXPECT_EQ(complete.m_programDir, QStringLiteral("/opt/vantorel/"));
-
-    folders.system = QStringLiteral("   ");
-    MainDialog stopped(services);
-    EXPECT_FALSE(stopped.OnInitDialog());
-    // The title and brush were set, the system menu item and columns were not.
-    EXPECT_EQ(stopped.windowTitle(), stopped.m_title);
-    EXPECT_TRUE(stopped.BackgroundBrush().has_value());
-    EXPECT_EQ(stopped.SystemMenu()->actions().size(), 3);
-    EXPECT_EQ(stopped.m_photoList->columnCount(), 0);
-}
 
 TEST_F(MainDialogTest, SetIdleSwitchesBetweenBusyAndIdle)
 {
@@ -176,71 +158,97 @@ TEST_F(MainDialogTest, EveryWayOutWhileIdleClosesWithoutAQuestion)
     EXPECT_TRUE(prompter.Records().empty());
 }
 
-TEST_F(MainDialogTest, ExitWhileBusyAsksAndCancelKeepsTheJob)
+// On the way out the clean-up ends a child process still running, and deletes the
+// temporary file: at once when it is already gone, after eleven tries when it cannot be
+// deleted (an immutable file resists even root).
+TEST_F(MainDialogTest, CleanUpEndsTheChildAndRetriesAStubbornTemporaryFileElevenTimes)
 {
-    const QString temp = MakeTempFile();
-    dialog->m_tempAviPath = temp;
+    auto child = platform::TheProcesses().Start(QStringLiteral("sleep 30"), false);
+    ASSERT_TRUE(child.has_value());
+    dialog->m_processInfo = *child;
+    dialog->m_processRunning = 1;
+    dialog->m_tempAviPath = env.ScratchDir() + QStringLiteral("/never-written.avi");
     dialog->m_tempAviMade = true;
     dialog->SetIdle(false);
-    prompter.QueueAnswer(MessageResult::Cancel);
-    Button(IDCANCEL)->click();
-    QApplication::processEvents();
-    ASSERT_EQ(prompter.Records().size(), 1u);
-    const PromptRecord r = prompter.Records().front();
-    EXPECT_EQ(r.kind, PromptRecord::OwnedBox);
-    EXPECT_EQ(r.text, QStringLiteral("Movie creating... Are you sure you want exit it?"));
-    EXPECT_EQ(r.caption, QStringLiteral("Warning"));
-    EXPECT_EQ(r.buttons, MessageButtons::OkCancel);
-    EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(dialog->m_stopRequested, 0);
-    EXPECT_TRUE(QFile::exists(temp));
+    dialog->CleanUpOnExit();
+    dialog->CleanUpOnExit();
+    EXPECT_EQ(dialog->m_processRunning, 0);
+    EXPECT_TRUE(dialog->m_processInfo.reaped);
+    EXPECT_TRUE(clock.Sleeps().empty());
 
-    prompter.QueueAnswer(MessageResult::Ok);
-    QTest::keyClick(dialog.get(), Qt::Key_Escape);
-    EXPECT_TRUE(WaitUntilClosed());
-    EXPECT_EQ(dialog->m_stopRequested, 1);
-    EXPECT_FALSE(QFile::exists(temp));
-}
-
-TEST_F(MainDialogTest, CleanUpRetriesAStubbornTemporaryFileElevenTimes)
-{
     const QString temp = MakeTempFile();
-    // An immutable file cannot be deleted, not even by root.
     const auto chattr = [&](const char *flag) {
         return QProcess::execute(QStringLiteral("chattr"), {QLatin1String(flag), temp}) == 0;
     };
     if (!chattr("+i"))
         GTEST_SKIP() << "chattr +i does not work here";
     dialog->m_tempAviPath = temp;
-    dialog->m_tempAviMade = true;
-    dialog->SetIdle(false);
     dialog->CleanUpOnExit();
     EXPECT_EQ(clock.Sleeps(), std::vector<int>(11, 5000));
     EXPECT_TRUE(QFile::exists(temp));
-    EXPECT_EQ(dialog->m_stopRequested, 1);
     chattr("-i");
 }
 
-TEST_F(MainDialogTest, CleanUpDoesNotWaitForAFileThatIsAlreadyGone)
+TEST_F(MainDialogTest, TheQuestionButtonOpensTheGuideOwnedByTheMainWindowWhenThereIsOne)
 {
-    dialog->m_tempAviPath = env.ScratchDir() + QStringLiteral("/never-written.avi");
-    dialog->m_tempAviMade = true;
-    dialog->SetIdle(false);
-    dialog->CleanUpOnExit();
-    // Running it a second time, as on the way out, does not wait either.
-    dialog->CleanUpOnExit();
-    EXPECT_TRUE(clock.Sleeps().empty());
+    dialog->Control<QPushButton>(IDC_HELP_BUTTON)->click();
+    QApplication::processEvents();
+    const QList<QWidget *> windows = HelpWindows();
+    ASSERT_EQ(windows.size(), 1);
+    QWidget *window = windows.first();
+    EXPECT_EQ(window->parentWidget(), dialog.get());
+    auto topic = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
+    ASSERT_NE(topic, nullptr);
+    EXPECT_TRUE(topic->toPlainText().contains(QStringLiteral("Vantorel Converter")));
+
+    // A second press brings the same window forward.
+    dialog->Control<QPushButton>(IDC_HELP_BUTTON)->click();
+    QApplication::processEvents();
+    EXPECT_EQ(HelpWindows(), windows);
+
+    // Without a help file nothing more opens, and the program says nothing of its own.
+    env.Set("VANTOREL_PROGRAM_DIR", env.ScratchDir());
+    dialog->ShowHelp();
+    QApplication::processEvents();
+    EXPECT_EQ(HelpWindows(), windows);
+    EXPECT_TRUE(prompter.Records().empty());
 }
 
-TEST_F(MainDialogTest, CleanUpEndsAChildProcessItStillHolds)
+TEST_F(MainDialogTest, FOneAndContextHelpOpenAGuideWithoutOwnerThatWorksBesideTheModalWindow)
 {
-    auto child = platform::TheProcesses().Start(QStringLiteral("sleep 30"), false);
-    ASSERT_TRUE(child.has_value());
-    dialog->m_processInfo = *child;
-    dialog->m_processRunning = 1;
-    dialog->CleanUpOnExit();
-    EXPECT_EQ(dialog->m_processRunning, 0);
-    EXPECT_TRUE(dialog->m_processInfo.reaped);
+    ConverterApp app(testing_support::TestServices(prompter, clock));
+    dialog->SetApplicationCommandRoute([&app](int id) { app.OnCommand(id); });
+    QAction *contextHelp = nullptr;
+    for (QAction *a : dialog->MenuBar()->findChildren<QAction *>())
+        contextHelp = a->data().toInt() == ID_CONTEXT_HELP ? a : contextHelp;
+    ASSERT_NE(contextHelp, nullptr);
+    const std::function<void()> ways[]
+        = {[&] { QTest::keyClick(dialog.get(), Qt::Key_F1); }, [&] { contextHelp->trigger(); }};
+    const auto openClickAndClose = [&](const std::function<void()> &open) {
+        open();
+        QApplication::processEvents();
+        const QList<QWidget *> windows = HelpWindows();
+        ASSERT_EQ(windows.size(), 1);
+        QWidget *window = windows.first();
+        EXPECT_EQ(window->parentWidget(), nullptr);
+        // A click of the user's (through the window system, where modality applies)
+        // reaches the guide while the main window runs modally.
+        auto tabs = window->findChild<QTabBar *>();
+        ASSERT_NE(tabs, nullptr);
+        const QPoint indexTab = tabs->mapTo(window, tabs->tabRect(1).center());
+        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, indexTab);
+        EXPECT_EQ(tabs->currentIndex(), 1);
+        window->close();
+        QApplication::processEvents();
+    };
+    // Shown again by the modal run, which makes it modal.
+    dialog->hide();
+    QTimer::singleShot(0, dialog.get(), [&] {
+        for (const auto &open : ways)
+            openClickAndClose(open);
+        dialog->OnCommand(IDCANCEL);
+    });
+    dialog->DoModal();
 }
 
 } // namespace

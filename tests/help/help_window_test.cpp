@@ -2,23 +2,19 @@
 // Vantorel.chm that the build compiled into the program folder. Everything runs offscreen
 // with real widgets; clicks are real mouse events on the links and on the contents tree.
 
+#include "common/environment.h"
 #include "help/html_help.h"
-#include "help_test_env.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QFile>
 #include <QImage>
-#include <QLineEdit>
 #include <QListWidget>
-#include <QPointer>
 #include <QSet>
-#include <QTabWidget>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
-#include <QToolButton>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
@@ -57,8 +53,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(QFile::exists(kHelpFile)) << kHelpFile.toStdString();
-        ASSERT_TRUE(QFile::exists(kProgramDir + QStringLiteral("hhctrl.ocx")));
-        folders.environment.Set("VANTOREL_PROGRAM_DIR", kProgramDir);
         help::ResetHtmlHelpLoaderForTests();
     }
 
@@ -81,24 +75,22 @@ protected:
         return reinterpret_cast<QWidget *>(result);
     }
 
-    helptest::HelpFolders folders;
+    testing_support::TestEnvironment env;
     std::unique_ptr<QWidget> owner = std::make_unique<QWidget>();
 };
 
-TEST_F(HelpWindowTest, OpensOnTheDefaultTopicWithContentsAndIndex)
+TEST_F(HelpWindowTest, OpensOnTheDefaultTopicAndEveryEntryAndLinkLeadsToAPage)
 {
     owner->show();
     QWidget *window = Open(owner.get());
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(window->isWindow());
     EXPECT_EQ(window->parentWidget(), owner.get());
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Vantorel Converter Help"));
 
     auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
     ASSERT_NE(browser, nullptr);
     EXPECT_EQ(browser->source().path(), QStringLiteral("/index.html"));
-    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("Welcome to Vantorel Converter")));
     EXPECT_EQ(browser->documentTitle(), QStringLiteral("Welcome to Vantorel Converter"));
 
     // The picture and the style sheet of the page came out of the archive.
@@ -126,14 +118,11 @@ TEST_F(HelpWindowTest, OpensOnTheDefaultTopicWithContentsAndIndex)
                            QStringLiteral("Messages and what to do"),
                            QStringLiteral("Making movies from the command line"),
                            QStringLiteral("Supported files")}));
-    ASSERT_NE(contents->currentItem(), nullptr);
-    EXPECT_EQ(contents->currentItem()->text(0), QStringLiteral("Welcome to Vantorel Converter"));
     auto *index = window->findChild<QListWidget *>(QStringLiteral("index"));
     ASSERT_NE(index, nullptr);
     EXPECT_GT(index->count(), 30);
 
     const QImage shot = window->grab().toImage();
-    EXPECT_TRUE(shot.save(QStringLiteral(HELP_TEST_OUTPUT_DIR "help-window.png")));
     // Dark text on the light page: the topic pane is not blank.
     const QRect pane(browser->mapTo(window, QPoint(0, 0)), browser->size());
     int dark = 0;
@@ -142,18 +131,9 @@ TEST_F(HelpWindowTest, OpensOnTheDefaultTopicWithContentsAndIndex)
             dark += qGray(shot.pixel(x, y)) < 100 ? 1 : 0;
     }
     EXPECT_GT(dark, 200);
-}
 
-// Every entry of the contents and every link of every page it reaches leads to a page of the
-// help file: a broken link would show the engine's "Page not found" page.
-TEST_F(HelpWindowTest, EveryContentsEntryAndEveryLinkLeadsToAPage)
-{
-    QWidget *window = Open(owner.get());
-    ASSERT_NE(window, nullptr);
-    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
-    auto *contents = window->findChild<QTreeWidget *>(QStringLiteral("contents"));
-    ASSERT_TRUE(browser && contents);
-
+    // Every entry of the contents and every link of every page it reaches leads to a page
+    // of the help file: a broken link would show the engine's "Page not found" page.
     QStringList pages;
     for (QTreeWidgetItemIterator it(contents); *it; ++it) {
         contents->setCurrentItem(*it);
@@ -201,15 +181,12 @@ TEST_F(HelpWindowTest, EveryContentsEntryAndEveryLinkLeadsToAPage)
 TEST_F(HelpWindowTest, NothingIsShownForMissingOrBrokenFilesOrOtherCommands)
 {
     const int before = QApplication::topLevelWidgets().size();
-    EXPECT_EQ(Open(owner.get(), folders.root.filePath(QStringLiteral("missing.chm"))), nullptr);
-
-    const QString notHelp = folders.root.filePath(QStringLiteral("text.chm"));
-    QFile text(notHelp);
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-    text.write("This is not a compiled help file.\n");
-    text.close();
-    EXPECT_EQ(Open(owner.get(), notHelp), nullptr);
-    EXPECT_EQ(Open(owner.get(), folders.root.path()), nullptr);
+    EXPECT_EQ(Open(owner.get(), env.Root() + QStringLiteral("/missing.chm")), nullptr);
+    EXPECT_EQ(Open(owner.get(),
+                   testing_support::WriteFile(env.Root() + QStringLiteral("/text.chm"),
+                                              "This is not a compiled help file.\n")),
+              nullptr);
+    EXPECT_EQ(Open(owner.get(), env.Root()), nullptr);
 
     for (unsigned command : {1u, 2u, 0x12u, 0xFFFFFFFFu})
         EXPECT_EQ(help::HtmlHelpW(0, kHelpFile, command, 0), 0u) << command;

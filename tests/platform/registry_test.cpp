@@ -1,4 +1,5 @@
 #include "common/environment.h"
+#include "platform/com.h"
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
@@ -10,65 +11,42 @@ namespace {
 
 const QString kKey = QStringLiteral("SOFTWARE\\Clients\\Tarvix2\\Version");
 
-TEST(Registry, MissingKeysAndValuesReadAsNothing)
+TEST(Registry, KeysValuesAndTrickyTextsReadBackAsWritten)
 {
     TestEnvironment env;
     Registry &r = TheRegistry();
-    EXPECT_FALSE(r.ReadValue(RegistryRoot::LocalMachine, kKey).has_value());
-    ASSERT_TRUE(r.CreateKey(RegistryRoot::LocalMachine, kKey));
-    EXPECT_TRUE(r.KeyExists(RegistryRoot::LocalMachine, kKey));
-    // A key without a default value.
-    EXPECT_FALSE(r.ReadValue(RegistryRoot::LocalMachine, kKey).has_value());
-    EXPECT_FALSE(
-        r.ReadValue(RegistryRoot::LocalMachine, kKey, QStringLiteral("Other")).has_value());
-    // An empty value is a value.
-    r.WriteValue(RegistryRoot::LocalMachine, kKey, QString(), QString());
-    EXPECT_EQ(r.ReadValue(RegistryRoot::LocalMachine, kKey), QString());
-}
-
-TEST(Registry, TextsWithQuotesBackslashesAndLineBreaksSurvive)
-{
-    TestEnvironment env;
-    Registry &r = TheRegistry();
+    const auto root = RegistryRoot::LocalMachine;
+    EXPECT_FALSE(r.ReadValue(root, kKey).has_value());
+    ASSERT_TRUE(r.CreateKey(root, kKey));
+    EXPECT_TRUE(r.KeyExists(root, kKey));
+    // A key without a default value; an empty value is a value.
+    EXPECT_FALSE(r.ReadValue(root, kKey).has_value());
+    r.WriteValue(root, kKey, QString(), QString());
+    EXPECT_EQ(r.ReadValue(root, kKey), QString());
     const QString tricky = QStringLiteral("C:\\Program Files\\\"x\"\n=[y]\t;z");
-    r.WriteValue(
-        RegistryRoot::ClassesRoot, QStringLiteral("CLSID\\{A}\\InprocServer32"), QString(), tricky);
-    EXPECT_EQ(r.ReadValue(RegistryRoot::ClassesRoot, QStringLiteral("CLSID\\{A}\\InprocServer32")),
-              tricky);
+    r.WriteValue(root, kKey, QStringLiteral("Other"), tricky);
+    EXPECT_EQ(r.ReadValue(root, kKey, QStringLiteral("Other")), tricky);
+
+    // Deleting a key takes its sub-keys, whatever the case, but not its neighbours.
+    r.WriteValue(root, QStringLiteral("A\\B\\C"), QString(), QStringLiteral("1"));
+    r.WriteValue(root, QStringLiteral("A\\BB"), QString(), QStringLiteral("2"));
+    ASSERT_TRUE(r.DeleteKey(root, QStringLiteral("a\\b")));
+    EXPECT_FALSE(r.KeyExists(root, QStringLiteral("A\\B")));
+    EXPECT_FALSE(r.KeyExists(root, QStringLiteral("A\\B\\C")));
+    EXPECT_EQ(r.ReadValue(root, QStringLiteral("A\\BB")), QStringLiteral("2"));
 }
 
-TEST(Registry, DeletingAKeyTakesItsSubKeysButNotItsNeighbours)
+// Class ids are kept in the store as text in braces.
+TEST(Guid, ParsesWhatItPrintsAndRefusesMalformedText)
 {
-    TestEnvironment env;
-    Registry &r = TheRegistry();
-    r.WriteValue(
-        RegistryRoot::LocalMachine, QStringLiteral("A\\B\\C"), QString(), QStringLiteral("1"));
-    r.WriteValue(
-        RegistryRoot::LocalMachine, QStringLiteral("A\\BB"), QString(), QStringLiteral("2"));
-    ASSERT_TRUE(r.DeleteKey(RegistryRoot::LocalMachine, QStringLiteral("a\\b")));
-    EXPECT_FALSE(r.KeyExists(RegistryRoot::LocalMachine, QStringLiteral("A\\B\\C")));
-    EXPECT_FALSE(r.KeyExists(RegistryRoot::LocalMachine, QStringLiteral("A\\B")));
-    EXPECT_EQ(r.ReadValue(RegistryRoot::LocalMachine, QStringLiteral("A\\BB")),
-              QStringLiteral("2"));
-}
-
-TEST(Registry, EveryReadSeesWhatAnotherProcessWrote)
-{
-    TestEnvironment env;
-    Registry &r = TheRegistry();
-    r.WriteValue(RegistryRoot::LocalMachine, kKey, QString(), QStringLiteral("2.1"));
-    // Another process replaces the file (as the codec installer does).
-    testing_support::WriteFile(RegistryFolder() + QStringLiteral("/HKEY_LOCAL_MACHINE.reg"),
-                               "[SOFTWARE\\Clients\\Tarvix2\\Version]\n@=\"3.0\"\n");
-    EXPECT_EQ(r.ReadValue(RegistryRoot::LocalMachine, kKey), QStringLiteral("3.0"));
-}
-
-TEST(Registry, AStoreThatCannotBeWrittenReportsFailure)
-{
-    TestEnvironment env;
-    env.Set("VANTOREL_REGISTRY_DIR", QStringLiteral("/proc/no-such-place"));
-    EXPECT_FALSE(
-        TheRegistry().WriteValue(RegistryRoot::LocalMachine, kKey, QString(), QStringLiteral("x")));
+    const auto g = Guid::Parse(u"{d781fd6a-dbf5-4e25-ba0e-aef70729c491}");
+    ASSERT_TRUE(g.has_value());
+    EXPECT_EQ(g->ToString(), QStringLiteral("{D781FD6A-DBF5-4E25-BA0E-AEF70729C491}"));
+    EXPECT_EQ(Guid::Parse(u"D781FD6A-DBF5-4E25-BA0E-AEF70729C491"), g);
+    for (const char16_t *bad : {u"{D781FD6A-DBF5-4E25-BA0E-AEF70729C49}",
+                                u"{D781FD6A-DBF5-4E25-BA0E-AEF70729C49G}",
+                                u"{D781FD6A+DBF5-4E25-BA0E-AEF70729C491}"})
+        EXPECT_FALSE(Guid::Parse(bad).has_value()) << QString::fromUtf16(bad).toStdString();
 }
 
 } // namespace
