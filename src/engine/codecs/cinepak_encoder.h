@@ -14,13 +14,16 @@ namespace engine {
 // A codebook: the entries, and for every coded vector the entry that stands for it.
 struct Codebook
 {
-    static constexpr int kDims = 6; // Y0 Y1 Y2 Y3 (B-Y) (R-Y)
-    std::vector<std::array<float, kDims>> entries;
+    static constexpr int kDims = 6;   // Y0 Y1 Y2 Y3 (B-Y) (R-Y)
+    static constexpr int kStride = 8; // a vector: the kDims values, then two zeros
+    static constexpr int kUnit = 28;  // values are in 1/kUnit levels
+    using Vector = std::array<std::int16_t, kStride>;
+    std::vector<Vector> entries;
     std::vector<std::uint8_t> index;
 };
 
-// Up to `size` entries for the `count` vectors at `vectors` (kDims floats each).
-void BuildCodebook(const float *vectors, int count, int size, Codebook *book);
+// Up to `size` entries for the `count` vectors at `vectors` (kStride values each).
+void BuildCodebook(const std::int16_t *vectors, int count, int size, Codebook *book);
 
 class CinepakEncoder final : public FrameEncoder
 {
@@ -36,6 +39,7 @@ public:
 private:
     void FindChangedBlocks(const AVFrame &picture, bool all);
     void MakeVectors(const AVFrame &picture);
+    void MakeVectors(const AVFrame &picture, std::size_t first, std::size_t last);
     void ChooseBooks();
     void WriteFrame(bool key, std::vector<std::uint8_t> *out) const;
     void WriteBlocks(bool key, std::vector<std::uint8_t> *out) const;
@@ -48,11 +52,11 @@ private:
     std::vector<std::uint8_t> m_previous; // the picture coded last, RGB24, packed rows
     bool m_havePrevious = false;
 
-    std::vector<int> m_coded;      // blocks coded this frame, in raster order
-    std::vector<float> m_v4;       // 4 vectors per coded block
-    std::vector<float> m_v1;       // 1 vector per coded block
-    std::vector<int> m_v4Slot;     // per coded block: its place among the V4 blocks, or -1
-    std::vector<float> m_v4Chosen; // the V4 blocks' vectors
+    std::vector<int> m_coded;            // blocks coded this frame, in raster order
+    std::vector<std::int16_t> m_v4;      // 4 vectors per coded block, then only the V4 blocks'
+    std::vector<std::int16_t> m_v1;      // 1 vector per coded block
+    std::vector<std::int64_t> m_v1Error; // per coded block: its squared error from V1
+    std::vector<int> m_v4Slot;           // per coded block: its place among the V4 blocks, or -1
     Codebook m_v1Book;
     Codebook m_v4Book;
 };
