@@ -21,7 +21,7 @@ using Vector = Codebook::Vector;
 
 // The codebooks are shaped on at most this many of a frame's vectors; all of them are
 // then sorted into the cells, which is what makes a frame cost a few milliseconds.
-constexpr int kSampleVectors = 4096;
+constexpr int kSampleVectors = 2048;
 // A block whose V1 error (squared, summed over its 16 luma and 4 chroma pairs, in
 // levels) is at most this is coded from the V1 book, leaving the V4 book to the blocks
 // with detail.
@@ -29,6 +29,8 @@ constexpr std::int64_t kV1Good = 64 * kUnit * kUnit;
 // A split axis is a unit vector in 1/kAxisScale steps: a vector's dot product with it
 // stays within 32 bits (|v| < 2^15, so |v . axis| < 2^29).
 constexpr float kAxisScale = 1 << 14;
+// The main axis of a cell is found from at most about this many of its vectors.
+constexpr int kAxisVectors = 256;
 // Vectors to sort (or blocks to make vectors of, a quarter as many) below which a second
 // thread costs more than it saves.
 constexpr int kWorthSharing = 4096;
@@ -62,9 +64,25 @@ struct Cell
     int begin = 0;
     int end = 0;
     int depth = 0;
-    double spread = 0; // summed squared distance from the mean
+    std::array<std::int64_t, kDims> sum{}; // of the vectors, exact
+    std::int64_t squares = 0;              // of their lengths, exact
+    double spread = 0;                     // summed squared distance from the mean
     std::array<float, kDims> mean{};
+
+    void Finish();
 };
+
+// The mean and spread from the sums.
+void Cell::Finish()
+{
+    const double n = std::max(1, end - begin);
+    double centre = 0;
+    for (std::size_t d = 0; d < kDims; ++d) {
+        mean[d] = static_cast<float>(static_cast<double>(sum[d]) / n);
+        centre += static_cast<double>(sum[d]) * static_cast<double>(sum[d]) / n;
+    }
+    spread = std::max(0.0, static_cast<double>(squares) - centre);
+}
 
 // The grown tree as the vectors are sorted through it. An inner node sends a vector to
 // child[1] when its dot product with the node's axis is at least the threshold. A leaf's
@@ -144,24 +162,19 @@ const Vector *At(const std::int16_t *vectors, std::ptrdiff_t i)
     return reinterpret_cast<const Vector *>(vectors + i * kStride);
 }
 
-// The cell's mean and spread, in one pass of exact integer sums.
+// The cell's sums, mean and spread, in one pass.
 void Measure(const Vector *sample, Cell *cell)
 {
     // |v| < 2^15 and at most kSampleVectors < 2^13 vectors: the sums fit in 32 bits.
     std::array<std::int32_t, kStride> sum{};
-    std::int64_t squares = 0;
+    cell->squares = 0;
     for (int i = cell->begin; i < cell->end; ++i) {
         for (std::size_t d = 0; d < kStride; ++d)
             sum[d] += sample[i][d];
-        squares += Dot(sample[i], sample[i]);
+        cell->squares += Dot(sample[i], sample[i]);
     }
-    const double n = std::max(1, cell->end - cell->begin);
-    double centre = 0;
-    for (std::size_t d = 0; d < kDims; ++d) {
-        cell->mean[d] = static_cast<float>(static_cast<double>(sum[d]) / n);
-        centre += static_cast<double>(sum[d]) * static_cast<double>(sum[d]) / n;
-    }
-    cell->spread = std::max(0.0, static_cast<double>(squares) - centre);
+    std::copy_n(sum.begin(), kDims, cell->sum.begin());
+    cell->Finish();
 }
 
 // The direction in which the cell's vectors spread most: a few power iterations on
@@ -172,7 +185,9 @@ std::array<double, kDims> MainAxis(const Vector *sample, const Cell &cell)
     const Float4 meanLow{cell.mean[0], cell.mean[1], cell.mean[2], cell.mean[3]};
     const Float4 meanHigh{cell.mean[4], cell.mean[5], 0, 0};
     Float4 rows[kDims][2] = {};
-    for (int i = cell.begin; i < cell.end; ++i) {
+    // A few hundred of the cell's vectors show the direction well enough.
+    const int step = std::max(1, (cell.end - cell.begin) / kAxisVectors);
+    for (int i = cell.begin; i < cell.end; i += step) {
         const Vector &v = sample[i];
         const Float4 low = Float4{v[0] * 1.0f, v[1] * 1.0f, v[2] * 1.0f, v[3] * 1.0f} - meanLow;
         const Float4 high = Float4{v[4] * 1.0f, v[5] * 1.0f, 0, 0} - meanHigh;
@@ -230,14 +245,21 @@ bool Split(std::vector<Vector> &sample, std::vector<Cell> &cells, Tree &tree, in
     const int mid = cell.begin + static_cast<int>(middle - first);
     if (mid == cell.begin || mid == cell.end)
         return false;
-    for (const auto &[begin, end] : {std::pair{cell.begin, mid}, std::pair{mid, cell.end}}) {
-        Cell child;
-        child.begin = begin;
-        child.end = end;
-        child.depth = cell.depth + 1;
-        Measure(sample.data(), &child);
-        cells.push_back(child);
-    }
+    // The smaller side is measured; the other's sums are what remains of the cell's.
+    Cell low, high;
+    low.begin = cell.begin;
+    low.end = high.begin = mid;
+    high.end = cell.end;
+    low.depth = high.depth = cell.depth + 1;
+    Cell &measured = mid - cell.begin < cell.end - mid ? low : high;
+    Cell &rest = &measured == &low ? high : low;
+    Measure(sample.data(), &measured);
+    for (std::size_t d = 0; d < kDims; ++d)
+        rest.sum[d] = cell.sum[d] - measured.sum[d];
+    rest.squares = cell.squares - measured.squares;
+    rest.Finish();
+    cells.push_back(low);
+    cells.push_back(high);
     node.child = {tree.Add(), tree.Add()};
     tree.nodes[static_cast<std::size_t>(c)] = node;
     return true;
@@ -377,6 +399,33 @@ void AddUp(const std::int16_t *vectors,
     }
 }
 
+// A 2x2 part of a block, from its two rows of two RGB pixels: its V4 vector (each luma,
+// then the part's B-Y and R-Y, in 1/kUnit levels), and its sums of red, blue and 7 x luma.
+struct QuadSums
+{
+    int r, b, luma;
+};
+
+QuadSums MakeQuad(const std::uint8_t *top, const std::uint8_t *bottom, std::int16_t *out)
+{
+    const int l0 = 2 * top[0] + 4 * top[1] + top[2];
+    const int l1 = 2 * top[3] + 4 * top[4] + top[5];
+    const int l2 = 2 * bottom[0] + 4 * bottom[1] + bottom[2];
+    const int l3 = 2 * bottom[3] + 4 * bottom[4] + bottom[5];
+    const QuadSums sums{top[0] + top[3] + bottom[0] + bottom[3],
+                        top[2] + top[5] + bottom[2] + bottom[5],
+                        l0 + l1 + l2 + l3};
+    constexpr int kLuma = kUnit / 7;
+    out[0] = static_cast<std::int16_t>(l0 * kLuma);
+    out[1] = static_cast<std::int16_t>(l1 * kLuma);
+    out[2] = static_cast<std::int16_t>(l2 * kLuma);
+    out[3] = static_cast<std::int16_t>(l3 * kLuma);
+    out[4] = static_cast<std::int16_t>(7 * sums.b - sums.luma);
+    out[5] = static_cast<std::int16_t>(7 * sums.r - sums.luma);
+    out[6] = out[7] = 0;
+    return sums;
+}
+
 } // namespace
 
 void BuildCodebook(const std::int16_t *vectors, int count, int size, Codebook *book)
@@ -485,30 +534,22 @@ void CinepakEncoder::MakeVectors(const AVFrame &picture, std::size_t first, std:
         const int x0 = m_coded[k] % m_blocksWide * 4;
         const int y0 = m_coded[k] / m_blocksWide * 4;
         const std::uint8_t *block = picture.data[0] + y0 * stride + x0 * 3;
-        std::int16_t *v1 = &m_v1[k * kStride];
-        int blockR = 0, blockB = 0, blockLuma = 0;
+        QuadSums sums[4];
         for (int q = 0; q < 4; ++q) {
-            std::int16_t *v = &m_v4[(k * 4 + static_cast<std::size_t>(q)) * kStride];
-            const std::uint8_t *quad = block + (q >> 1) * 2 * stride + (q & 1) * 6;
-            int r = 0, b = 0, luma = 0;
-            for (int i = 0; i < 4; ++i) {
-                const std::uint8_t *p = quad + (i >> 1) * stride + (i & 1) * 3;
-                const int l = 2 * p[0] + 4 * p[1] + p[2];
-                v[i] = static_cast<std::int16_t>(l * (kUnit / 7));
-                r += p[0];
-                b += p[2];
-                luma += l;
-            }
-            v1[q] = static_cast<std::int16_t>(luma);
-            v[4] = static_cast<std::int16_t>(7 * b - luma);
-            v[5] = static_cast<std::int16_t>(7 * r - luma);
-            v[6] = v[7] = 0;
-            blockR += r;
-            blockB += b;
-            blockLuma += luma;
+            const std::uint8_t *top = block + (q >> 1) * 2 * stride + (q & 1) * 6;
+            sums[q] = MakeQuad(
+                top, top + stride, &m_v4[(k * 4 + static_cast<std::size_t>(q)) * kStride]);
         }
-        v1[4] = static_cast<std::int16_t>((7 * blockB - blockLuma + 2) >> 2);
-        v1[5] = static_cast<std::int16_t>((7 * blockR - blockLuma + 2) >> 2);
+        int r = 0, b = 0, luma = 0;
+        std::int16_t *v1 = &m_v1[k * kStride];
+        for (std::size_t q = 0; q < 4; ++q) {
+            v1[q] = static_cast<std::int16_t>(sums[q].luma);
+            r += sums[q].r;
+            b += sums[q].b;
+            luma += sums[q].luma;
+        }
+        v1[4] = static_cast<std::int16_t>((7 * b - luma + 2) >> 2);
+        v1[5] = static_cast<std::int16_t>((7 * r - luma + 2) >> 2);
         v1[6] = v1[7] = 0;
     }
 }
