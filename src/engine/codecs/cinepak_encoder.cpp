@@ -426,6 +426,27 @@ QuadSums MakeQuad(const std::uint8_t *top, const std::uint8_t *bottom, std::int1
     return sums;
 }
 
+// The squared error of a block's four V4 vectors from its V1 entry, spread over the block
+// as the decoder spreads it.
+std::int64_t V1Error(const Vector *v4, const Vector &e)
+{
+    std::int64_t error = 0;
+    for (std::size_t q = 0; q < 4; ++q) {
+        const Vector part{e[q], e[q], e[q], e[q], e[4], e[5], 0, 0};
+        error += Distance(v4[q], part);
+    }
+    return error;
+}
+
+// The squared error of a block's four V4 vectors from the V4 entries chosen for them.
+std::int64_t V4Error(const Vector *v4, const std::uint8_t *index, const Codebook &book)
+{
+    std::int64_t error = 0;
+    for (std::size_t q = 0; q < 4; ++q)
+        error += Distance(v4[q], book.entries[index[q]]);
+    return error;
+}
+
 } // namespace
 
 void BuildCodebook(const std::int16_t *vectors, int count, int size, Codebook *book)
@@ -561,38 +582,40 @@ void CinepakEncoder::ChooseBooks()
     const int n = static_cast<int>(m_coded.size());
     BuildCodebook(m_v1.data(), n, 256, &m_v1Book);
     m_v1Error.resize(static_cast<std::size_t>(n));
+    InTwoHalves(n, kWorthSharing / 4, [&](int, int begin, int end) {
+        for (int k = begin; k < end; ++k)
+            m_v1Error[static_cast<std::size_t>(k)]
+                = V1Error(At(m_v4.data(), k * 4),
+                          m_v1Book.entries[m_v1Book.index[static_cast<std::size_t>(k)]]);
+    });
     m_v4Slot.assign(static_cast<std::size_t>(n), -1);
-    std::size_t slots = 0;
+    int slots = 0;
     for (std::size_t k = 0; k < m_v1Error.size(); ++k) {
-        const Vector &e = m_v1Book.entries[m_v1Book.index[k]];
-        std::int64_t error = 0;
-        for (std::size_t q = 0; q < 4; ++q) {
-            // The V1 entry as the decoder spreads it over this 2x2 part of the block.
-            const Vector part{e[q], e[q], e[q], e[q], e[4], e[5], 0, 0};
-            error += Distance(*At(m_v4.data(), static_cast<std::ptrdiff_t>(k * 4 + q)), part);
-        }
-        m_v1Error[k] = error;
-        if (error > kV1Good) {
-            // The V4 blocks' vectors move to the front, in block order.
-            if (slots != k)
-                std::copy_n(&m_v4[k * 4 * kStride], 4 * kStride, &m_v4[slots * 4 * kStride]);
-            m_v4Slot[k] = static_cast<int>(slots++);
-        }
+        if (m_v1Error[k] > kV1Good)
+            m_v4Slot[k] = slots++;
     }
-    BuildCodebook(m_v4.data(), static_cast<int>(slots) * 4, 256, &m_v4Book);
-    for (std::size_t k = 0; k < m_v1Error.size(); ++k) {
-        const int slot = m_v4Slot[k];
-        if (slot < 0)
-            continue;
-        std::int64_t error = 0;
-        for (int q = 0; q < 4; ++q) {
-            const int i = slot * 4 + q;
-            error += Distance(*At(m_v4.data(), i),
-                              m_v4Book.entries[m_v4Book.index[static_cast<std::size_t>(i)]]);
+    m_v4Chosen.resize(static_cast<std::size_t>(slots) * 4 * kStride);
+    InTwoHalves(n, kWorthSharing / 4, [&](int, int begin, int end) {
+        for (int k = begin; k < end; ++k) {
+            const int slot = m_v4Slot[static_cast<std::size_t>(k)];
+            if (slot >= 0)
+                std::copy_n(At(m_v4.data(), k * 4)->data(),
+                            4 * kStride,
+                            &m_v4Chosen[static_cast<std::size_t>(slot) * 4 * kStride]);
         }
-        if (error >= m_v1Error[k])
-            m_v4Slot[k] = -1;
-    }
+    });
+    BuildCodebook(m_v4Chosen.data(), slots * 4, 256, &m_v4Book);
+    InTwoHalves(n, kWorthSharing / 4, [&](int, int begin, int end) {
+        for (int k = begin; k < end; ++k) {
+            int &slot = m_v4Slot[static_cast<std::size_t>(k)];
+            if (slot >= 0
+                && V4Error(At(m_v4Chosen.data(), slot * 4),
+                           &m_v4Book.index[static_cast<std::size_t>(slot) * 4],
+                           m_v4Book)
+                       >= m_v1Error[static_cast<std::size_t>(k)])
+                slot = -1;
+        }
+    });
 }
 
 // One strip over the whole picture: frame header (flags, length, size, strip count), strip

@@ -52,11 +52,12 @@ private:
     std::vector<std::uint8_t> m_previous; // the picture coded last, RGB24, packed rows
     bool m_havePrevious = false;
 
-    std::vector<int> m_coded;            // blocks coded this frame, in raster order
-    std::vector<std::int16_t> m_v4;      // 4 vectors per coded block, then only the V4 blocks'
-    std::vector<std::int16_t> m_v1;      // 1 vector per coded block
-    std::vector<std::int64_t> m_v1Error; // per coded block: its squared error from V1
-    std::vector<int> m_v4Slot;           // per coded block: its place among the V4 blocks, or -1
+    std::vector<int> m_coded;             // blocks coded this frame, in raster order
+    std::vector<std::int16_t> m_v4;       // 4 vectors per coded block
+    std::vector<std::int16_t> m_v1;       // 1 vector per coded block
+    std::vector<std::int64_t> m_v1Error;  // per coded block: its squared error from V1
+    std::vector<int> m_v4Slot;            // per coded block: its place among the V4 blocks, or -1
+    std::vector<std::int16_t> m_v4Chosen; // the V4 blocks' vectors, in block order
     Codebook m_v1Book;
     Codebook m_v4Book;
 };
