@@ -280,7 +280,7 @@ std::vector<int> GrowTree(std::vector<Vector> &sample, int size, Tree &tree)
                    < cells[static_cast<std::size_t>(b)].spread;
         });
         const int c = *widest;
-        if (cells[static_cast<std::size_t>(c)].spread < 1.0)
+        if (cells[static_cast<std::size_t>(c)].spread < kUnit * kUnit) // one level squared
             break;
         if (!Split(sample, cells, tree, c)) {
             cells[static_cast<std::size_t>(c)].spread = 0;
