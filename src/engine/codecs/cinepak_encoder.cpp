@@ -374,19 +374,24 @@ void WriteBook(std::uint8_t id, const Codebook &book, std::vector<std::uint8_t> 
     PutBe(out, start + 1, static_cast<unsigned>(out->size() - start), 3);
 }
 
-// Adds vectors [begin, end) to the sums (kDims values and a count) of their entries: in
-// 32 bits, which cannot overflow within 2^16 vectors of less than 2^15, then in 64.
-void AddUp(const std::int16_t *vectors,
-           int begin,
-           int end,
-           const std::uint8_t *index,
-           std::vector<std::array<std::int64_t, kDims + 1>> *sums)
+// Sorts vectors [begin, end) into the tree's leaves and adds each to the sums (kDims
+// values and a count) of its entry. A run at a time, so that the run is still in the
+// cache when it is added up, in 32 bits (which cannot overflow: 2^12 vectors of values
+// below 2^15), then in 64.
+void SortAndAddUp(const Tree &tree,
+                  const std::int16_t *vectors,
+                  int begin,
+                  int end,
+                  std::uint8_t *index,
+                  std::vector<std::array<std::int64_t, kDims + 1>> *sums)
 {
-    constexpr int kRun = 1 << 16;
+    constexpr int kRun = 1 << 12;
     std::vector<std::array<std::int32_t, kStride>> run(sums->size());
     for (int first = begin; first < end; first += kRun) {
+        const int last = std::min(end, first + kRun);
+        Classify(tree, At(vectors, first)->data(), last - first, index + first);
         std::fill(run.begin(), run.end(), std::array<std::int32_t, kStride>{});
-        for (int i = first; i < std::min(end, first + kRun); ++i) {
+        for (int i = first; i < last; ++i) {
             const Vector &v = *At(vectors, i);
             auto &sum = run[index[i]];
             for (std::size_t d = 0; d < kStride; ++d)
@@ -426,15 +431,26 @@ QuadSums MakeQuad(const std::uint8_t *top, const std::uint8_t *bottom, std::int1
     return sums;
 }
 
-// The squared error of a block's four V4 vectors from its V1 entry, spread over the block
-// as the decoder spreads it.
-std::int64_t V1Error(const Vector *v4, const Vector &e)
+// A V1 entry as the decoder spreads it over the four 2x2 parts of a block.
+using Spread = std::array<Vector, 4>;
+
+std::vector<Spread> SpreadEntries(const Codebook &v1Book)
+{
+    std::vector<Spread> spread(v1Book.entries.size());
+    for (std::size_t i = 0; i < spread.size(); ++i) {
+        const Vector &e = v1Book.entries[i];
+        for (std::size_t q = 0; q < 4; ++q)
+            spread[i][q] = {e[q], e[q], e[q], e[q], e[4], e[5], 0, 0};
+    }
+    return spread;
+}
+
+// The squared error of a block's four V4 vectors from its V1 entry, spread over the block.
+std::int64_t V1Error(const Vector *v4, const Spread &entry)
 {
     std::int64_t error = 0;
-    for (std::size_t q = 0; q < 4; ++q) {
-        const Vector part{e[q], e[q], e[q], e[q], e[4], e[5], 0, 0};
-        error += Distance(v4[q], part);
-    }
+    for (std::size_t q = 0; q < 4; ++q)
+        error += Distance(v4[q], entry[q]);
     return error;
 }
 
@@ -468,8 +484,7 @@ void BuildCodebook(const std::int16_t *vectors, int count, int size, Codebook *b
     using Sums = std::vector<std::array<std::int64_t, kDims + 1>>;
     Sums sums[2] = {Sums(leaves.size()), Sums(leaves.size())};
     InTwoHalves(count, kWorthSharing, [&](int half, int begin, int end) {
-        Classify(tree, At(vectors, begin)->data(), end - begin, &book->index[begin]);
-        AddUp(vectors, begin, end, book->index.data(), &sums[half]);
+        SortAndAddUp(tree, vectors, begin, end, book->index.data(), &sums[half]);
     });
     book->entries.resize(leaves.size());
     for (std::size_t e = 0; e < leaves.size(); ++e) {
@@ -582,11 +597,12 @@ void CinepakEncoder::ChooseBooks()
     const int n = static_cast<int>(m_coded.size());
     BuildCodebook(m_v1.data(), n, 256, &m_v1Book);
     m_v1Error.resize(static_cast<std::size_t>(n));
+    const std::vector<Spread> spread = SpreadEntries(m_v1Book);
     InTwoHalves(n, kWorthSharing / 4, [&](int, int begin, int end) {
-        for (int k = begin; k < end; ++k)
-            m_v1Error[static_cast<std::size_t>(k)]
-                = V1Error(At(m_v4.data(), k * 4),
-                          m_v1Book.entries[m_v1Book.index[static_cast<std::size_t>(k)]]);
+        for (int k = begin; k < end; ++k) {
+            const auto i = static_cast<std::size_t>(k);
+            m_v1Error[i] = V1Error(At(m_v4.data(), k * 4), spread[m_v1Book.index[i]]);
+        }
     });
     m_v4Slot.assign(static_cast<std::size_t>(n), -1);
     int slots = 0;
