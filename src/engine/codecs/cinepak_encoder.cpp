@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 #include <system_error>
-#include <thread>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -35,23 +34,23 @@ constexpr int kAxisVectors = 256;
 // thread costs more than it saves.
 constexpr int kWorthSharing = 4096;
 
-// Runs work(half, begin, end) on both halves of [0, count), the first on a thread of its
-// own when there are at least `worthSharing` items, so that both cores take part.
+// Runs work(half, begin, end) on both halves of [0, count), the first on the worker when
+// there are at least `worthSharing` items, so that both cores take part.
 template <class Work>
-void InTwoHalves(int count, int worthSharing, const Work &work)
+void InTwoHalves(HalfWorker &worker, int count, int worthSharing, const Work &work)
 {
     const int middle = count / 2;
-    if (count >= worthSharing) {
-        try {
-            const std::jthread first([&] { work(0, 0, middle); });
-            work(1, middle, count);
-            return; // `first` is joined on the way out
-        } catch (const std::system_error &) {
-            // No thread to be had: all of it here.
-        }
+    if (count < worthSharing) {
+        work(0, 0, middle);
+        work(1, middle, count);
+        return;
     }
-    work(0, 0, middle);
-    work(1, middle, count);
+    worker.Run([&](int half) {
+        if (half == 0)
+            work(0, 0, middle);
+        else
+            work(1, middle, count);
+    });
 }
 
 // Four floats, kept in one SIMD register where the processor has them (an extension of
@@ -465,7 +464,73 @@ std::int64_t V4Error(const Vector *v4, const std::uint8_t *index, const Codebook
 
 } // namespace
 
-void BuildCodebook(const std::int16_t *vectors, int count, int size, Codebook *book)
+HalfWorker::~HalfWorker()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void HalfWorker::Run(const std::function<void(int)> &work)
+{
+    if (!m_thread.joinable() && !m_unavailable) {
+        try {
+            m_thread = std::thread(&HalfWorker::Serve, this);
+        } catch (const std::system_error &) {
+            m_unavailable = true;
+        }
+    }
+    if (m_unavailable) {
+        work(0);
+        work(1);
+        return;
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        m_job = &work;
+        m_failure = nullptr;
+    }
+    m_changed.notify_all();
+    std::exception_ptr failure;
+    try {
+        work(1);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_job == nullptr; });
+    if (!failure)
+        failure = m_failure;
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void HalfWorker::Serve()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_job != nullptr || m_stop; });
+        if (m_stop)
+            return;
+        const std::function<void(int)> *job = m_job;
+        lock.unlock();
+        try {
+            (*job)(0);
+        } catch (...) {
+            m_failure = std::current_exception(); // read by Run only after m_job is cleared
+        }
+        lock.lock();
+        m_job = nullptr;
+        m_changed.notify_all();
+    }
+}
+
+void BuildCodebook(
+    const std::int16_t *vectors, int count, int size, Codebook *book, HalfWorker &worker)
 {
     book->entries.clear();
     book->index.assign(static_cast<std::size_t>(std::max(count, 0)), 0);
@@ -483,7 +548,7 @@ void BuildCodebook(const std::int16_t *vectors, int count, int size, Codebook *b
     // is never used, whatever it holds).
     using Sums = std::vector<std::array<std::int64_t, kDims + 1>>;
     Sums sums[2] = {Sums(leaves.size()), Sums(leaves.size())};
-    InTwoHalves(count, kWorthSharing, [&](int half, int begin, int end) {
+    InTwoHalves(worker, count, kWorthSharing, [&](int half, int begin, int end) {
         SortAndAddUp(tree, vectors, begin, end, book->index.data(), &sums[half]);
     });
     book->entries.resize(leaves.size());
@@ -558,7 +623,7 @@ void CinepakEncoder::MakeVectors(const AVFrame &picture)
     const std::size_t n = m_coded.size();
     m_v4.resize(n * 4 * kStride);
     m_v1.resize(n * kStride);
-    InTwoHalves(static_cast<int>(n), kWorthSharing / 4, [&](int, int begin, int end) {
+    InTwoHalves(m_worker, static_cast<int>(n), kWorthSharing / 4, [&](int, int begin, int end) {
         MakeVectors(picture, static_cast<std::size_t>(begin), static_cast<std::size_t>(end));
     });
 }
@@ -595,10 +660,10 @@ void CinepakEncoder::MakeVectors(const AVFrame &picture, std::size_t first, std:
 void CinepakEncoder::ChooseBooks()
 {
     const int n = static_cast<int>(m_coded.size());
-    BuildCodebook(m_v1.data(), n, 256, &m_v1Book);
+    BuildCodebook(m_v1.data(), n, 256, &m_v1Book, m_worker);
     m_v1Error.resize(static_cast<std::size_t>(n));
     const std::vector<Spread> spread = SpreadEntries(m_v1Book);
-    InTwoHalves(n, kWorthSharing / 4, [&](int, int begin, int end) {
+    InTwoHalves(m_worker, n, kWorthSharing / 4, [&](int, int begin, int end) {
         for (int k = begin; k < end; ++k) {
             const auto i = static_cast<std::size_t>(k);
             m_v1Error[i] = V1Error(At(m_v4.data(), k * 4), spread[m_v1Book.index[i]]);
@@ -611,7 +676,7 @@ void CinepakEncoder::ChooseBooks()
             m_v4Slot[k] = slots++;
     }
     m_v4Chosen.resize(static_cast<std::size_t>(slots) * 4 * kStride);
-    InTwoHalves(n, kWorthSharing / 4, [&](int, int begin, int end) {
+    InTwoHalves(m_worker, n, kWorthSharing / 4, [&](int, int begin, int end) {
         for (int k = begin; k < end; ++k) {
             const int slot = m_v4Slot[static_cast<std::size_t>(k)];
             if (slot >= 0)
@@ -620,8 +685,8 @@ void CinepakEncoder::ChooseBooks()
                             &m_v4Chosen[static_cast<std::size_t>(slot) * 4 * kStride]);
         }
     });
-    BuildCodebook(m_v4Chosen.data(), slots * 4, 256, &m_v4Book);
-    InTwoHalves(n, kWorthSharing / 4, [&](int, int begin, int end) {
+    BuildCodebook(m_v4Chosen.data(), slots * 4, 256, &m_v4Book, m_worker);
+    InTwoHalves(m_worker, n, kWorthSharing / 4, [&](int, int begin, int end) {
         for (int k = begin; k < end; ++k) {
             int &slot = m_v4Slot[static_cast<std::size_t>(k)];
             if (slot >= 0

@@ -8,6 +8,11 @@
 #include "engine/codecs/frame_encoder.h"
 
 #include <array>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 namespace engine {
 
@@ -22,8 +27,37 @@ struct Codebook
     std::vector<std::uint8_t> index;
 };
 
-// Up to `size` entries for the `count` vectors at `vectors` (kStride values each).
-void BuildCodebook(const std::int16_t *vectors, int count, int size, Codebook *book);
+// A second thread that takes half of a job, kept as long as its owner so that sharing a
+// job costs a wake-up rather than a new thread.
+class HalfWorker
+{
+public:
+    HalfWorker() = default;
+    ~HalfWorker();
+    HalfWorker(const HalfWorker &) = delete;
+    HalfWorker &operator=(const HalfWorker &) = delete;
+
+    // Runs work(0) on the worker and work(1) on the calling thread and returns when both
+    // are done (both on the calling thread when no thread can be had). An exception from
+    // either half is thrown here once both are done.
+    void Run(const std::function<void(int)> &work);
+
+private:
+    void Serve();
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    const std::function<void(int)> *m_job = nullptr; // the job being shared, while it runs
+    std::exception_ptr m_failure;                    // from the worker's half
+    bool m_stop = false;
+    bool m_unavailable = false; // no thread could be started
+    std::thread m_thread;
+};
+
+// Up to `size` entries for the `count` vectors at `vectors` (kStride values each); large
+// sets are sorted into the entries by both threads.
+void BuildCodebook(
+    const std::int16_t *vectors, int count, int size, Codebook *book, HalfWorker &worker);
 
 class CinepakEncoder final : public FrameEncoder
 {
@@ -60,6 +94,7 @@ private:
     std::vector<std::int16_t> m_v4Chosen; // the V4 blocks' vectors, in block order
     Codebook m_v1Book;
     Codebook m_v4Book;
+    HalfWorker m_worker; // last: its thread stops before the buffers it works on go
 };
 
 } // namespace engine
