@@ -116,21 +116,15 @@ INSTANTIATE_TEST_SUITE_P(
         // The output counts from the read that holds the first "[", on either channel.
         OutcomeRow{
             "Success", "echo 'Press [q]'; convert \"$out\"; echo muxing >&2", kSuccess, true, true},
-        OutcomeRow{"SuccessWordBeforeTheMarker",
-                   "printf 'muxing%094d[x]\\n' 0; convert \"$out\"",
-                   kFailed},
+        OutcomeRow{"MuxingBeforeMarker", "printf 'muxing%094d[x]\\n' 0; convert \"$out\"", kFailed},
         OutcomeRow{"CannotStart", nullptr, kFailed},
         OutcomeRow{"SaysItFailed", "echo '[x] broken'", kFailed},
         OutcomeRow{
             "SaysNothing", "echo muxing; convert \"$out\"", "The movie has been created.", true},
-        OutcomeRow{"SaysSuccessWithoutMovie", "echo '[x] muxing'", kFailed, false, true},
-        OutcomeRow{
-            "SaysSuccessOverJunk", "echo '[x] muxing'; echo >\"$out\"", kFailed, false, true},
-        OutcomeRow{"SaysSuccessOverAShortMovie",
-                   "convert -t 1 \"$out\"; echo '[x] muxing'",
-                   kFailed,
-                   false,
-                   true},
+        // Says it made a movie, but there is none, or junk, or a short one.
+        OutcomeRow{"NoMovie", "echo '[x] muxing'", kFailed, false, true},
+        OutcomeRow{"Junk", "echo '[x] muxing'; echo >\"$out\"", kFailed, false, true},
+        OutcomeRow{"Short", "convert -t 1 \"$out\"; echo '[x] muxing'", kFailed, false, true},
         OutcomeRow{"Crash", "echo '[x] half way'; convert \"$out\"; kill -SEGV $$", kFailed}),
     RowName());
 

@@ -3,6 +3,8 @@
 
 #include "window_fixture.h"
 
+#include "production/path_style.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -94,6 +96,8 @@ INSTANTIATE_TEST_SUITE_P(
         PosixRow{"EmptyBoxGivesDefault", "", "$H/Vantorel/Output.mp4", "$H/Vantorel/Output.mp4"},
         PosixRow{"FolderOnly", "$H/Movies/", "$H/Movies/Output", "$H/Movies/Output.mp4"},
         PosixRow{
+            "OnlyAnExtension", "$H/Movies/.avi", "$H/Movies/Output.mp4", "$H/Movies/Output.mp4"},
+        PosixRow{
             "DotInFolderName", "$H/my.folder/clip", "$H/my.folder/clip", "$H/my.folder/clip.mp4"},
         PosixRow{
             "BackslashIsAPlainCharacter", "$H/Movies/a\\b", "$H/Movies/a\\b", "$H/Movies/a\\b.mp4"},
@@ -107,5 +111,28 @@ INSTANTIATE_TEST_SUITE_P(
         PosixRow{"LinkAtThePath", "$H/link.mp4", "$H/link.mp4", "", "\n$H/link.mp4 is a symbolic"},
         PosixRow{"FifoAtThePath", "$H/fifo.mp4", "$H/fifo.mp4", "", "\n$H/fifo.mp4 is a device"}),
     RowName());
+
+// The Windows style, on the real file system in a scratch folder (where "C:\\Movies" is a
+// plain name): relative paths go to the Windows drive; a drive alone gets "Output"; with
+// no Windows folder there is no default.
+TEST(WindowsStylePaths, AnchorTypedTextAtTheWindowsDrive)
+{
+    testing_support::TestEnvironment env;
+    const QString cwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(env.ScratchDir()));
+    production::OutputPathRequest request;
+    request.outputExt = QStringLiteral("mp4");
+    request.windowsDir = QStringLiteral("C:\\WINDOWS");
+    request.askWindowsFolder = [] { return std::optional<QString>(); };
+    for (const auto &[typed, path] : {std::pair{"Movies\\Clip", "C:\\Movies\\Clip.mp4"},
+                                      std::pair{"D:", "D:\\Output.mp4"},
+                                      std::pair{"", ""}}) {
+        request.typed = QString::fromLatin1(typed);
+        const auto plan = production::PlanOutputPaths(
+            production::PathStyle::Windows, request, platform::TheFileSystem());
+        EXPECT_EQ(plan.outputPath, QString::fromLatin1(path));
+    }
+    QDir::setCurrent(cwd);
+}
 
 } // namespace

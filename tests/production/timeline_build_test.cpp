@@ -24,16 +24,10 @@ ReferenceTime Units(double seconds)
 struct Clip
 {
     ReferenceTime start = 0, stop = 0, mediaStart = 0, mediaStop = 0;
-    QString name{};
+    QString media{};
     int stretch = -1;
     bool operator==(const Clip &) const = default;
 };
-
-std::ostream &operator<<(std::ostream &os, const Clip &c)
-{
-    return os << "[" << c.start / 1e7 << ", " << c.stop / 1e7 << "] media [" << c.mediaStart / 1e7
-              << ", " << c.mediaStop / 1e7 << "] " << c.name.toStdString() << " mode " << c.stretch;
-}
 
 struct Transition
 {
@@ -68,7 +62,7 @@ GroupContents ReadGroup(engine::IAMTimeline *timeline, long index)
             source->GetStartStop(&clip.start, &clip.stop);
             const auto src = source.As<engine::IAMTimelineSrc>();
             src->GetMediaTimes(&clip.mediaStart, &clip.mediaStop);
-            src->GetMediaName(&clip.name);
+            src->GetMediaName(&clip.media);
             src->GetStretchMode(&clip.stretch);
             contents.clips.push_back(clip);
         }
@@ -135,7 +129,7 @@ TEST_P(TimelineLayout, PhotosOverlapTransitionsAlternateAndMusicFillsTheMovie)
     for (int i = 0; i < row.photos; ++i) {
         Clip expected{i * s, i + 1 < row.photos ? (i + 2) * s : Units(row.lastPhotoStop)};
         expected.mediaStop = expected.stop - expected.start;
-        expected.name = dialog->m_photoPaths.at(i);
+        expected.media = dialog->m_photoPaths.at(i);
         expected.stretch = engine::RESIZEF_PRESERVEASPECTRATIO;
         EXPECT_EQ(video.clips[i], expected) << "photo " << i;
     }
@@ -156,7 +150,7 @@ TEST_P(TimelineLayout, PhotosOverlapTransitionsAlternateAndMusicFillsTheMovie)
     for (int j = 0; j < row.musicClips; ++j) {
         Clip expected{j * play, j + 1 < row.musicClips ? (j + 1) * play : Units(row.musicEnd)};
         expected.mediaStop = expected.stop - expected.start;
-        expected.name = music;
+        expected.media = music;
         expected.stretch = audio.clips[j].stretch; // music has no picture to fit
         EXPECT_EQ(audio.clips[j], expected) << "play " << j;
     }

@@ -14,16 +14,6 @@
 
 #include <memory>
 
-// Readable texts in failure messages.
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-inline void PrintTo(const QStringList &texts, std::ostream *os)
-{
-    *os << '{' << texts.join(QStringLiteral(" | ")).toStdString() << '}';
-}
-
 // Rows with a `name` show it in test names and failure messages. (In the files' own
 // unnamed namespace, where their rows are declared.)
 namespace {
