@@ -21,6 +21,7 @@ struct VolumeRow
     qint64 bytes;
     std::optional<MessageResult> answer;
     QStringList boxes;
+    friend void PrintTo(const VolumeRow &row, std::ostream *os) { *os << row.bytes; }
 };
 
 class PhotoVolume : public WindowTest, public ::testing::WithParamInterface<VolumeRow>

@@ -1,8 +1,7 @@
 #pragma once
-// A real main window, offscreen, opened as the program opens it (its start-up steps
-// included) in a private world (registry, system and scratch folders), with the engine's
-// real classes, scripted message boxes that note whether the window was busy, and a fake
-// clock.
+// A real main window, offscreen, opened as the program opens it (start-up included) in a
+// private world (registry, system and scratch folders), with the engine's real classes,
+// scripted message boxes that note whether the window was busy, and a fake clock.
 
 #include "app/main_dialog.h"
 #include "common/doubles.h"

@@ -26,8 +26,7 @@ protected:
         fakeBin = env.Root() + "/bin";
         QDir().mkpath(programDir);
         QDir().mkpath(fakeBin);
-        // The converter with links to the three libraries it checks for beside it (what
-        // they point at does not matter).
+        // The converter, with links (to anything) for the three libraries it checks for.
         converter = programDir + QStringLiteral("/KelvoraCfg.dll");
         ASSERT_TRUE(QFile::copy(QStringLiteral(CONVERTER_PROGRAM), converter));
         for (const char *name : {"avcodec.dll", "avformat.dll", "avutil.dll"})
@@ -110,6 +109,7 @@ struct RefusalRow
     const char *breakIt; // shell command run in the program folder before the converter
     const char *reason;  // in the line that begins with "["
     int exitCode;
+    friend void PrintTo(const RefusalRow &row, std::ostream *os) { *os << row.name; }
 };
 
 class ConverterRefuses : public Converter, public ::testing::WithParamInterface<RefusalRow>
