@@ -1,9 +1,27 @@
 #include "common/doubles.h"
 
+#include "common/environment.h"
+
+#include <QFile>
+
 namespace testing_support {
 
 using platform::MessageButtons;
 using platform::MessageResult;
+
+namespace {
+
+template <class T>
+std::optional<T> Pop(std::deque<T> &queue)
+{
+    if (queue.empty())
+        return std::nullopt;
+    T front = queue.front();
+    queue.pop_front();
+    return front;
+}
+
+} // namespace
 
 void ScriptedPrompter::QueueAnswer(MessageResult answer)
 {
@@ -11,16 +29,10 @@ void ScriptedPrompter::QueueAnswer(MessageResult answer)
     m_answers.push_back(answer);
 }
 
-void ScriptedPrompter::QueueFolder(const QString &folder)
-{
-    std::lock_guard lock(m_mutex);
-    m_folders.push_back(folder);
-}
-
 void ScriptedPrompter::QueueFile(std::optional<QString> file)
 {
     std::lock_guard lock(m_mutex);
-    m_files.emplace_back(file.has_value(), file.value_or(QString()));
+    m_choices.push_back(file);
 }
 
 std::vector<PromptRecord> ScriptedPrompter::Records() const
@@ -31,9 +43,8 @@ std::vector<PromptRecord> ScriptedPrompter::Records() const
 
 QStringList ScriptedPrompter::BoxTexts() const
 {
-    std::lock_guard lock(m_mutex);
     QStringList texts;
-    for (const PromptRecord &r : m_records) {
+    for (const PromptRecord &r : Records()) {
         if (r.kind == PromptRecord::AppBox || r.kind == PromptRecord::OwnedBox)
             texts << r.text;
     }
@@ -43,41 +54,27 @@ QStringList ScriptedPrompter::BoxTexts() const
 void ScriptedPrompter::Clear()
 {
     std::lock_guard lock(m_mutex);
-    m_records.clear();
     m_answers.clear();
-    m_folders.clear();
-    m_files.clear();
+    m_choices.clear();
+    m_records.clear();
 }
 
-MessageResult ScriptedPrompter::Answer(MessageButtons buttons)
+MessageResult ScriptedPrompter::Box(PromptRecord record)
 {
-    if (!m_answers.empty()) {
-        const MessageResult a = m_answers.front();
-        m_answers.pop_front();
-        return a;
-    }
-    switch (buttons) {
-    case MessageButtons::Ok:
-        return MessageResult::Ok;
-    case MessageButtons::OkCancel:
-        return MessageResult::Cancel;
-    case MessageButtons::YesNo:
-        return MessageResult::No;
-    }
-    return MessageResult::Cancel;
+    std::lock_guard lock(m_mutex);
+    record.busy = busy && busy();
+    m_records.push_back(record);
+    const MessageResult unanswered[]
+        = {MessageResult::Ok, MessageResult::Cancel, MessageResult::No};
+    return Pop(m_answers).value_or(unanswered[int(record.buttons)]);
 }
 
 MessageResult ScriptedPrompter::AppMessageBox(const QString &text)
 {
-    std::lock_guard lock(m_mutex);
-    m_records.push_back({PromptRecord::AppBox,
-                         text,
-                         platform::ApplicationTitle(),
-                         MessageButtons::Ok,
-                         platform::MessageIcon::Exclamation,
-                         nullptr,
-                         QString()});
-    return Answer(MessageButtons::Ok);
+    return Box({.kind = PromptRecord::AppBox,
+                .text = text,
+                .caption = platform::ApplicationTitle(),
+                .icon = platform::MessageIcon::Exclamation});
 }
 
 MessageResult ScriptedPrompter::MessageBox(QWidget *owner,
@@ -86,59 +83,37 @@ MessageResult ScriptedPrompter::MessageBox(QWidget *owner,
                                            MessageButtons buttons,
                                            platform::MessageIcon icon)
 {
-    std::lock_guard lock(m_mutex);
-    m_records.push_back({PromptRecord::OwnedBox, text, caption, buttons, icon, owner, QString()});
-    return Answer(buttons);
+    return Box({PromptRecord::OwnedBox, text, caption, buttons, icon, owner});
 }
 
-QString ScriptedPrompter::BrowseForFolder(const QString &startFolder)
+QString ScriptedPrompter::BrowseForFolder(const QString &)
 {
     std::lock_guard lock(m_mutex);
-    m_records.push_back({PromptRecord::Folder,
-                         QString(),
-                         QString(),
-                         MessageButtons::Ok,
-                         platform::MessageIcon::None,
-                         nullptr,
-                         startFolder});
-    if (m_folders.empty())
-        return QString();
-    QString f = m_folders.front();
-    m_folders.pop_front();
-    return f;
+    m_records.push_back({.kind = PromptRecord::Folder});
+    return Pop(m_choices).value_or(std::nullopt).value_or(QString());
 }
 
-std::optional<QString> ScriptedPrompter::OpenFile(QWidget *parent,
-                                                  const QString &filterList,
-                                                  bool,
-                                                  const QString &startFolder)
+std::optional<QString>
+ScriptedPrompter::OpenFile(QWidget *parent, const QString &filterList, bool, const QString &)
 {
     std::lock_guard lock(m_mutex);
-    m_records.push_back({PromptRecord::OpenFile,
-                         filterList,
-                         QString(),
-                         MessageButtons::Ok,
-                         platform::MessageIcon::None,
-                         parent,
-                         startFolder});
-    if (m_files.empty())
-        return std::nullopt;
-    const auto [chosen, path] = m_files.front();
-    m_files.pop_front();
-    if (!chosen)
-        return std::nullopt;
-    return path;
+    m_records.push_back({.kind = PromptRecord::OpenFile, .text = filterList, .owner = parent});
+    return Pop(m_choices).value_or(std::nullopt);
 }
 
-platform::Services
-TestServices(ScriptedPrompter &prompter, FakeClock &clock, platform::FileSystem *fileSystem)
+platform::Services TestServices(ScriptedPrompter &prompter, FakeClock &clock)
 {
     platform::Services s = platform::Services::Real();
     s.prompter = &prompter;
     s.clock = &clock;
-    if (fileSystem)
-        s.fileSystem = fileSystem;
     return s;
+}
+
+QString WriteScript(const QString &path, const QByteArray &body)
+{
+    WriteFile(path, "#!/bin/sh\n" + body + "\n");
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
 }
 
 } // namespace testing_support

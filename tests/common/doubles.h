@@ -1,15 +1,15 @@
 #pragma once
-// Doubles for what a test cannot drive: a person answering message boxes and choosers, a
-// file system that refuses to delete, a clock that should not really wait.
+// Doubles for what a test cannot drive: a person answering boxes and choosers, a clock
+// that should not wait, and shell scripts that stand in for the converter or ffmpeg.
 
-#include "platform/file_system.h"
+#include "platform/file_system.h" // the clock
 #include "platform/prompter.h"
 #include "platform/services.h"
 
-#include <QString>
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -20,28 +20,30 @@ namespace testing_support {
 struct PromptRecord
 {
     enum Kind { AppBox, OwnedBox, Folder, OpenFile } kind;
-    QString text;    // box text, or the filter list of the file dialog
-    QString caption; // owned boxes
+    QString text{};    // box text, or the filter list of the file dialog
+    QString caption{}; // owned boxes
     platform::MessageButtons buttons = platform::MessageButtons::Ok;
     platform::MessageIcon icon = platform::MessageIcon::None;
     QWidget *owner = nullptr;
-    QString startFolder; // choosers
+    bool busy = false; // what `ScriptedPrompter::busy` said as the box showed
 };
 
-// Records every box and chooser and answers them from queues. A box with no queued
-// answer gets OK (OK boxes) or Cancel/No (questions); a chooser with nothing queued is
-// cancelled. Thread-safe: the conversion worker asks too.
+// Records every box and chooser and answers from queues; unanswered, a box gets OK (OK boxes)
+// or Cancel/No (questions) and a chooser is cancelled. The conversion worker asks too.
 class ScriptedPrompter final : public platform::Prompter
 {
 public:
     void QueueAnswer(platform::MessageResult answer);
-    void QueueFolder(const QString &folder); // an empty text cancels
+    // Both choosers take their answers from one queue; an empty folder or none cancels.
     void QueueFile(std::optional<QString> file);
-
+    void QueueFolder(const QString &folder) { QueueFile(folder); }
+    void Clear();
     std::vector<PromptRecord> Records() const;
     // The texts of all boxes (not choosers), in order.
     QStringList BoxTexts() const;
-    void Clear();
+
+    // Asked as each box shows, for example whether the window is still busy.
+    std::function<bool()> busy;
 
     platform::MessageResult AppMessageBox(const QString &text) override;
     platform::MessageResult MessageBox(QWidget *owner,
@@ -56,12 +58,11 @@ public:
                                     const QString &startFolder) override;
 
 private:
-    platform::MessageResult Answer(platform::MessageButtons buttons);
+    platform::MessageResult Box(PromptRecord record);
 
     mutable std::mutex m_mutex;
     std::deque<platform::MessageResult> m_answers;
-    std::deque<QString> m_folders;
-    std::deque<std::pair<bool, QString>> m_files; // (chosen, path)
+    std::deque<std::optional<QString>> m_choices;
     std::vector<PromptRecord> m_records;
 };
 
@@ -76,9 +77,10 @@ private:
     std::vector<int> m_sleeps;
 };
 
-// The real services with the prompter, clock and file system replaced.
-platform::Services TestServices(ScriptedPrompter &prompter,
-                                FakeClock &clock,
-                                platform::FileSystem *fileSystem = nullptr);
+// The real services with the prompter and clock replaced.
+platform::Services TestServices(ScriptedPrompter &prompter, FakeClock &clock);
+
+// Writes "#!/bin/sh" and `body` to `path` and makes it executable; returns the path.
+QString WriteScript(const QString &path, const QByteArray &body);
 
 } // namespace testing_support

@@ -1,0 +1,55 @@
+#pragma once
+// A real main window, offscreen, opened as the program opens it (start-up included) in a
+// private world (registry, system and scratch folders), with the engine's real classes,
+// scripted message boxes that note whether the window was busy, and a fake clock.
+
+#include "app/main_dialog.h"
+#include "common/doubles.h"
+#include "common/environment.h"
+
+#include <gtest/gtest.h>
+
+#include <QString>
+
+#include <memory>
+
+// Rows with a `name` show it in test names and failure messages. (In the files' own
+// unnamed namespace, where their rows are declared.)
+namespace {
+template <class Row>
+auto operator<<(std::ostream &os, const Row &row) -> decltype(row.name, os)
+{
+    return os << row.name;
+}
+} // namespace
+
+// Names the cases of a table after the `name` of their row.
+struct RowName
+{
+    template <class Row>
+    std::string operator()(const ::testing::TestParamInfo<Row> &row) const
+    {
+        return row.param.name;
+    }
+};
+
+class WindowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // `photos` photos of 96x64 (red, green, blue, yellow, white, ...) shown `seconds`
+    // each with `music`, to a 320x240 movie, its temporary AVI in the scratch folder.
+    void PrepareJob(int photos, const QString &music, int seconds);
+    // A mono 8 kHz tone of `seconds` as WAV (exact lengths).
+    QString MakeWav(double seconds);
+    // Waits until a run has ended; false when it is still under way after `ms`.
+    bool WaitUntilIdle(int ms = 60000);
+
+    testing_support::TestEnvironment env;
+    testing_support::ScriptedPrompter prompter;
+    testing_support::FakeClock clock;
+    QString scratch;
+    std::unique_ptr<MainDialog> dialog;
+};
