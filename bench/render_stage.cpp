@@ -49,8 +49,8 @@ public:
         return buttons == platform::MessageButtons::YesNo ? platform::MessageResult::No
                                                           : platform::MessageResult::Ok;
     }
-    QString BrowseForFolder() override { return QString(); }
-    std::optional<QString> OpenFile(QWidget *, const QString &, bool) override
+    QString BrowseForFolder(const QString &) override { return QString(); }
+    std::optional<QString> OpenFile(QWidget *, const QString &, bool, const QString &) override
     {
         return std::nullopt;
     }
