@@ -7,8 +7,11 @@ cd "$(dirname "$0")/.."
 
 # Extra configure options from the caller (the test build leaves the benchmarks out).
 extra=(${CMAKE_EXTRA:-})
-# Paths below the checkout are hashed relative to it, so worktrees share the cache.
+# Paths below the checkout are hashed relative to it, and the build folder's own path is left
+# out of the hash (it is only written into the debug information), so every checkout and
+# worktree shares the cache.
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 # ccache, where present, keeps rebuilds of unchanged files cheap.
 if command -v ccache >/dev/null 2>&1; then
     extra+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
