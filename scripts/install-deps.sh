@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package that the program, its tools and its tests need.
+# Installs every Debian package that the program, its tools and its tests need: everything
+# the scripts and tests call, so that a fresh Debian 12 root runs the whole suite
+# (.ci/run checks that in one on every run).
 # Safe to run again: packages already present are left as they are.
 set -euo pipefail
 
@@ -11,7 +13,8 @@ packages=(
     fp-utils-3.2.2 libchm-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth imagemagick fonts-dejavu-core
-    desktop-file-utils appstream man-db groff-base dpkg-dev file
+    desktop-file-utils appstream man-db groff-base dpkg-dev file lintian
+    mediainfo e2fsprogs mount
 )
 
 missing=()

@@ -10,7 +10,11 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 cd build-asan
-# A test that fails is run once more before it counts: a detached start and a stand-in
-# converter's outcome have each failed once on a heavily loaded machine and not since.
-# A real fault fails both times.
-ctest --output-on-failure -j 2 --repeat until-pass:2 "$@"
+# A failing test must be namable again tomorrow: a row printed as raw bytes carries pointer
+# values that change from run to run.
+raw=$(ctest -N | grep 'byte object' || true)
+if [ -n "$raw" ]; then
+    printf 'test names with raw bytes (give the row a PrintTo or a name generator):\n%s\n' "$raw" >&2
+    exit 1
+fi
+ctest --output-on-failure -j 2 "$@"
