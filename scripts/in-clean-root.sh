@@ -6,12 +6,12 @@
 #   scripts/in-clean-root.sh [--share DIR] [--no-cache] CMD
 #     --share DIR   DIR of this machine appears read-write as /share in the root (to bring a
 #                   package in or take one out)
-#     --no-cache    do not lend this machine's compiler cache (see below)
+#     --no-cache    lend neither this machine's compiler cache nor its package cache
 # The root gets its own device nodes (made by mmdebstrap), its own proc and sys, a new devpts
 # and a tmpfs on /dev/shm; the machine's /dev is never mounted into it, so a test that
 # removes a device file removes the root's. Unless --no-cache is given, this machine's
-# ccache folder is lent to the root, so repeated runs rebuild little; a run without it
-# builds everything. Every exit path ends the root's processes, unmounts and removes it.
+# ccache folder and apt's folder of downloaded packages are lent to the root, so repeated
+# runs download and rebuild little; a run without them fetches and builds everything. Every exit path ends the root's processes, unmounts and removes it.
 # Needs root and mmdebstrap.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -83,16 +83,15 @@ mount_in proc proc "$root/proc"
 mount_in sysfs sys "$root/sys"
 mount_in devpts devpts "$root/dev/pts" newinstance,ptmxmode=0666,mode=0620
 mount_in tmpfs tmpfs "$root/dev/shm" mode=1777
-if [ -n "$share" ]; then
-    mkdir -p "$root/share"
-    mount --bind "$share" "$root/share"
-    mounts+=("$root/share")
-fi
-if [ "$cache" = 1 ] && command -v ccache >/dev/null; then
-    cache_dir=$(ccache -k cache_dir)
-    mkdir -p "$cache_dir" "$root/root/.cache/ccache"
-    mount --bind "$cache_dir" "$root/root/.cache/ccache"
-    mounts+=("$root/root/.cache/ccache")
+lend() { # FOLDER_HERE FOLDER_IN_ROOT
+    mkdir -p "$1" "$root$2"
+    mount --bind "$1" "$root$2"
+    mounts+=("$root$2")
+}
+[ -z "$share" ] || lend "$share" /share
+if [ "$cache" = 1 ]; then
+    lend /var/cache/apt/archives /var/cache/apt/archives
+    command -v ccache >/dev/null && lend "$(ccache -k cache_dir)" /root/.cache/ccache
 fi
 
 git clone --quiet --no-hardlinks "$checkout" "$root/src/vantorel"
