@@ -144,6 +144,18 @@ QWidget *CreateControl(const ControlTemplate &c, QWidget *parent)
     return new QWidget(parent);
 }
 
+// Names and descriptions for assistive technology; tooltips only where the table asks.
+void SetAccessibleTexts(int dialogId, const ControlTemplate &c, QWidget *w)
+{
+    const AccessibleText *text = c.id == kNoId ? nullptr : FindAccessibleText(dialogId, c.id);
+    if (!text)
+        return;
+    w->setAccessibleName(QString::fromUtf8(text->name));
+    w->setAccessibleDescription(QString::fromUtf8(text->description));
+    if (text->tooltip)
+        w->setToolTip(QString::fromUtf8(text->name));
+}
+
 } // namespace
 
 void BuildControls(const DialogTemplate &t, QWidget *parent)
@@ -155,6 +167,7 @@ void BuildControls(const DialogTemplate &t, QWidget *parent)
         QWidget *w = CreateControl(c, parent);
         if (c.id != kNoId)
             w->setObjectName(QString::number(c.id));
+        SetAccessibleTexts(t.id, c, w);
         w->setFont(font);
         QRect r = DialogUnitsToPixels(c.rect, base);
         if (c.kind == ControlKind::DropDownCombo) {

@@ -1,6 +1,7 @@
 #include "app/main_dialog.h"
 #include "common/doubles.h"
 #include "common/environment.h"
+#include "help/html_help.h"
 #include "settings/settings_dialog.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,9 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include <functional>
@@ -200,6 +203,34 @@ TEST_F(SettingsTest, ReopeningShowsTheChoicesTakenBefore)
     EXPECT_EQ(window->m_secondsPerPhoto, 0);
     EXPECT_EQ(window->m_videoWidth, 320);
     EXPECT_EQ(window->m_videoHeight, 240);
+}
+
+TEST_F(SettingsTest, FOneOpensTheGuideAtTheSettingsPageUsableBesideTheDialog)
+{
+    help::ResetHtmlHelpLoaderForTests();
+    RunSetting([](SettingsDialog *d) {
+        QTest::keyClick(d, Qt::Key_F1);
+        QApplication::processEvents();
+        QWidget *guide = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            guide = w->objectName() == QStringLiteral("HelpWindow") && w->isVisible() ? w : guide;
+        ASSERT_NE(guide, nullptr);
+        auto *browser = guide->findChild<QTextBrowser *>(QStringLiteral("topic"));
+        ASSERT_NE(browser, nullptr);
+        EXPECT_EQ(browser->source().path(), QStringLiteral("/settings.html"));
+        // A click through the window system, where modality applies, reaches the guide
+        // while the dialog waits.
+        auto *tabs = guide->findChild<QTabBar *>();
+        ASSERT_NE(tabs, nullptr);
+        QTest::mouseClick(guide->windowHandle(),
+                          Qt::LeftButton,
+                          {},
+                          tabs->mapTo(guide, tabs->tabRect(1).center()));
+        EXPECT_EQ(tabs->currentIndex(), 1);
+        delete guide;
+        QTest::mouseClick(d->Control(IDCANCEL), Qt::LeftButton);
+    });
+    help::ResetHtmlHelpLoaderForTests();
 }
 
 } // namespace
