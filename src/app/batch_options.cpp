@@ -35,8 +35,8 @@ const char kUsage[]
       "  -v, --version         print the version\n"
       "An option's value may follow it or be joined with '=' (--photos=DIR).\n"
       "Exit status: 0 movie made, 1 not made, 2 bad arguments or a missing folder or file;\n"
-      "130 (Ctrl+C, SIGINT), 143 (SIGTERM) or 129 (SIGHUP, the terminal closed) when ended\n"
-      "by a signal, after removing the files the run had begun.\n";
+      "130 (Ctrl+C, SIGINT), 143 (SIGTERM) or 129 (SIGHUP, the terminal closed) when a\n"
+      "batch run is ended by a signal, after removing the files the run had begun.\n";
 
 const QStringList kSeconds{"2", "4", "6"};
 const QStringList kSizes{"320x240", "640x480", "480x320", "320x480"};

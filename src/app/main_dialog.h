@@ -47,6 +47,9 @@ public:
 
     // Initialises the window (once, before it is first shown), then runs it modally.
     int DoModal();
+    // Ends every dialog and box open over this window, as by Cancel (a termination signal
+    // ends the window, and must not wait for an answer).
+    void CloseModalDialogs();
 
     // ---- The main window state record, in declaration order ------------------------
     QProgressBar *m_progress = nullptr; // bound to 3002, range 0 to 100

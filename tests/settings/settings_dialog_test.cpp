@@ -16,6 +16,7 @@
 #include <QTextBrowser>
 #include <QTimer>
 
+#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -203,6 +204,19 @@ TEST_F(SettingsTest, ReopeningShowsTheChoicesTakenBefore)
     EXPECT_EQ(window->m_secondsPerPhoto, 0);
     EXPECT_EQ(window->m_videoWidth, 320);
     EXPECT_EQ(window->m_videoHeight, 240);
+}
+
+TEST_F(SettingsTest, TerminationSignalWhileSettingIsOpenEndsTheWindow)
+{
+    window->hide();
+    QTimer::singleShot(0, window.get(), [&] {
+        RunSetting([](SettingsDialog *) {
+            // Log-out: the window ends without waiting for the dialog's answer.
+            raise(SIGTERM);
+        });
+    });
+    EXPECT_EQ(window->DoModal(), QDialog::Rejected);
+    EXPECT_FALSE(window->isVisible());
 }
 
 TEST_F(SettingsTest, FOneOpensTheGuideAtTheSettingsPageUsableBesideTheDialog)
