@@ -213,7 +213,10 @@ struct StageTimes
 
 // "GO" returns once the conversion stage has begun. The window looks at the worker on its
 // 5-second tick; here the run is finished as soon as the worker has ended.
-void WaitForConversion(MainDialog &dialog, StageTimes &times, const int &signalled)
+void WaitForConversion(MainDialog &dialog,
+                       BatchProgress &progress,
+                       StageTimes &times,
+                       const int &signalled)
 {
     QElapsedTimer stage;
     stage.start();
@@ -221,6 +224,10 @@ void WaitForConversion(MainDialog &dialog, StageTimes &times, const int &signall
         if (!times.conversionMs && !dialog.m_converting) {
             times.conversionMs = stage.elapsed();
             stage.restart();
+            // The converter finished writing; its last status line may fall short of the
+            // input's length by a frame.
+            if (dialog.m_convertOk)
+                progress.Show(100);
             dialog.OnTimer(kConversionTimerId);
             continue;
         }
@@ -277,15 +284,11 @@ bool MakeMovie(MainDialog &dialog, BatchProgress &progress, StageTimes &times, c
     times.renderMs = stage.elapsed();
     if (dialog.m_busy)
         progress.BeginStage(QStringLiteral("Converting"), renderShare, 100);
-    WaitForConversion(dialog, times, signalled);
+    WaitForConversion(dialog, progress, times, signalled);
     QObject::disconnect(shown);
-
-    // An old movie at the path may still be there: only the run's own verdict counts.
-    const bool made = dialog.m_movieMade && !dialog.m_convertFailed;
-    if (made)
-        progress.Show(100);
     progress.End();
-    return made;
+    // An old movie at the path may still be there: only the run's own verdict counts.
+    return dialog.m_movieMade && !dialog.m_convertFailed;
 }
 
 int RunBatch(const Options &options, int argc, char **argv)

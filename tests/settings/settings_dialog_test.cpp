@@ -231,7 +231,7 @@ TEST_F(SettingsTest, FOneOpensTheGuideAtTheSettingsPageUsableBesideTheDialog)
         ASSERT_NE(guide, nullptr);
         auto *browser = guide->findChild<QTextBrowser *>(QStringLiteral("topic"));
         ASSERT_NE(browser, nullptr);
-        EXPECT_EQ(browser->source().path(), QStringLiteral("/settings.html"));
+        EXPECT_EQ(browser->source().path().toStdString(), "/settings.html");
         // A click through the window system, where modality applies, reaches the guide
         // while the dialog waits.
         auto *tabs = guide->findChild<QTabBar *>();
