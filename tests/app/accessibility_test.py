@@ -11,6 +11,7 @@ screen reader announces, and the buttons must work through their accessible acti
 Usage: accessibility_test.py PROGRAM
 """
 
+import ctypes
 import os
 import shutil
 import signal
@@ -91,6 +92,42 @@ class Session:
                 except subprocess.TimeoutExpired:
                     child.kill()
                     child.wait()
+        # The accessibility bus and its registry were started by the launcher; as this
+        # process is their subreaper, they are ended and reaped here.
+        for pid in orphans_of(os.getpid()):
+            try:
+                os.kill(pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+        while True:
+            try:
+                pid, _ = os.waitpid(-1, 0)
+            except ChildProcessError:
+                break
+
+
+def orphans_of(parent):
+    """The processes whose parent is `parent`, from /proc."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if int(fields[1]) == parent:
+            found.append(int(entry))
+    return found
+
+
+def become_subreaper():
+    """Processes started by our children and left behind become ours, not init's."""
+    PR_SET_CHILD_SUBREAPER = 36
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
+        fail("cannot become the subreaper of the session's processes")
 
 
 def wait_for(what, probe):
@@ -327,6 +364,7 @@ def main():
     for tool in ("Xvfb", "dbus-daemon", AT_SPI_BUS_LAUNCHER):
         if not shutil.which(tool) and not os.access(tool, os.X_OK):
             fail("%s is missing; scripts/install-deps.sh installs it" % tool)
+    become_subreaper()
     scratch = tempfile.mkdtemp(prefix="vantorel-a11y-")
     session = Session(scratch)
     program_process = None
