@@ -21,7 +21,7 @@ import tempfile
 import time
 
 AT_SPI_BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
-MAIN_TITLE_START = "Vantorel Converter"
+MAIN_TITLE_START = "Vantorel Converter   http://"
 # How long to wait for something the program does (a window to appear or go) before
 # calling it missing; a sanitizer build on a loaded machine can take many seconds to start.
 PATIENCE_S = 90

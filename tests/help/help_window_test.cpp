@@ -302,6 +302,8 @@ TEST_F(HelpWindowTest, EnterInTheIndexFilterOpensTheEntryAndEscapeOrCtrlWCloses)
         Settle();
         EXPECT_EQ(browser->source().path().toStdString(), "/batch.html") << target.toStdString();
 
+        // The window's keys reach it once it is the active window.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == window; }));
         QTest::keySequence(window->windowHandle(), closing);
         Settle();
         EXPECT_TRUE(window.isNull()) << closing.toString().toStdString();

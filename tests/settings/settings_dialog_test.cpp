@@ -222,7 +222,13 @@ TEST_F(SettingsTest, TerminationSignalWhileSettingIsOpenEndsTheWindow)
 TEST_F(SettingsTest, FOneOpensTheGuideAtTheSettingsPageUsableBesideTheDialog)
 {
     help::ResetHtmlHelpLoaderForTests();
+    // As in the program: the window has started (and set up the help engine) before
+    // "Setting" can be pressed.
+    ASSERT_TRUE(window->OnInitDialog());
     RunSetting([](SettingsDialog *d) {
+        // A key the dialog's shortcuts see reaches the active window.
+        d->activateWindow();
+        ASSERT_TRUE(QTest::qWaitFor([d] { return QApplication::activeWindow() == d; }));
         QTest::keyClick(d, Qt::Key_F1);
         QApplication::processEvents();
         QWidget *guide = nullptr;

@@ -45,10 +45,7 @@ QStringList TopicSearch::WordsOf(const QString &text)
 {
     static const QRegularExpression separators(QStringLiteral("[^\\w]+"),
                                                QRegularExpression::UseUnicodePropertiesOption);
-    QStringList words = text.toLower().split(separators, Qt::SkipEmptyParts);
-    // "_" counts as a letter for \w, but a reader does not type it as part of a word.
-    words.removeAll(QStringLiteral("_"));
-    return words;
+    return text.toLower().split(separators, Qt::SkipEmptyParts);
 }
 
 void TopicSearch::Load() const
