@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -212,7 +213,10 @@ struct StageTimes
 
 // "GO" returns once the conversion stage has begun. The window looks at the worker on its
 // 5-second tick; here the run is finished as soon as the worker has ended.
-void WaitForConversion(MainDialog &dialog, StageTimes &times, const int &signalled)
+void WaitForConversion(MainDialog &dialog,
+                       BatchProgress &progress,
+                       StageTimes &times,
+                       const int &signalled)
 {
     QElapsedTimer stage;
     stage.start();
@@ -220,6 +224,10 @@ void WaitForConversion(MainDialog &dialog, StageTimes &times, const int &signall
         if (!times.conversionMs && !dialog.m_converting) {
             times.conversionMs = stage.elapsed();
             stage.restart();
+            // The converter finished writing; its last status line may fall short of the
+            // input's length by a frame.
+            if (dialog.m_convertOk)
+                progress.Show(100);
             dialog.OnTimer(kConversionTimerId);
             continue;
         }
@@ -239,10 +247,24 @@ void PrintTimings(const StageTimes &times, qint64 wholeMs)
     std::fprintf(stderr, "whole run: %.2f s\n", Seconds(wholeMs));
 }
 
+// The converter's own progress, read from its output on the conversion worker's thread,
+// moves the conversion stage's percentage.
+void FollowConverter(MainDialog &dialog, BatchProgress &progress)
+{
+    auto reader = std::make_shared<ConverterProgressReader>();
+    dialog.m_converterOutputListener = [&progress, reader](const QString &piece) {
+        if (const std::optional<int> percent = reader->Read(piece))
+            progress.Show(*percent);
+    };
+}
+
 // Renders and converts; true when the movie was made.
 bool MakeMovie(MainDialog &dialog, BatchProgress &progress, StageTimes &times, const int &signalled)
 {
     const int divisor = dialog.RenderProgressDivisor();
+    // The whole run is shared between the stages as the window's bar shares it: the render
+    // takes the first 1/divisor, the conversion the rest.
+    const int renderShare = 100 / divisor;
     bool rendering = true;
     const QMetaObject::Connection shown
         = QObject::connect(dialog.m_progress,
@@ -255,16 +277,16 @@ bool MakeMovie(MainDialog &dialog, BatchProgress &progress, StageTimes &times, c
                            });
     QElapsedTimer stage;
     stage.start();
-    progress.BeginStage(QStringLiteral("Rendering"));
+    progress.BeginStage(QStringLiteral("Rendering"), 0, renderShare);
+    FollowConverter(dialog, progress);
     dialog.OnCommand(IDC_GO);
     rendering = false;
     times.renderMs = stage.elapsed();
     if (dialog.m_busy)
-        progress.BeginStage(QStringLiteral("Converting"));
-    WaitForConversion(dialog, times, signalled);
+        progress.BeginStage(QStringLiteral("Converting"), renderShare, 100);
+    WaitForConversion(dialog, progress, times, signalled);
     QObject::disconnect(shown);
     progress.End();
-
     // An old movie at the path may still be there: only the run's own verdict counts.
     return dialog.m_movieMade && !dialog.m_convertFailed;
 }

@@ -28,12 +28,15 @@ const char kUsage[]
       "  --yes                 answer OK/Yes to questions (default: Cancel/No); implies\n"
       "                        --overwrite\n"
       "  --quiet               no progress\n"
-      "  --progress            progress as one line per tenth, also in a pipe\n"
+      "  --progress            progress as one line per tenth of the whole run, also in\n"
+      "                        a pipe\n"
       "  --timings             print how long each stage took, in seconds\n"
       "  -h, --help            print this help\n"
       "  -v, --version         print the version\n"
       "An option's value may follow it or be joined with '=' (--photos=DIR).\n"
-      "Exit status: 0 movie made, 1 not made, 2 bad arguments or a missing folder or file.\n";
+      "Exit status: 0 movie made, 1 not made, 2 bad arguments or a missing folder or file;\n"
+      "130 (Ctrl+C, SIGINT), 143 (SIGTERM) or 129 (SIGHUP, the terminal closed) when a\n"
+      "batch run is ended by a signal, after removing the files the run had begun.\n";
 
 const QStringList kSeconds{"2", "4", "6"};
 const QStringList kSizes{"320x240", "640x480", "480x320", "320x480"};

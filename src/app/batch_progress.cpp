@@ -1,5 +1,8 @@
 #include "app/batch_progress.h"
 
+#include <QRegularExpression>
+
+#include <cmath>
 #include <cstdio>
 
 namespace batch {
@@ -11,12 +14,21 @@ QString MinutesSeconds(qint64 ms)
     return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
+// "12:34:56.78" (hours, minutes, seconds) in the captured groups 1 to 3, as seconds.
+double SecondsOf(const QRegularExpressionMatch &m)
+{
+    return m.captured(1).toDouble() * 3600 + m.captured(2).toDouble() * 60
+           + m.captured(3).toDouble();
+}
+
 } // namespace
 
-void BatchProgress::BeginStage(const QString &stage)
+void BatchProgress::BeginStage(const QString &stage, int wholeFrom, int wholeTo)
 {
     std::lock_guard lock(m_mutex);
     m_stage = stage;
+    m_wholeFrom = wholeFrom;
+    m_wholeTo = std::max(wholeFrom, wholeTo);
     m_stageTimer.start();
     m_percent = -1;
     if (m_mode == ProgressMode::Off)
@@ -38,11 +50,13 @@ void BatchProgress::Show(int percent)
     percent = std::min(percent, 100);
     if (m_mode == ProgressMode::Off || percent <= m_percent)
         return;
-    const int before = m_percent;
     m_percent = percent;
     if (m_mode == ProgressMode::Tenths) {
-        if (m_percent / 10 > before / 10 || before < 0)
-            std::fprintf(stderr, "%s: %d%%\n", m_stage.toLocal8Bit().constData(), m_percent);
+        // Every tenth of the whole run that this step reached or passed gets its line.
+        const int whole = m_wholeFrom + (m_wholeTo - m_wholeFrom) * m_percent / 100;
+        for (; m_wholeTenths < whole / 10; ++m_wholeTenths)
+            std::fprintf(
+                stderr, "%s: %d%%\n", m_stage.toLocal8Bit().constData(), 10 * (m_wholeTenths + 1));
         std::fflush(stderr);
         return;
     }
@@ -81,6 +95,41 @@ void BatchProgress::EndLineLocked()
         std::fputc('\n', stderr);
     m_midLine = false;
     m_lastWidth = 0;
+}
+
+std::optional<int> ConverterProgressReader::Read(const QString &piece)
+{
+    m_pending += piece;
+    // Status lines end with a carriage return (they are rewritten in place on a terminal),
+    // other lines with a line feed.
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < m_pending.size(); ++i) {
+        if (m_pending[i] == u'\r' || m_pending[i] == u'\n') {
+            ReadLine(m_pending.mid(start, i - start));
+            start = i + 1;
+        }
+    }
+    m_pending.remove(0, start);
+    return m_percent;
+}
+
+void ConverterProgressReader::ReadLine(const QString &line)
+{
+    static const QRegularExpression duration(
+        QStringLiteral("Duration: (\\d+):(\\d+):(\\d+(?:\\.\\d+)?)"));
+    static const QRegularExpression time(QStringLiteral("time=(\\d+):(\\d+):(\\d+(?:\\.\\d+)?)"));
+    // The first length is the input's; later ones belong to other files.
+    if (!m_inputSeconds) {
+        const QRegularExpressionMatch m = duration.match(line);
+        if (m.hasMatch() && SecondsOf(m) > 0)
+            m_inputSeconds = SecondsOf(m);
+        return;
+    }
+    const QRegularExpressionMatch m = time.match(line);
+    if (!m.hasMatch())
+        return;
+    const int percent = static_cast<int>(std::floor(100 * SecondsOf(m) / *m_inputSeconds));
+    m_percent = std::clamp(percent, 0, 100);
 }
 
 } // namespace batch

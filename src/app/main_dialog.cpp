@@ -5,6 +5,7 @@
 #include "platform/system_folders.h"
 #include "platform/termination_signals.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -98,9 +99,22 @@ int MainDialog::DoModal()
     // converter is ended and what the run made is removed.
     platform::TerminationSignals endings([this](int) {
         m_stopRequested = 1;
+        CloseModalDialogs();
         done(QDialog::Rejected);
     });
     return exec();
+}
+
+void MainDialog::CloseModalDialogs()
+{
+    // A dialog or box open over the window (Setting, About, a question) runs an event loop
+    // of its own; the window's end would wait behind it until the user answered. Each is
+    // ended as by Cancel, innermost first.
+    while (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+        if (dialog == this)
+            break;
+        dialog->reject();
+    }
 }
 
 void MainDialog::BuildDispatchTable()

@@ -47,6 +47,9 @@ public:
 
     // Initialises the window (once, before it is first shown), then runs it modally.
     int DoModal();
+    // Ends every dialog and box open over this window, as by Cancel (a termination signal
+    // ends the window, and must not wait for an answer).
+    void CloseModalDialogs();
 
     // ---- The main window state record, in declaration order ------------------------
     QProgressBar *m_progress = nullptr; // bound to 3002, range 0 to 100
@@ -231,6 +234,10 @@ public:
     // owner, and its end joins the worker.
     class ConversionWorker;
     std::shared_ptr<ConversionWorker> m_conversionWorker;
+    // Each piece of the converter's output as it is read, called on the conversion
+    // worker's thread. The window leaves it empty (its bar moves on timer 100); the batch
+    // front end reads the converter's own progress from it. Set it before "GO".
+    std::function<void(const QString &)> m_converterOutputListener;
     // The production stage (render_slideshow.cpp): builds the slideshow's timeline and
     // renders it into m_tempAviPath. True when the graph ran to its end (also after an
     // error while streaming, or a close request during the wait); false after a reported
@@ -283,6 +290,9 @@ public:
     void ShowHelp();
     // Help menu, "Context Help": the F1 key's command, the help file without an owner.
     void OnContextHelp();
+    // F1 in one of this window's dialogs: the help file at that dialog's page
+    // ("settings.html"), without an owner, so that it can be used beside the dialog.
+    void ShowHelpTopic(const QString &page);
     // Commands this window does not handle itself go to the application (its help
     // command, F1); without an application they are dropped.
     void SetApplicationCommandRoute(std::function<void(int)> route)

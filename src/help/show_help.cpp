@@ -6,12 +6,16 @@
 
 namespace {
 
-// Opens the help file beside the program at its default topic; `owner` is the window the
-// help window belongs to, or none. What the engine answers is not looked at: when it or
-// the file is missing, nothing is shown.
-void OpenHelpFile(const platform::SystemFolders &folders, QWidget *owner)
+// Opens the help file beside the program at its default topic, or at `page` of it; `owner`
+// is the window the help window belongs to, or none. What the engine answers is not looked
+// at: when it or the file is missing, nothing is shown.
+void OpenHelpFile(const platform::SystemFolders &folders,
+                  QWidget *owner,
+                  const QString &page = QString())
 {
-    const QString file = help::HelpFilePath(folders.ModuleFileName());
+    QString file = help::HelpFilePath(folders.ModuleFileName());
+    if (!page.isEmpty())
+        file += QStringLiteral("::/") + page;
     help::HtmlHelpW(reinterpret_cast<quintptr>(owner), file, help::kHelpDisplayTopic, 0);
 }
 
@@ -20,6 +24,11 @@ void OpenHelpFile(const platform::SystemFolders &folders, QWidget *owner)
 void MainDialog::ShowHelp()
 {
     OpenHelpFile(*m_services.folders, this);
+}
+
+void MainDialog::ShowHelpTopic(const QString &page)
+{
+    OpenHelpFile(*m_services.folders, nullptr, page);
 }
 
 void MainDialog::OnContextHelp()

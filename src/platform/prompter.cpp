@@ -38,6 +38,15 @@ MessageResult FromQt(int button)
     }
 }
 
+// A screen reader announces a box by its caption and reads its message as the description,
+// as it does for the desktop's own alerts.
+int ExecBox(QMessageBox &box)
+{
+    box.setAccessibleName(box.windowTitle());
+    box.setAccessibleDescription(box.text());
+    return box.exec();
+}
+
 class QtPrompter final : public Prompter
 {
 public:
@@ -49,7 +58,7 @@ public:
                             text,
                             QMessageBox::Ok,
                             QApplication::activeWindow());
-            return FromQt(box.exec());
+            return FromQt(ExecBox(box));
         });
     }
 
@@ -70,7 +79,7 @@ public:
                                                  ? QMessageBox::Information
                                                  : QMessageBox::NoIcon;
             QMessageBox box(qtIcon, caption, text, qtButtons, owner);
-            return FromQt(box.exec());
+            return FromQt(ExecBox(box));
         });
     }
 

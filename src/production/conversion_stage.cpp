@@ -87,7 +87,8 @@ QString ConverterCommandLine(const QString &converterPath,
 QString RunAndCapture(QString program,
                       QString arguments,
                       platform::Processes &processes,
-                      const std::atomic<bool> *abandon)
+                      const std::atomic<bool> *abandon,
+                      const std::function<void(const QString &)> &onOutput)
 {
     const QString commandLine = program + u' ' + arguments;
     std::optional<platform::ProcessInfo> child = processes.Start(commandLine, true);
@@ -105,6 +106,8 @@ QString RunAndCapture(QString program,
         if (n <= 0)
             break;
         const QString text = decode(QByteArrayView(buffer, n));
+        if (onOutput)
+            onOutput(text);
         if (!collecting && text.contains(u'['))
             collecting = true;
         if (collecting)
@@ -195,8 +198,11 @@ int MainDialog::RunConversion()
                                                      m_highQuality != 0,
                                                      m_videoWidth,
                                                      m_videoHeight);
-    const QString captured = TrimmedRight(RunAndCapture(
-        commandLine, QStringLiteral(" "), *m_services.processes, &worker.Abandoned()));
+    const QString captured = TrimmedRight(RunAndCapture(commandLine,
+                                                        QStringLiteral(" "),
+                                                        *m_services.processes,
+                                                        &worker.Abandoned(),
+                                                        m_converterOutputListener));
     m_processRunning = 0;
 
     // The verdict is settled, and a failure shown, before the stage is marked as ended:

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 namespace platform {
@@ -29,10 +30,13 @@ QString ConverterCommandLine(const QString &converterPath,
 // returns the output from the first 100-byte read that holds a "[" on (earlier reads are
 // dropped). A program that cannot start gives an empty text. When `abandon` becomes true
 // the reading stops within about 100 ms and the child is ended and waited for.
+// `onOutput`, when given, sees every piece of output as it is read (all of it, also what
+// is dropped), on the calling thread.
 QString RunAndCapture(QString program,
                       QString arguments,
                       platform::Processes &processes,
-                      const std::atomic<bool> *abandon = nullptr);
+                      const std::atomic<bool> *abandon = nullptr,
+                      const std::function<void(const QString &)> &onOutput = {});
 
 // What libavformat makes of a file.
 struct MovieFacts

@@ -144,6 +144,46 @@ QWidget *CreateControl(const ControlTemplate &c, QWidget *parent)
     return new QWidget(parent);
 }
 
+// Names and descriptions for assistive technology; tooltips only where the table asks.
+void SetAccessibleTexts(int dialogId, const ControlTemplate &c, QWidget *w)
+{
+    const AccessibleText *text = c.id == kNoId ? nullptr : FindAccessibleText(dialogId, c.id);
+    if (!text)
+        return;
+    const QString name = QString::fromUtf8(text->name);
+    w->setAccessibleName(name);
+    w->setAccessibleDescription(QString::fromUtf8(text->description));
+    if (text->tooltip)
+        w->setToolTip(name);
+    // A list that takes typing has a field of its own, which takes the focus.
+    if (auto combo = qobject_cast<QComboBox *>(w); combo && combo->lineEdit())
+        combo->lineEdit()->setAccessibleName(name);
+}
+
+// Screen readers name a list by the label that stands for it (some read a list's own
+// name as its value), so the label beside a named control is tied to it.
+void TieLabelsToControls(const DialogTemplate &t, QWidget *parent)
+{
+    const QList<QLabel *> labels
+        = parent->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly);
+    for (const ControlTemplate &c : t.controls) {
+        const AccessibleText *text = c.id == kNoId ? nullptr : FindAccessibleText(t.id, c.id);
+        QWidget *control
+            = text ? parent->findChild<QWidget *>(QString::number(c.id), Qt::FindDirectChildrenOnly)
+                   : nullptr;
+        if (!control)
+            continue;
+        const QString name = QString::fromUtf8(text->name);
+        for (QLabel *label : labels) {
+            QString shown = label->text();
+            if (shown.endsWith(u':'))
+                shown.chop(1);
+            if (shown == name)
+                label->setBuddy(control);
+        }
+    }
+}
+
 } // namespace
 
 void BuildControls(const DialogTemplate &t, QWidget *parent)
@@ -155,6 +195,7 @@ void BuildControls(const DialogTemplate &t, QWidget *parent)
         QWidget *w = CreateControl(c, parent);
         if (c.id != kNoId)
             w->setObjectName(QString::number(c.id));
+        SetAccessibleTexts(t.id, c, w);
         w->setFont(font);
         QRect r = DialogUnitsToPixels(c.rect, base);
         if (c.kind == ControlKind::DropDownCombo) {
@@ -175,6 +216,7 @@ void BuildControls(const DialogTemplate &t, QWidget *parent)
             w->setFocusPolicy(Qt::NoFocus);
         }
     }
+    TieLabelsToControls(t, parent);
 }
 
 QMenuBar *BuildMenu(const MenuTemplate &m, QWidget *parent)

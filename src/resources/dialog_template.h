@@ -86,8 +86,24 @@ struct MenuTemplate
     std::vector<MenuPopupTemplate> popups;
 };
 
+// What a screen reader says for a control beyond its caption: the name a sighted user reads
+// from the control or from the label beside it (a "..." button is read as what it does, an
+// edit as its label), a longer description, and whether the name also shows as a tooltip
+// (for buttons whose caption is a sign). The visible texts stay as the dialog has them.
+struct AccessibleText
+{
+    int dialogId;
+    int controlId;
+    const char *name;
+    const char *description;
+    bool tooltip = false;
+};
+
 // Dialogs 102 (main window), 998 (settings), 100 (About box); nullptr for any other id.
 const DialogTemplate *FindDialog(int id);
+// The accessible texts of a dialog's control; nullptr for a control that has none beyond
+// its caption.
+const AccessibleText *FindAccessibleText(int dialogId, int controlId);
 // Menu 141; nullptr for any other id.
 const MenuTemplate *FindMenu(int id);
 // String 101; an empty text for any other id.

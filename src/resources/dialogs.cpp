@@ -131,7 +131,46 @@ const MenuTemplate kMainMenu{
     },
 };
 
+// Every control a user can reach with Tab has a name here or in its caption.
+const AccessibleText kAccessibleTexts[] = {
+    {IDD_MAIN, 3000, "GO", "Make the movie from the photos and the music"},
+    {IDD_MAIN, 2, "Exit", "Close Vantorel Converter"},
+    {IDD_MAIN, 3002, "Progress", "How much of the movie is made"},
+    {IDD_MAIN, 3003, "Add a photo folder", "Choose a folder whose photos go into the movie", true},
+    {IDD_MAIN, 3005, "Please select the photos directory", "The photo folders chosen so far"},
+    {IDD_MAIN, 3007, "Selected Files", "The photos of the movie, in the order they show"},
+    {IDD_MAIN, 3008, "Remove", "Remove the selected photo from the movie"},
+    {IDD_MAIN, 3009, "Remove all", "Remove every photo from the movie"},
+    {IDD_MAIN, 3010, "Please select a background music", "The music file of the movie"},
+    {IDD_MAIN, 3016, "Choose the music file", "Choose the music that plays under the photos", true},
+    {IDD_MAIN,
+     3011,
+     "Please select the output directory",
+     "Where the movie is saved; left empty, it goes to Vantorel/Output.mp4 in the home folder"},
+    {IDD_MAIN,
+     3017,
+     "Choose where to save the movie",
+     "Choose the folder and name of the movie",
+     true},
+    {IDD_MAIN, 1002, "Up", "Move the selected photo one place earlier"},
+    {IDD_MAIN, 1003, "Down", "Move the selected photo one place later"},
+    {IDD_MAIN, 1008, "Setting", "Seconds per photo, video size, music length and quality"},
+    {IDD_MAIN, 1052, "Help", "Open the user's guide", true},
+    {IDD_MAIN, 1053, "About", "About Vantorel Converter", true},
+    {IDD_SETTINGS, 1011, "Show time per picture", "Seconds each photo is shown"},
+    {IDD_SETTINGS, 1010, "Video Size", "Width and height of the movie in pixels"},
+};
+
 } // namespace
+
+const AccessibleText *FindAccessibleText(int dialogId, int controlId)
+{
+    for (const AccessibleText &text : kAccessibleTexts) {
+        if (text.dialogId == dialogId && text.controlId == controlId)
+            return &text;
+    }
+    return nullptr;
+}
 
 const DialogTemplate *FindDialog(int id)
 {

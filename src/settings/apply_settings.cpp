@@ -12,6 +12,12 @@ void MainDialog::OnSetting()
     dialog.m_highQuality = m_highQuality;
     dialog.m_secondsIndex = m_secondsIndex;
     dialog.m_sizeIndex = m_sizeIndex;
+    connect(&dialog, &SettingsDialog::HelpRequested, this, [this] {
+        ShowHelpTopic(QStringLiteral("settings.html"));
+    });
+    // Modal to this window only, as this window is to its owner: the guide that F1 opens
+    // beside the dialog can be read and scrolled while the dialog waits.
+    dialog.setWindowModality(Qt::WindowModal);
     if (dialog.DoModal() != QDialog::Accepted)
         return;
     m_playWholeMusic = dialog.m_playWholeMusic;

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 
 using namespace ids;
 
@@ -16,6 +17,8 @@ SettingsDialog::SettingsDialog(QWidget *parent)
     m_secondsCombo = Control<QComboBox>(IDC_SECONDS_COMBO);
     connect(Control<QPushButton>(IDOK), &QPushButton::clicked, this, &SettingsDialog::OnOK);
     connect(Control<QPushButton>(IDCANCEL), &QPushButton::clicked, this, &QDialog::reject);
+    auto helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(helpKey, &QShortcut::activated, this, &SettingsDialog::HelpRequested);
 }
 
 SettingsDialog::~SettingsDialog() = default;

@@ -56,6 +56,10 @@ public:
     // old current index while the user types over it, so the typed text decides.
     static int SelectionOf(const QComboBox *combo);
 
+signals:
+    // F1: the user asks for the guide's page about the settings.
+    void HelpRequested();
+
 protected:
     // The default button and Enter end here: they are OK.
     void accept() override;

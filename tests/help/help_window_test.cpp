@@ -10,8 +10,14 @@
 #include <QApplication>
 #include <QFile>
 #include <QImage>
+#include <QKeySequence>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
 #include <QSet>
+#include <QTabWidget>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -45,6 +51,20 @@ QStringList LinksOf(QTextDocument *document)
         }
     }
     return links;
+}
+
+// Opens a page other than the one shown, through the contents tree.
+void ShowOther(QWidget *window)
+{
+    auto *contents = window->findChild<QTreeWidget *>(QStringLiteral("contents"));
+    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
+    const QString shown = browser->source().path();
+    for (QTreeWidgetItemIterator it(contents); *it; ++it) {
+        contents->setCurrentItem(*it);
+        Settle();
+        if (browser->source().path() != shown)
+            return;
+    }
 }
 
 class HelpWindowTest : public ::testing::Test
@@ -192,6 +212,102 @@ TEST_F(HelpWindowTest, NothingIsShownForMissingOrBrokenFilesOrOtherCommands)
         EXPECT_EQ(help::HtmlHelpW(0, kHelpFile, command, 0), 0u) << command;
     Settle();
     EXPECT_EQ(QApplication::topLevelWidgets().size(), before);
+}
+
+// A word of the shipped guide and the one page that holds it.
+struct SearchCase
+{
+    const char *name;
+    const char *words; // as typed into the words box
+    const char *page;  // the page found first, or "" for nothing found
+    const char *location;
+};
+
+void PrintTo(const SearchCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class HelpSearch : public HelpWindowTest, public ::testing::WithParamInterface<SearchCase>
+{};
+
+// Searches through the Search tab as a user does (words, Enter), then opens the first
+// result with Enter: the page shows with every occurrence of the words marked.
+TEST_P(HelpSearch, FindsThePageHoldingTheWordsAndOpensItMarked)
+{
+    const SearchCase &c = GetParam();
+    QWidget *window = Open(nullptr);
+    ASSERT_NE(window, nullptr);
+    auto *tabs = window->findChild<QTabWidget *>();
+    auto *words = window->findChild<QLineEdit *>(QStringLiteral("searchWords"));
+    auto *results = window->findChild<QTreeWidget *>(QStringLiteral("searchResults"));
+    auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
+    ASSERT_TRUE(tabs && words && results && browser);
+    tabs->setCurrentIndex(tabs->indexOf(words->parentWidget()));
+    QTest::keyClicks(words, QString::fromUtf8(c.words));
+    QTest::keyClick(words, Qt::Key_Return);
+    if (!*c.page) {
+        EXPECT_EQ(results->topLevelItemCount(), 0);
+        return;
+    }
+    ASSERT_GT(results->topLevelItemCount(), 0);
+    EXPECT_EQ(results->topLevelItem(0)->text(1).toStdString(), c.location);
+    QTest::keyClick(results, Qt::Key_Return);
+    Settle();
+    EXPECT_EQ(browser->source().path().toStdString(), c.page);
+    const QStringList wanted = QString::fromUtf8(c.words).toLower().split(u' ');
+    const QList<QTextEdit::ExtraSelection> marks = browser->extraSelections();
+    ASSERT_FALSE(marks.isEmpty());
+    for (const QTextEdit::ExtraSelection &mark : marks)
+        EXPECT_TRUE(wanted.contains(mark.cursor.selectedText().toLower()))
+            << mark.cursor.selectedText().toStdString();
+    // Marks belong to the search: the next page shows without them.
+    ShowOther(window);
+    EXPECT_TRUE(browser->extraSelections().isEmpty());
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    ShippedGuide,
+    HelpSearch,
+    ::testing::Values(
+        SearchCase{"WordOfTheSettingsPageOnly", "pocket", "/settings.html",
+                   "Using the program > The Setting window"},
+        SearchCase{"WordOfTheBatchPageOnly", "Megabyte", "/batch.html",
+                   "Making movies from the command line"},
+        SearchCase{"WordsOfTwoPagesHaveNoPageInCommon", "pocket megabyte", "", ""},
+        SearchCase{"PartOfAWordIsNoWord", "pock", "", ""},
+        SearchCase{"TagsAndStyleSheetsAreNotText", "charset stylesheet", "", ""}),
+    [](const auto &row) { return std::string(row.param.name); });
+// clang-format on
+
+TEST_F(HelpWindowTest, EnterInTheIndexFilterOpensTheEntryAndEscapeOrCtrlWCloses)
+{
+    for (const QKeySequence &closing :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        QPointer<QWidget> window = Open(nullptr);
+        ASSERT_NE(window, nullptr);
+        auto *tabs = window->findChild<QTabWidget *>();
+        auto *filter = window->findChild<QLineEdit *>(QStringLiteral("indexFilter"));
+        auto *index = window->findChild<QListWidget *>(QStringLiteral("index"));
+        auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
+        ASSERT_TRUE(tabs && filter && index && browser);
+        tabs->setCurrentIndex(1);
+        window->activateWindow();
+        filter->setFocus();
+        QTest::keyClicks(filter, QStringLiteral("exit status"));
+        ASSERT_NE(index->currentItem(), nullptr);
+        const QString target = index->currentItem()->text();
+        QTest::keyClick(filter, Qt::Key_Return);
+        Settle();
+        EXPECT_EQ(browser->source().path().toStdString(), "/batch.html") << target.toStdString();
+
+        // The window's keys reach it once it is the active window.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == window; }));
+        QTest::keySequence(window->windowHandle(), closing);
+        Settle();
+        EXPECT_TRUE(window.isNull()) << closing.toString().toStdString();
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "window_fixture.h"
 
+#include "app/batch_progress.h"
 #include "production/conversion_stage.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <mutex>
 
 using testing_support::WriteScript;
 
@@ -183,6 +185,28 @@ TEST_F(Stage, ASignalClosesTheWindowEndsTheConverterAndRemovesWhatTheRunMade)
     EXPECT_NE(kill(pid, 0), 0);
     EXPECT_FALSE(QFileInfo::exists(dialog->m_outputPath));
     EXPECT_FALSE(QFileInfo::exists(dialog->m_tempAviPath));
+}
+
+// What the batch front end shows while converting comes from here: every piece of the
+// converter's output, also what comes before its first "[", as it is read.
+TEST_F(Stage, TheOutputListenerHearsTheWholeOutputAndTheConvertersProgressInIt)
+{
+    std::mutex heardLock;
+    QString heard;
+    dialog->m_converterOutputListener = [&](const QString &piece) {
+        std::lock_guard lock(heardLock);
+        heard += piece;
+    };
+    WriteScript(dialog->m_converterPath,
+                "for out; do :; done\nprintf 'Converter 1.0\\n'\n"
+                "ffmpeg -nostdin -y -i \"$2\" -c:v mpeg4 -c:a aac \"$out\" 2>&1");
+    StartStage();
+    ASSERT_TRUE(WaitUntilIdle(30000));
+    EXPECT_EQ(dialog->m_convertOk, 1);
+    std::lock_guard lock(heardLock);
+    EXPECT_TRUE(heard.startsWith(QStringLiteral("Converter 1.0\n"))) << heard.toStdString();
+    batch::ConverterProgressReader reader;
+    EXPECT_GE(reader.Read(heard).value_or(-1), 95) << heard.toStdString();
 }
 
 } // namespace

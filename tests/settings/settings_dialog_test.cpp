@@ -1,6 +1,7 @@
 #include "app/main_dialog.h"
 #include "common/doubles.h"
 #include "common/environment.h"
+#include "help/html_help.h"
 #include "settings/settings_dialog.h"
 
 #include <gtest/gtest.h>
@@ -10,9 +11,12 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 
+#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -200,6 +204,53 @@ TEST_F(SettingsTest, ReopeningShowsTheChoicesTakenBefore)
     EXPECT_EQ(window->m_secondsPerPhoto, 0);
     EXPECT_EQ(window->m_videoWidth, 320);
     EXPECT_EQ(window->m_videoHeight, 240);
+}
+
+TEST_F(SettingsTest, TerminationSignalWhileSettingIsOpenEndsTheWindow)
+{
+    window->hide();
+    QTimer::singleShot(0, window.get(), [&] {
+        RunSetting([](SettingsDialog *) {
+            // Log-out: the window ends without waiting for the dialog's answer.
+            raise(SIGTERM);
+        });
+    });
+    EXPECT_EQ(window->DoModal(), QDialog::Rejected);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(SettingsTest, FOneOpensTheGuideAtTheSettingsPageUsableBesideTheDialog)
+{
+    help::ResetHtmlHelpLoaderForTests();
+    // As in the program: the window has started (and set up the help engine) before
+    // "Setting" can be pressed.
+    ASSERT_TRUE(window->OnInitDialog());
+    RunSetting([](SettingsDialog *d) {
+        // A key the dialog's shortcuts see reaches the active window.
+        d->activateWindow();
+        ASSERT_TRUE(QTest::qWaitFor([d] { return QApplication::activeWindow() == d; }));
+        QTest::keyClick(d, Qt::Key_F1);
+        QApplication::processEvents();
+        QWidget *guide = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            guide = w->objectName() == QStringLiteral("HelpWindow") && w->isVisible() ? w : guide;
+        ASSERT_NE(guide, nullptr);
+        auto *browser = guide->findChild<QTextBrowser *>(QStringLiteral("topic"));
+        ASSERT_NE(browser, nullptr);
+        EXPECT_EQ(browser->source().path().toStdString(), "/settings.html");
+        // A click through the window system, where modality applies, reaches the guide
+        // while the dialog waits.
+        auto *tabs = guide->findChild<QTabBar *>();
+        ASSERT_NE(tabs, nullptr);
+        QTest::mouseClick(guide->windowHandle(),
+                          Qt::LeftButton,
+                          {},
+                          tabs->mapTo(guide, tabs->tabRect(1).center()));
+        EXPECT_EQ(tabs->currentIndex(), 1);
+        delete guide;
+        QTest::mouseClick(d->Control(IDCANCEL), Qt::LeftButton);
+    });
+    help::ResetHtmlHelpLoaderForTests();
 }
 
 } // namespace

@@ -4,11 +4,14 @@
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSplitter>
-#include <QStringDecoder>
 #include <QTabWidget>
 #include <QTextDocument>
 #include <QToolButton>
@@ -71,10 +74,8 @@ QVariant ArchiveBrowser::loadResource(int type, const QUrl &name)
     const std::optional<QByteArray> bytes = m_archive.Read(path);
     if (!bytes)
         return type == QTextDocument::HtmlResource ? QVariant(PageNotFound(path)) : QVariant();
-    if (type == QTextDocument::HtmlResource) {
-        QStringDecoder decoder = QStringDecoder::decoderForHtml(*bytes);
-        return decoder.isValid() ? decoder.decode(*bytes) : QString::fromLatin1(*bytes);
-    }
+    if (type == QTextDocument::HtmlResource)
+        return DecodeHtml(*bytes);
     if (type == QTextDocument::StyleSheetResource)
         return QString::fromUtf8(*bytes);
     return *bytes;
@@ -83,6 +84,7 @@ QVariant ArchiveBrowser::loadResource(int type, const QUrl &name)
 HelpWindow::HelpWindow(std::unique_ptr<ChmArchive> archive, QWidget *owner)
     : QWidget(owner, Qt::Window)
     , m_archive(std::move(archive))
+    , m_search(*m_archive)
 {
     setObjectName(QStringLiteral("HelpWindow"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -99,6 +101,7 @@ HelpWindow::HelpWindow(std::unique_ptr<ChmArchive> archive, QWidget *owner)
     if (m_index->count() == 0)
         m_tabs->removeTab(1);
     ConnectSignals();
+    ConnectKeys();
 }
 
 QHBoxLayout *HelpWindow::BuildButtons()
@@ -130,26 +133,19 @@ QSplitter *HelpWindow::BuildPanes()
     m_browser->setObjectName(QStringLiteral("topic"));
     // Links are followed here, so that pages of the archive and web addresses part ways.
     m_browser->setOpenLinks(false);
+    m_browser->setAccessibleName(QStringLiteral("Topic"));
 
     m_contents = new QTreeWidget(this);
     m_contents->setObjectName(QStringLiteral("contents"));
+    m_contents->setAccessibleName(QStringLiteral("Contents"));
     m_contents->setHeaderHidden(true);
     m_contents->setColumnCount(1);
 
-    auto *indexPage = new QWidget(this);
-    m_indexFilter = new QLineEdit(indexPage);
-    m_indexFilter->setObjectName(QStringLiteral("indexFilter"));
-    m_indexFilter->setPlaceholderText(QStringLiteral("Type a word to find"));
-    m_index = new QListWidget(indexPage);
-    m_index->setObjectName(QStringLiteral("index"));
-    auto *indexLayout = new QVBoxLayout(indexPage);
-    indexLayout->setContentsMargins(0, 0, 0, 0);
-    indexLayout->addWidget(m_indexFilter);
-    indexLayout->addWidget(m_index);
-
     m_tabs = new QTabWidget(this);
+    m_tabs->setAccessibleName(QStringLiteral("Contents, Index and Search"));
     m_tabs->addTab(m_contents, QStringLiteral("Contents"));
-    m_tabs->addTab(indexPage, QStringLiteral("Index"));
+    m_tabs->addTab(BuildIndexPage(), QStringLiteral("Index"));
+    m_tabs->addTab(BuildSearchPage(), QStringLiteral("Search"));
 
     auto *splitter = new QSplitter(Qt::Horizontal, this);
     splitter->addWidget(m_tabs);
@@ -158,6 +154,66 @@ QSplitter *HelpWindow::BuildPanes()
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({270, 550});
     return splitter;
+}
+
+QWidget *HelpWindow::BuildIndexPage()
+{
+    auto *indexPage = new QWidget(this);
+    m_indexFilter = new QLineEdit(indexPage);
+    m_indexFilter->setObjectName(QStringLiteral("indexFilter"));
+    m_indexFilter->setPlaceholderText(QStringLiteral("Type a word to find"));
+    m_indexFilter->setAccessibleName(QStringLiteral("Type a word to find"));
+    m_index = new QListWidget(indexPage);
+    m_index->setObjectName(QStringLiteral("index"));
+    m_index->setAccessibleName(QStringLiteral("Index"));
+    auto *indexLayout = new QVBoxLayout(indexPage);
+    indexLayout->setContentsMargins(0, 0, 0, 0);
+    indexLayout->addWidget(m_indexFilter);
+    indexLayout->addWidget(m_index);
+    return indexPage;
+}
+
+// The words box and "List Topics" above the pages found: title, and where in the guide.
+QWidget *HelpWindow::BuildSearchPage()
+{
+    auto *searchPage = new QWidget(this);
+    m_searchWords = new QLineEdit(searchPage);
+    m_searchWords->setObjectName(QStringLiteral("searchWords"));
+    m_searchWords->setPlaceholderText(QStringLiteral("Type in the words to search for"));
+    m_searchWords->setAccessibleName(QStringLiteral("Type in the words to search for"));
+    m_listTopics = new QPushButton(QStringLiteral("List Topics"), searchPage);
+    m_listTopics->setObjectName(QStringLiteral("listTopics"));
+    m_searchResults = new QTreeWidget(searchPage);
+    m_searchResults->setObjectName(QStringLiteral("searchResults"));
+    m_searchResults->setAccessibleName(QStringLiteral("Select topic to display"));
+    m_searchResults->setRootIsDecorated(false);
+    m_searchResults->setHeaderLabels({QStringLiteral("Title"), QStringLiteral("Location")});
+    m_searchResults->header()->setStretchLastSection(true);
+    auto *wordsRow = new QHBoxLayout;
+    wordsRow->addWidget(m_searchWords, 1);
+    wordsRow->addWidget(m_listTopics);
+    auto *searchLayout = new QVBoxLayout(searchPage);
+    searchLayout->setContentsMargins(0, 0, 0, 0);
+    searchLayout->addLayout(wordsRow);
+    searchLayout->addWidget(m_searchResults);
+    return searchPage;
+}
+
+void HelpWindow::ConnectKeys()
+{
+    // Escape and Ctrl+W close the window, as they close a document window elsewhere.
+    for (const QKeySequence &key : {QKeySequence(Qt::Key_Escape),
+                                    QKeySequence(Qt::CTRL | Qt::Key_W),
+                                    QKeySequence(QKeySequence::Close)}) {
+        auto *shortcut = new QShortcut(key, this);
+        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    }
+    // Enter in the Index's filter opens the entry it has highlighted.
+    connect(m_indexFilter, &QLineEdit::returnPressed, this, &HelpWindow::OpenCurrentIndexEntry);
+    connect(m_searchWords, &QLineEdit::returnPressed, this, &HelpWindow::ListTopics);
+    connect(m_listTopics, &QPushButton::clicked, this, &HelpWindow::ListTopics);
+    // Double click and Enter both activate an item.
+    connect(m_searchResults, &QTreeWidget::itemActivated, this, &HelpWindow::OpenSearchResult);
 }
 
 void HelpWindow::ConnectSignals()
@@ -313,6 +369,73 @@ void HelpWindow::FilterIndex(const QString &text)
     }
 }
 
+void HelpWindow::OpenCurrentIndexEntry()
+{
+    QListWidgetItem *item = m_index->currentItem();
+    if (item && !item->isHidden())
+        ShowTopic(item->data(kTargetRole).toString());
+}
+
+void HelpWindow::ListTopics()
+{
+    m_searchResults->clear();
+    for (const TopicSearch::Hit &hit : m_search.Find(m_searchWords->text())) {
+        auto *item = new QTreeWidgetItem(m_searchResults, {hit.title, LocationOf(hit.path)});
+        item->setData(0, kTargetRole, hit.path);
+    }
+    if (QTreeWidgetItem *first = m_searchResults->topLevelItem(0)) {
+        m_searchResults->setCurrentItem(first);
+        m_searchResults->setFocus();
+    }
+}
+
+void HelpWindow::OpenSearchResult(QTreeWidgetItem *item)
+{
+    if (!item)
+        return;
+    ShowTopic(item->data(0, kTargetRole).toString());
+    HighlightWords(TopicSearch::WordsOf(m_searchWords->text()));
+}
+
+void HelpWindow::HighlightWords(const QStringList &words)
+{
+    QList<QTextEdit::ExtraSelection> marks;
+    QTextCharFormat marked;
+    marked.setBackground(QColor(255, 230, 0));
+    marked.setForeground(Qt::black);
+    QTextDocument *document = m_browser->document();
+    for (const QString &word : words) {
+        QTextCursor found(document);
+        while (!(found = document->find(word, found, QTextDocument::FindWholeWords)).isNull())
+            marks.append({found, marked});
+    }
+    std::sort(marks.begin(), marks.end(), [](const auto &a, const auto &b) {
+        return a.cursor.position() < b.cursor.position();
+    });
+    m_browser->setExtraSelections(marks);
+    if (!marks.isEmpty()) {
+        QTextCursor first = marks.front().cursor;
+        first.clearSelection();
+        m_browser->setTextCursor(first);
+        m_browser->ensureCursorVisible();
+    }
+}
+
+QString HelpWindow::LocationOf(const QString &archivePath) const
+{
+    for (QTreeWidgetItemIterator it(m_contents); *it; ++it) {
+        const QString target = (*it)->data(0, kTargetRole).toString();
+        if (target.isEmpty()
+            || UrlOf(target).path().compare(UrlOf(archivePath).path(), Qt::CaseInsensitive) != 0)
+            continue;
+        QStringList steps;
+        for (const QTreeWidgetItem *step = *it; step; step = step->parent())
+            steps.prepend(step->text(0));
+        return steps.join(QStringLiteral(" > "));
+    }
+    return archivePath;
+}
+
 void HelpWindow::OnAnchorClicked(const QUrl &url)
 {
     const QUrl target = url.isRelative() ? m_browser->source().resolved(url) : url;
@@ -338,6 +461,8 @@ void HelpWindow::OnSourceChanged(const QUrl &url)
             break;
         }
     }
+    // Marks of a search belong to the page they were made on.
+    m_browser->setExtraSelections({});
     // Keep the tree in step with the page without navigating again.
     const QSignalBlocker block(m_contents);
     if (found) {

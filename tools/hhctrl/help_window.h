@@ -1,11 +1,13 @@
 #pragma once
-// The help window: the contents tree and the index of a compiled help file on the left,
-// the current page on the right, with Back, Forward and Home above. Pages, pictures and
+// The help window: the contents tree, the index and a full-text search of a compiled help
+// file on the left, the current page on the right, with Back, Forward and Home above.
+// Escape and Ctrl+W close it. Pages, pictures and
 // style sheets are read out of the archive; pages are addressed by URLs of the scheme
 // "chm" whose path is the archive path ("chm:/index.html"), so relative links between
 // pages resolve as they do on a web site.
 
 #include "chm_archive.h"
+#include "topic_search.h"
 
 #include <QString>
 #include <QTextBrowser>
@@ -17,6 +19,7 @@
 class QHBoxLayout;
 class QLineEdit;
 class QListWidget;
+class QPushButton;
 class QSplitter;
 class QTabWidget;
 class QToolButton;
@@ -57,12 +60,23 @@ private:
     QHBoxLayout *BuildButtons();
     QSplitter *BuildPanes();
     void ConnectSignals();
+    QWidget *BuildIndexPage();
+    QWidget *BuildSearchPage();
+    void ConnectKeys();
     void BuildContents();
     void BuildIndex();
     void AddContentsItems(QTreeWidgetItem *parent, const std::vector<SitemapEntry> &entries);
     void OnSourceChanged(const QUrl &url);
     void OnAnchorClicked(const QUrl &url);
     void FilterIndex(const QString &text);
+    void OpenCurrentIndexEntry();
+    // Fills the result list with the pages that hold the words of the search box.
+    void ListTopics();
+    void OpenSearchResult(QTreeWidgetItem *item);
+    // Marks every whole-word occurrence of `words` in the page shown and scrolls to the first.
+    void HighlightWords(const QStringList &words);
+    // Where a page stands in the contents ("Using the program > Settings"), or its path.
+    QString LocationOf(const QString &archivePath) const;
 
     std::unique_ptr<ChmArchive> m_archive;
     QString m_home;
@@ -71,6 +85,10 @@ private:
     QTreeWidget *m_contents = nullptr;
     QLineEdit *m_indexFilter = nullptr;
     QListWidget *m_index = nullptr;
+    TopicSearch m_search;
+    QLineEdit *m_searchWords = nullptr;
+    QPushButton *m_listTopics = nullptr;
+    QTreeWidget *m_searchResults = nullptr;
     QToolButton *m_back = nullptr;
     QToolButton *m_forward = nullptr;
     QToolButton *m_homeButton = nullptr;

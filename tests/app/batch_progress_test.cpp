@@ -1,0 +1,142 @@
+// The batch run's progress: the converter's own progress read out of its output, and the
+// lines printed in a pipe, one per tenth of the whole run.
+
+#include "app/batch_progress.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryFile>
+
+#include <cstdio>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+struct ReaderCase
+{
+    const char *name;
+    std::vector<const char *> pieces; // the output as the reads cut it
+    int percent;                      // -1: none yet
+};
+
+void PrintTo(const ReaderCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class ConverterOutput : public ::testing::TestWithParam<ReaderCase>
+{};
+
+TEST_P(ConverterOutput, GivesTheShareOfTheInputWritten)
+{
+    batch::ConverterProgressReader reader;
+    std::optional<int> percent;
+    for (const char *piece : GetParam().pieces)
+        percent = reader.Read(QString::fromUtf8(piece));
+    EXPECT_EQ(percent.value_or(-1), GetParam().percent);
+}
+
+// Lines as ffmpeg 5.1 writes them.
+const char kHeader[] = "Input #0, avi, from 'TempData.avi':\n"
+                       "  Duration: 00:00:10.00, start: 0.000000, bitrate: 1000 kb/s\n";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Pieces,
+    ConverterOutput,
+    ::testing::Values(
+        ReaderCase{"StatusLineAfterTheLength",
+                   {kHeader, "frame=   75 fps= 30 q=2.0 size=     256kB time=00:00:02.50 bitrate= 800kbits/s\r"},
+                   25},
+        ReaderCase{"PiecesCutInsideTheNumbers",
+                   {"  Duration: 00:0", "0:10.00, start: 0.0\nframe=  10 time=00:00:0", "7.50 bitrate\r"},
+                   75},
+        ReaderCase{"UnfinishedStatusLineWaitsForItsEnd",
+                   {kHeader, "frame=  10 time=00:00:05.00 bitrate\r", "frame=  20 time=00:00:0"},
+                   50},
+        ReaderCase{"LatestStatusLineCounts",
+                   {kHeader, "time=00:00:01.00\rtime=00:00:06.00\rtime=00:00:09.00\r"},
+                   90},
+        ReaderCase{"NoLengthNoPercent", {"frame=   75 time=00:00:02.50 bitrate\r"}, -1},
+        ReaderCase{"TimeNotKnownYet", {kHeader, "frame=    0 size=0kB time=N/A bitrate=N/A\r"}, -1},
+        ReaderCase{"ZeroLengthIsNoLength",
+                   {"  Duration: 00:00:00.00, start\n", "time=00:00:01.00\r"},
+                   -1},
+        ReaderCase{"PastTheEndStaysAtAHundred", {kHeader, "time=00:00:10.04 bitrate\n"}, 100},
+        ReaderCase{"TheOutputsLengthDoesNotReplaceTheInputs",
+                   {kHeader, "  Duration: 00:00:20.00, bitrate: N/A\n", "time=00:00:05.00\r"},
+                   50},
+        ReaderCase{"HoursAndMinutes",
+                   {"  Duration: 01:00:00.00, start\n", "time=00:45:00.00\r"},
+                   75}),
+    [](const auto &row) { return std::string(row.param.name); });
+// clang-format on
+
+// Standard error into a file for as long as the object lives.
+class CapturedStandardError
+{
+public:
+    CapturedStandardError()
+    {
+        EXPECT_TRUE(m_file.open());
+        std::fflush(stderr);
+        m_saved = dup(STDERR_FILENO);
+        dup2(m_file.handle(), STDERR_FILENO);
+    }
+    ~CapturedStandardError() { Restore(); }
+
+    QStringList Lines()
+    {
+        Restore();
+        QFile read(m_file.fileName());
+        EXPECT_TRUE(read.open(QIODevice::ReadOnly));
+        return QString::fromUtf8(read.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+private:
+    void Restore()
+    {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        dup2(m_saved, STDERR_FILENO);
+        close(m_saved);
+        m_saved = -1;
+    }
+
+    QTemporaryFile m_file;
+    int m_saved = -1;
+};
+
+TEST(BatchProgressInAPipe, EveryTenthOfTheWholeRunOnceInOrderAcrossBothStages)
+{
+    CapturedStandardError captured;
+    {
+        batch::BatchProgress progress(batch::ProgressMode::Tenths);
+        progress.BeginStage(QStringLiteral("Rendering"), 0, 25);
+        for (int percent : {4, 12, 28, 44, 56, 97})
+            progress.Show(percent);
+        progress.BeginStage(QStringLiteral("Converting"), 25, 100);
+        for (int percent : {0, 50, 30, 50, 100})
+            progress.Show(percent);
+        progress.End();
+    }
+    EXPECT_EQ(captured.Lines(),
+              (QStringList{"Rendering...",
+                           "Rendering: 10%",
+                           "Rendering: 20%",
+                           "Converting...",
+                           "Converting: 30%",
+                           "Converting: 40%",
+                           "Converting: 50%",
+                           "Converting: 60%",
+                           "Converting: 70%",
+                           "Converting: 80%",
+                           "Converting: 90%",
+                           "Converting: 100%"}));
+}
+
+} // namespace
