@@ -3,6 +3,7 @@
 
 #include "graph_test_source.h"
 
+#include "common/table_rows.h"
 #include "engine/graph/filter_graph.h"
 #include "engine/graph/filter_graph_pins.h"
 
@@ -14,6 +15,8 @@ using namespace engine;
 using namespace graphtest;
 
 namespace {
+
+using testing_support::operator<<;
 
 // The chains of the render stage, each built up to one connection that must be refused:
 // source -> grabber [-> compressor] [-> mux]. The source is the editing engine's for a

@@ -1,4 +1,5 @@
 #include "common/media_makers.h"
+#include "common/table_rows.h"
 #include "engine/render/audio_mixer.h"
 #include "engine/render/render_engine.h"
 #include "engine/timeline/media_det.h"
@@ -12,6 +13,8 @@
 #include <cmath>
 
 namespace {
+
+using testing_support::operator<<;
 
 using namespace engine;
 using namespace rendertest;

@@ -1,4 +1,5 @@
 #include "common/media_makers.h"
+#include "common/table_rows.h"
 #include "engine/render/render_engine.h"
 #include "render_test_graph.h"
 
@@ -10,6 +11,8 @@
 #include <sys/stat.h>
 
 namespace {
+
+using testing_support::operator<<;
 
 using namespace engine;
 using namespace rendertest;

@@ -4,6 +4,7 @@
 #include "app/main_dialog.h"
 #include "common/doubles.h"
 #include "common/environment.h"
+#include "common/table_rows.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,8 @@
 using namespace ids;
 
 namespace {
+
+using testing_support::operator<<;
 
 class MediaSelection : public ::testing::Test
 {

@@ -1,6 +1,7 @@
 #include "app/main_dialog.h"
 #include "common/doubles.h"
 #include "common/environment.h"
+#include "common/table_rows.h"
 #include "settings/settings_dialog.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,8 @@ using testing_support::ScriptedPrompter;
 using testing_support::TestEnvironment;
 
 namespace {
+
+using testing_support::operator<<;
 
 QComboBox *Seconds(SettingsDialog *d)
 {
