@@ -8,10 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QProcess>
+#include <QSignalSpy>
 
 #include <csignal>
 #include <cstdlib>
@@ -232,11 +233,12 @@ TEST_F(BatchMovie, ASignalEndsTheRunAndRemovesWhatItMade)
                       BatchArgs(photos, music, out + "/movie.mp4")
                           + QStringList{"--seconds", "6", "--size", "640x480", "--yes"});
         ASSERT_TRUE(program.waitForStarted());
-        // The run's own temporary file appears once the render has begun.
-        QElapsedTimer t;
-        t.start();
-        while (!QFileInfo::exists(out + "/TempData-1.avi") && t.elapsed() < 60000)
-            program.waitForFinished(20);
+        // The run's own temporary file appears once the render has begun: woken by each
+        // change of the folder, the test looks for it until it is there or the run ends.
+        QFileSystemWatcher watcher({out});
+        QSignalSpy changed(&watcher, &QFileSystemWatcher::directoryChanged);
+        while (!QFileInfo::exists(out + "/TempData-1.avi") && program.state() == QProcess::Running)
+            changed.wait();
         ASSERT_TRUE(QFileInfo::exists(out + "/TempData-1.avi"));
         kill(static_cast<pid_t>(program.processId()), signal);
         ASSERT_TRUE(program.waitForFinished(60000));

@@ -141,10 +141,10 @@ TEST(CaptureLibrary, RegisteredItServesTheCaptureGraphBuilder)
 
     // Without the engine's own builder the class store finds the module.
     engine::RegisterEngineClasses();
-    platform::UnregisterBuiltInClass(engine::CLSID_CaptureGraphBuilder2);
+    const testing_support::BuiltInClassAway away(engine::CLSID_CaptureGraphBuilder2,
+                                                 engine::RegisterGraphClasses);
     auto builder = platform::CreateInstance<engine::ICaptureGraphBuilder2>(
         engine::CLSID_CaptureGraphBuilder2);
-    engine::RegisterGraphClasses();
     ASSERT_TRUE(builder);
     engine::IGraphBuilder *graph = nullptr;
     EXPECT_EQ(builder->GetFiltergraph(&graph), platform::S_OK);
@@ -165,12 +165,10 @@ TEST(CaptureLibrary, RegisteredItServesTheCaptureGraphBuilder)
                                            .arg(engine::CLSID_CaptureGraphBuilder2.ToString()),
                                        QString(),
                                        env.Root() + QStringLiteral("/missing.dll"));
-    platform::UnregisterBuiltInClass(engine::CLSID_CaptureGraphBuilder2);
     platform::HRESULT hr = platform::S_OK;
     EXPECT_FALSE(platform::CreateInstance<engine::ICaptureGraphBuilder2>(
         engine::CLSID_CaptureGraphBuilder2, &hr));
     EXPECT_EQ(hr, platform::REGDB_E_CLASSNOTREG);
-    engine::RegisterGraphClasses();
 }
 
 } // namespace
