@@ -62,6 +62,17 @@ protected:
 
     QPushButton *Button(int id) const { return dialog->Control<QPushButton>(id); }
 
+    // A dialog that opens would wait for the user: once it runs, note it and close it.
+    void CloseDialogThatOpens(bool *opened)
+    {
+        QTimer::singleShot(0, dialog.get(), [opened] {
+            if (QWidget *modal = QApplication::activeModalWidget()) {
+                *opened = true;
+                modal->close();
+            }
+        });
+    }
+
     // Runs the event loop until the dialog has said it is finished (the close may be
     // queued behind the event that asked for it).
     bool WaitUntilClosed(QSignalSpy &finished) { return !finished.isEmpty() || finished.wait(); }
@@ -100,13 +111,7 @@ TEST_F(MainDialogTest, WhileBusyTheJobCannotBeChanged)
                    IDC_DOWN,
                    IDC_REMOVE,
                    IDC_REMOVE_ALL}) {
-        // A dialog that opens would wait for the user: note it and close it.
-        QTimer::singleShot(0, dialog.get(), [&] {
-            if (QWidget *modal = QApplication::activeModalWidget()) {
-                modalOpened = true;
-                modal->close();
-            }
-        });
+        CloseDialogThatOpens(&modalOpened);
         click(id);
         QApplication::processEvents();
         EXPECT_TRUE(prompter.Records().empty()) << id;
