@@ -62,13 +62,11 @@ protected:
     void RunSetting(std::function<void(SettingsDialog *)> act)
     {
         bool ran = false;
-        QTimer poll;
-        poll.setInterval(10);
-        QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        // Queued now, run by the dialog's own event loop once it is open.
+        QTimer::singleShot(0, window.get(), [&] {
             auto dialog = qobject_cast<SettingsDialog *>(QApplication::activeModalWidget());
             if (!dialog)
                 return;
-            poll.stop();
             ran = true;
             act(dialog);
             QApplication::processEvents();
@@ -77,7 +75,6 @@ protected:
                 dialog->reject();
             }
         });
-        poll.start();
         QTest::mouseClick(window->Control<QPushButton>(IDC_SETTING), Qt::LeftButton);
         EXPECT_TRUE(ran);
     }
