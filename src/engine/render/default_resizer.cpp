@@ -1,7 +1,6 @@
 #include "engine/render/default_resizer.h"
 
 #include "engine/dshow.h"
-
 #include "engine/timeline/timeline_av.h"
 
 #include <cstring>
@@ -24,10 +23,6 @@ public:
     }
 };
 
-} // namespace
-
-namespace {
-
 // Copies rows of `bytes` bytes from one picture into another.
 void CopyRows(
     const std::uint8_t *src, int srcStride, std::uint8_t *dst, int dstStride, int rows, int bytes)
@@ -38,8 +33,7 @@ void CopyRows(
                     static_cast<std::size_t>(bytes));
 }
 
-// Scales a whole picture (width and height of `from`) into a place of its own size in the
-// target, at `to`.
+// Scales the picture at src, of size `from`, to size `to` at dst.
 bool Scale(
     const std::uint8_t *src, int srcStride, QSize from, std::uint8_t *dst, int dstStride, QSize to)
 {
@@ -84,7 +78,7 @@ bool ScaleRegion(const RgbImageView &source,
                  const QRect &to)
 {
     if (from.isEmpty() || to.isEmpty() || !WholeOf(source).contains(from)
-        || !QRect(0, 0, target.width, target.height).contains(to))
+        || !WholeOf(target).contains(to))
         return false;
     const std::uint8_t *src = source.data + static_cast<std::ptrdiff_t>(from.y()) * source.stride
                               + static_cast<std::ptrdiff_t>(from.x()) * 3;
