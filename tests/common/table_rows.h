@@ -17,28 +17,13 @@ auto operator<<(std::ostream &os, const Row &row) -> decltype(row.name, os)
     return os << row.name;
 }
 
-// A test name from words: "no format block" -> "NoFormatBlock".
-inline std::string Identifier(const std::string &words)
-{
-    std::string out;
-    bool wordStart = true;
-    for (const char c : words) {
-        const bool alnum
-            = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        if (alnum)
-            out += wordStart && c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-        wordStart = !alnum;
-    }
-    return out;
-}
-
 // Names the cases of a table after the `name` of their row.
 struct RowName
 {
     template <class Row>
     std::string operator()(const ::testing::TestParamInfo<Row> &row) const
     {
-        return Identifier(row.param.name);
+        return row.param.name;
     }
 };
 

@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
         // QuickTime Animation takes RGB but has no AVI four-character code.
         ConnectCase{"MuxRefusesVideoWithoutAviCode", 64, kVideo, {}, "qtrle", true},
         ConnectCase{"MuxRefusesAudioItCannotWrite", 0, kAudio, {}, "alac", true}),
-    [](const auto &row) { return std::string(row.param.name); });
+    testing_support::RowName());
 
 TEST(GraphPins, NamesAreMadeUniqueAndConnectedPinsRefuseASecondConnection)
 {

@@ -162,9 +162,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds,
                                          FormatRow{"MP3", "song.mp3", 0, 1, 2},
                                          FormatRow{"WMA", "song.wma", 1, 1, 1},
                                          FormatRow{"MPEG", "song.mpg", 2, 2, 0}),
-                         [](const testing::TestParamInfo<FormatRow> &p) {
-                             return std::string(p.param.name);
-                         });
+                         testing_support::RowName());
 
 TEST(MediaDet, RefusesWhatIsNoMediaAndChecksItsStreamIndex)
 {

@@ -225,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "p.jpg",
                  {50},
                  {{80, 60, Rgb{160, 160, 160}, 3}, {80, 1, kBlack, 0}}}),
-    [](const auto &row) { return std::string(row.param.name); });
+    testing_support::RowName());
 
 TEST(RenderPhotos, UndecodablePhotoShowsBlackAndTheRunGoesOn)
 {

@@ -59,13 +59,13 @@ INSTANTIATE_TEST_SUITE_P(
     Rows,
     TimelineMediaTypes,
     testing::Values(
-        TypeRow{"taken", nullptr},
-        TypeRow{"no format block", [](AM_MEDIA_TYPE &mt) { mt.pbFormat = nullptr; }},
-        TypeRow{"short format block", [](AM_MEDIA_TYPE &mt) { mt.cbFormat = 40; }},
-        TypeRow{"not RGB24", [](AM_MEDIA_TYPE &mt) { mt.subtype = MEDIASUBTYPE_PCM; }},
-        TypeRow{"zero width", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biWidth = 0; }},
-        TypeRow{"top-down", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biHeight = -240; }},
-        TypeRow{"huge", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biWidth = 1 << 20; }}),
+        TypeRow{"Taken", nullptr},
+        TypeRow{"NoFormatBlock", [](AM_MEDIA_TYPE &mt) { mt.pbFormat = nullptr; }},
+        TypeRow{"ShortFormatBlock", [](AM_MEDIA_TYPE &mt) { mt.cbFormat = 40; }},
+        TypeRow{"NotRgb24", [](AM_MEDIA_TYPE &mt) { mt.subtype = MEDIASUBTYPE_PCM; }},
+        TypeRow{"ZeroWidth", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biWidth = 0; }},
+        TypeRow{"TopDown", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biHeight = -240; }},
+        TypeRow{"Huge", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biWidth = 1 << 20; }}),
     testing_support::RowName());
 
 TEST(TimelineModel, RefusesWhatIsNoNodeOutOfRangeOrPlacedTwice)

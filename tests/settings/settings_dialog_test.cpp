@@ -164,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"TypedUnknownSizeThenEnter",   nullptr, "big",     false, false, End::EnterInSizeField,     1,  -1,   0,   1,   4,     320, 240},
         SettingsCase{"CancelAfterChanges",          "6",     "640x480", true,  true,  End::CancelButton,         1,   0,   0,   1,   4,     320, 240},
         SettingsCase{"CloseBoxAfterChanges",        "6",     "1x1",     false, true,  End::CloseBox,             1,   0,   0,   1,   4,     320, 240}),
-    [](const auto &row) { return std::string(row.param.name); });
+    testing_support::RowName());
 // clang-format on
 
 TEST_F(SettingsTest, ReopeningShowsTheChoicesTakenBefore)
