@@ -106,7 +106,7 @@ void WriteAll(int fd, const void *data, size_t size)
 // inherits only its standard three. Runs in the child between fork and exec: only
 // async-signal-safe calls, no allocation (so no directory listing). close_range does it in
 // one call; on kernels before 5.11 (no CLOSE_RANGE_CLOEXEC) every number below the
-// descriptor limit is marked, which costs a moment but misses nothing.
+// descriptor limit is marked instead, a few thousand cheap calls.
 void MarkInheritedDescriptorsCloseOnExec(int descriptorLimit)
 {
     if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0)
