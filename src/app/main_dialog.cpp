@@ -178,55 +178,47 @@ void MainDialog::OnMenuExit()
 bool MainDialog::OnInitDialog()
 {
     m_initialised = true;
-    // Bound controls show the record.
     UpdateData(false);
-    // No conversion is under way and nothing asks the workers to stop.
     m_converting = 0;
     m_convertOk = 0;
     m_stopRequested = 0;
-    // The title, and the window in front.
     setWindowTitle(m_title);
     raise();
     activateWindow();
-    // The background brush.
     SetBackgroundBrush(QBrush(resources::kDialogBackground));
-    // No Windows folder yet, no child running, the window idle.
     m_windowsDir.clear();
     m_processRunning = 0;
     m_busy = 0;
-    // The program folder, with its trailing separator.
+    // Support files are found beside the program: keep its folder with the trailing
+    // separator, so that file names can be appended as they are.
     const QString programFile = m_services.folders->ModuleFileName();
     const int cut = programFile.lastIndexOf(u'/');
     if (cut < 0)
         return false;
     m_programDir = programFile.left(cut + 1);
-    // The Windows folder, when the system names one.
+    // The Windows folder is optional; the system folder is where the support components
+    // are installed, and the window cannot work without it.
     if (const auto windowsDir = m_services.folders->WindowsFolder())
         m_windowsDir = *windowsDir;
-    // The system folder; the window cannot work without it.
     const auto systemDir = m_services.folders->SystemFolder();
     if (!systemDir)
         return false;
     m_systemDir = TrimmedRight(*systemDir);
     if (m_systemDir.isEmpty())
         return false;
-    // The system menu's About item.
+    // A build without the About text has no About item rather than an empty one.
     const QString aboutText = resources::LoadString(resources::IDS_ABOUTBOX);
     if (!aboutText.isEmpty()) {
         m_systemMenu->addSeparator();
         QAction *about = m_systemMenu->addAction(aboutText);
         about->setData(IDM_ABOUTBOX);
     }
-    // The NTSC frame rate until the settings say otherwise.
+    // NTSC until the settings say otherwise.
     m_frameRate = 29.97;
-    // The window's icon.
     setWindowIcon(m_hIcon);
-    // The progress bar runs from 0 to 100.
     m_progress->setRange(0, 100);
-    // The photo list's columns, then the start-up installation.
     InitPhotoListColumns();
     RunStartupSequence();
-    // The conversion's progress starts from the beginning.
     m_progressPos = 0;
     return true;
 }

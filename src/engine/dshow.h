@@ -22,10 +22,20 @@
 namespace engine {
 
 using platform::ComPtr;
+using platform::E_FAIL;
+using platform::E_INVALIDARG;
+using platform::E_NOINTERFACE;
+using platform::E_NOTIMPL;
+using platform::E_POINTER;
+using platform::E_UNEXPECTED;
+using platform::Failed;
 using platform::Guid;
 using platform::HRESULT;
 using platform::IUnknown;
 using platform::MakeGuid;
+using platform::S_FALSE;
+using platform::S_OK;
+using platform::Succeeded;
 
 // Reference time: signed count of 100 ns units.
 using ReferenceTime = std::int64_t;

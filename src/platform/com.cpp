@@ -1,6 +1,10 @@
 #include "platform/com.h"
 
+#include <QUuid>
+
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 namespace platform {
 
@@ -9,42 +13,19 @@ std::optional<Guid> Guid::Parse(QStringView text)
     text = text.trimmed();
     if (text.startsWith(u'{') && text.endsWith(u'}'))
         text = text.mid(1, text.size() - 2);
-    // 8-4-4-4-12 hex digits.
-    if (text.size() != 36)
+    // QUuid reads the 8-4-4-4-12 digits but forgives text after them and answers malformed
+    // text with the null id, so the length is checked here and the null id told apart.
+    static constexpr QStringView kNullText = u"00000000-0000-0000-0000-000000000000";
+    if (text.size() != kNullText.size())
         return std::nullopt;
-    static constexpr int kDashes[] = {8, 13, 18, 23};
-    for (int d : kDashes) {
-        if (text[d] != u'-')
-            return std::nullopt;
-    }
-    auto hexAt = [&](int from, int digits, bool *ok) {
-        std::uint32_t v = 0;
-        for (int i = 0; i < digits; ++i) {
-            const char16_t c = text[from + i].unicode();
-            int value = -1;
-            if (c >= u'0' && c <= u'9')
-                value = c - u'0';
-            else if (c >= u'a' && c <= u'f')
-                value = c - u'a' + 10;
-            else if (c >= u'A' && c <= u'F')
-                value = c - u'A' + 10;
-            if (value < 0)
-                *ok = false;
-            v = v * 16 + static_cast<std::uint32_t>(value < 0 ? 0 : value);
-        }
-        return v;
-    };
-    bool ok = true;
+    const QUuid uuid = QUuid::fromString(text);
+    if (uuid.isNull() && text != kNullText)
+        return std::nullopt;
     Guid g;
-    g.data1 = hexAt(0, 8, &ok);
-    g.data2 = static_cast<std::uint16_t>(hexAt(9, 4, &ok));
-    g.data3 = static_cast<std::uint16_t>(hexAt(14, 4, &ok));
-    g.data4[0] = static_cast<std::uint8_t>(hexAt(19, 2, &ok));
-    g.data4[1] = static_cast<std::uint8_t>(hexAt(21, 2, &ok));
-    for (int i = 0; i < 6; ++i)
-        g.data4[2 + i] = static_cast<std::uint8_t>(hexAt(24 + 2 * i, 2, &ok));
-    if (!ok)
-        return std::nullopt;
+    g.data1 = uuid.data1;
+    g.data2 = uuid.data2;
+    g.data3 = uuid.data3;
+    std::copy(std::begin(uuid.data4), std::end(uuid.data4), g.data4.begin());
     return g;
 }
 

@@ -16,7 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <poll.h>
@@ -105,39 +104,15 @@ void WriteAll(int fd, const void *data, size_t size)
 
 // Marks every descriptor from 3 up close-on-exec, so that the program executed next
 // inherits only its standard three. Runs in the child between fork and exec: only
-// async-signal-safe calls, no allocation. close_range does it in one call; without it
-// (kernels before 5.11) the open descriptors are read from /proc/self/fd, and without
-// /proc every number below the descriptor limit is marked.
+// async-signal-safe calls, no allocation (so no directory listing). close_range does it in
+// one call; on kernels before 5.11 (no CLOSE_RANGE_CLOEXEC) every number below the
+// descriptor limit is marked instead, a few thousand cheap calls.
 void MarkInheritedDescriptorsCloseOnExec(int descriptorLimit)
 {
     if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0)
         return;
-    const int dir = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) {
-        for (int fd = 3; fd < descriptorLimit; ++fd)
-            fcntl(fd, F_SETFD, FD_CLOEXEC);
-        return;
-    }
-    alignas(8) char buffer[4096];
-    for (;;) {
-        const long n = syscall(SYS_getdents64, dir, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        for (long at = 0; at < n;) {
-            unsigned short length = 0;
-            std::memcpy(&length, buffer + at + offsetof(dirent64, d_reclen), sizeof length);
-            int fd = 0;
-            const char *name = buffer + at + offsetof(dirent64, d_name);
-            for (; *name >= '0' && *name <= '9'; ++name)
-                fd = fd * 10 + (*name - '0');
-            if (*name == '\0' && fd > 2 && fd != dir)
-                fcntl(fd, F_SETFD, FD_CLOEXEC);
-            if (length == 0)
-                break;
-            at += length;
-        }
-    }
-    close(dir);
+    for (int fd = 3; fd < descriptorLimit; ++fd)
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
 }
 
 // The child's side of Spawn, up to exec: stdin is /dev/null, stdout/stderr go to outFd

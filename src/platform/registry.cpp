@@ -19,6 +19,22 @@ struct Key
     QString path;
     std::optional<QString> defaultValue;
     std::vector<std::pair<QString, QString>> values;
+
+    // An empty name is the default value.
+    void Set(const QString &name, const QString &value)
+    {
+        if (name.isEmpty()) {
+            defaultValue = value;
+            return;
+        }
+        for (auto &[n, v] : values) {
+            if (n.compare(name, Qt::CaseInsensitive) == 0) {
+                v = value;
+                return;
+            }
+        }
+        values.emplace_back(name, value);
+    }
 };
 
 struct Hive
@@ -114,6 +130,31 @@ std::optional<QString> Unquote(const QString &line, int *pos)
     return std::nullopt;
 }
 
+// A value line, "name"="value" or @="value" (the default value); nothing when the line is
+// not one.
+std::optional<std::pair<QString, QString>> ParseValueLine(const QString &line)
+{
+    int pos = 0;
+    QString name;
+    if (line.startsWith(u'@')) {
+        pos = 1;
+    } else {
+        auto quoted = Unquote(line, &pos);
+        if (!quoted)
+            return std::nullopt;
+        name = *quoted;
+    }
+    if (pos >= line.size() || line[pos] != u'=')
+        return std::nullopt;
+    ++pos;
+    auto value = Unquote(line, &pos);
+    if (!value)
+        return std::nullopt;
+    return std::make_pair(name, *value);
+}
+
+// Lines that are neither a key, a value of a key nor a comment are passed over, so that
+// a damaged line costs only itself.
 Hive Parse(const QString &text)
 {
     Hive hive;
@@ -127,37 +168,9 @@ Hive Parse(const QString &text)
             current = &hive.Create(Normalise(line.mid(1, line.size() - 2)));
             continue;
         }
-        if (!current)
-            continue;
-        int pos = 0;
-        QString name;
-        if (line.startsWith(u'@')) {
-            pos = 1;
-        } else {
-            auto n = Unquote(line, &pos);
-            if (!n)
-                continue;
-            name = *n;
-        }
-        if (pos >= line.size() || line[pos] != u'=')
-            continue;
-        ++pos;
-        auto value = Unquote(line, &pos);
-        if (!value)
-            continue;
-        if (name.isEmpty()) {
-            current->defaultValue = *value;
-        } else {
-            bool replaced = false;
-            for (auto &[n, v] : current->values) {
-                if (n.compare(name, Qt::CaseInsensitive) == 0) {
-                    v = *value;
-                    replaced = true;
-                }
-            }
-            if (!replaced)
-                current->values.emplace_back(name, *value);
-        }
+        const auto value = current ? ParseValueLine(line) : std::nullopt;
+        if (value)
+            current->Set(value->first, value->second);
     }
     return hive;
 }
@@ -210,20 +223,7 @@ public:
                     const QString &name,
                     const QString &value) override
     {
-        return Modify(root, [&](Hive &h) {
-            Key &k = h.Create(Normalise(key));
-            if (name.isEmpty()) {
-                k.defaultValue = value;
-                return;
-            }
-            for (auto &[n, v] : k.values) {
-                if (n.compare(name, Qt::CaseInsensitive) == 0) {
-                    v = value;
-                    return;
-                }
-            }
-            k.values.emplace_back(name, value);
-        });
+        return Modify(root, [&](Hive &h) { h.Create(Normalise(key)).Set(name, value); });
     }
 
     QStringList SubKeys(RegistryRoot root, const QString &key) const override

@@ -30,7 +30,7 @@ bool StopStage(MainDialog &dialog, const QString &text, Box box, Order order)
 
 bool MainDialog::RenderSlideshowToAvi()
 {
-    // 1. and 2. Nothing has changed yet when these stop the run.
+    // Nothing has changed yet when these stop the run.
     if (m_musicFiles.isEmpty()) {
         m_services.prompter->AppMessageBox(QStringLiteral("Please select a background music."));
         return false;
@@ -40,7 +40,7 @@ bool MainDialog::RenderSlideshowToAvi()
         return false;
     }
 
-    // 3. The video compressor. Without one the capture library may only need registering;
+    // The video compressor. Without one the capture library may only need registering;
     // a run that still has none stops once the graph is assembled. The user has answered
     // the installer question already; the second try does not ask it again.
     platform::ComPtr<engine::IBaseFilter> compressor;
@@ -49,15 +49,14 @@ bool MainDialog::RenderSlideshowToAvi()
             ChooseVideoCompressor(compressor, false);
     }
 
-    // 4.
+    // From here on the window is busy: every way out returns it to idle.
     SetIdle(false);
 
-    // 5. to 12. The detector keeps the music file open until the stage ends.
+    // The detector keeps the music file open until the stage ends.
     platform::ComPtr<engine::IAMTimeline> timeline;
     platform::ComPtr<engine::IMediaDet> detector;
     if (!production::BuildSlideshowTimeline(*this, timeline, detector))
         return false;
 
-    // 13. and 14.
     return production::RenderTimelineToAvi(*this, timeline.Get(), compressor);
 }

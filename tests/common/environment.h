@@ -4,10 +4,13 @@
 // read, and restored when the test ends. The program folder is the build's program folder
 // unless a test points it elsewhere.
 
+#include "platform/class_store.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -34,6 +37,24 @@ public:
 private:
     QTemporaryDir m_root;
     std::map<QByteArray, std::optional<QByteArray>> m_saved;
+};
+
+// Takes a built-in class away from the class store for the guard's life; `restore`
+// registers it again at the end, also when an assertion ends the test early.
+class BuiltInClassAway
+{
+public:
+    BuiltInClassAway(const platform::Clsid &clsid, std::function<void()> restore)
+        : m_restore(std::move(restore))
+    {
+        platform::UnregisterBuiltInClass(clsid);
+    }
+    ~BuiltInClassAway() { m_restore(); }
+    BuiltInClassAway(const BuiltInClassAway &) = delete;
+    BuiltInClassAway &operator=(const BuiltInClassAway &) = delete;
+
+private:
+    std::function<void()> m_restore;
 };
 
 // What a child process did, run to its end.

@@ -8,10 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QProcess>
+#include <QSignalSpy>
 
 #include <csignal>
 #include <cstdlib>
@@ -75,6 +76,50 @@ protected:
     QString photos;
 };
 
+// The movie of three photos (red, green, yellow) of 2 s each at 320x240, with music longer
+// than the show: its size, rate, length, labels, pictures and sound.
+void ExpectTheSlideshow(const QString &movie)
+{
+    const testmedia::AviContents mp4 = testmedia::ReadAvi(movie);
+    ASSERT_EQ(mp4.streams.size(), 2u);
+    const auto &video = mp4.streams[mp4.streams[0].audio ? 1 : 0];
+    EXPECT_EQ(video.width, 320);
+    EXPECT_EQ(video.height, 240);
+    EXPECT_EQ(std::int64_t{video.frameRateNum} * 1001, std::int64_t{video.frameRateDen} * 30000);
+    // N = 3 photos of s = 2 s: the show is (N + 1) * s = 8 s of music, and the video runs
+    // s seconds longer.
+    EXPECT_NEAR(video.seconds, 10.0, 2 * 1001.0 / 30000.0);
+    // An independent reader sees the index before the media data, and the lowest Simple
+    // Profile level that admits 320x240 at 1200 kbit/s.
+    for (const auto &[inform, expected] : {std::pair{"General;%IsStreamable%", "Yes"},
+                                           std::pair{"Video;%Format_Profile%", "Simple@L4a"}}) {
+        const ProgramRun info = testing_support::RunToEnd(
+            QStringLiteral("mediainfo --Inform=%1 \"%2\"").arg(QString::fromLatin1(inform), movie));
+        EXPECT_EQ(info.output.trimmed(), QString::fromLatin1(expected)) << inform;
+    }
+
+    // The pictures at chosen frames (29.97 per second): the red photo wiped in three
+    // quarters of the way (1.5 s), half way through its dissolve into the green one (3 s),
+    // and the yellow one alone (8 s).
+    const std::vector<testmedia::FrameColours> frames = testmedia::DecodeVideoColours(movie);
+    ASSERT_GE(frames.size(), 298u);
+    for (const auto &[frame, colour] :
+         {std::pair{45, 0xff0000u}, std::pair{90, 0x808000u}, std::pair{240, 0xffff00u}}) {
+        for (const std::uint32_t got : {frames[frame].top, frames[frame].bottom}) {
+            for (int shift : {16, 8, 0})
+                EXPECT_NEAR((got >> shift) & 0xff, (colour >> shift) & 0xff, 32) << frame;
+        }
+    }
+    // The music sounds up to T = 8 s and not after.
+    const testmedia::Pcm sound = testmedia::DecodeAudio(movie);
+    std::int64_t last = 0;
+    for (std::int64_t i = 0; i < sound.Frames(); ++i) {
+        if (std::abs(sound.samples[static_cast<std::size_t>(i * sound.channels)]) >= 2000)
+            last = i;
+    }
+    EXPECT_NEAR(static_cast<double>(last) / sound.rate, 8.0, 0.05);
+}
+
 TEST_F(BatchMovie, PhotosAndMusicBecomeAnMpeg4MovieOfTheRightLength)
 {
     // Three photos of three formats and sizes, and 20 s of music (longer than the show).
@@ -124,44 +169,7 @@ TEST_F(BatchMovie, PhotosAndMusicBecomeAnMpeg4MovieOfTheRightLength)
         << run.output.toStdString();
     EXPECT_TRUE(run.output.contains("\nConverting: 50%\n")) << run.output.toStdString();
 
-    const testmedia::AviContents mp4 = testmedia::ReadAvi(movie);
-    ASSERT_EQ(mp4.streams.size(), 2u);
-    const auto &video = mp4.streams[mp4.streams[0].audio ? 1 : 0];
-    EXPECT_EQ(video.width, 320);
-    EXPECT_EQ(video.height, 240);
-    EXPECT_EQ(std::int64_t{video.frameRateNum} * 1001, std::int64_t{video.frameRateDen} * 30000);
-    // N = 3 photos of s = 2 s: the show is (N + 1) * s = 8 s of music, and the video runs
-    // s seconds longer.
-    EXPECT_NEAR(video.seconds, 10.0, 2 * 1001.0 / 30000.0);
-    // An independent reader sees the index before the media data, and the lowest Simple
-    // Profile level that admits 320x240 at 1200 kbit/s.
-    for (const auto &[inform, expected] : {std::pair{"General;%IsStreamable%", "Yes"},
-                                           std::pair{"Video;%Format_Profile%", "Simple@L4a"}}) {
-        const ProgramRun info = testing_support::RunToEnd(
-            QStringLiteral("mediainfo --Inform=%1 \"%2\"").arg(QString::fromLatin1(inform), movie));
-        EXPECT_EQ(info.output.trimmed(), QString::fromLatin1(expected)) << inform;
-    }
-
-    // The pictures at chosen frames (29.97 per second): the red photo wiped in three
-    // quarters of the way (1.5 s), half way through its dissolve into the green one (3 s),
-    // and the yellow one alone (8 s).
-    const std::vector<testmedia::FrameColours> frames = testmedia::DecodeVideoColours(movie);
-    ASSERT_GE(frames.size(), 298u);
-    for (const auto &[frame, colour] :
-         {std::pair{45, 0xff0000u}, std::pair{90, 0x808000u}, std::pair{240, 0xffff00u}}) {
-        for (const std::uint32_t got : {frames[frame].top, frames[frame].bottom}) {
-            for (int shift : {16, 8, 0})
-                EXPECT_NEAR((got >> shift) & 0xff, (colour >> shift) & 0xff, 32) << frame;
-        }
-    }
-    // The music sounds up to T = 8 s and not after.
-    const testmedia::Pcm sound = testmedia::DecodeAudio(movie);
-    std::int64_t last = 0;
-    for (std::int64_t i = 0; i < sound.Frames(); ++i) {
-        if (std::abs(sound.samples[static_cast<std::size_t>(i * sound.channels)]) >= 2000)
-            last = i;
-    }
-    EXPECT_NEAR(static_cast<double>(last) / sound.rate, 8.0, 0.05);
+    ExpectTheSlideshow(movie);
 }
 
 // Runs that must stop before anything of the user's is touched say why; the old movie and
@@ -236,11 +244,12 @@ TEST_F(BatchMovie, ASignalEndsTheRunAndRemovesWhatItMade)
                       BatchArgs(photos, music, out + "/movie.mp4")
                           + QStringList{"--seconds", "6", "--size", "640x480", "--yes"});
         ASSERT_TRUE(program.waitForStarted());
-        // The run's own temporary file appears once the render has begun.
-        QElapsedTimer t;
-        t.start();
-        while (!QFileInfo::exists(out + "/TempData-1.avi") && t.elapsed() < 60000)
-            program.waitForFinished(20);
+        // The run's own temporary file appears once the render has begun: woken by each
+        // change of the folder, the test looks for it until it is there or the run ends.
+        QFileSystemWatcher watcher({out});
+        QSignalSpy changed(&watcher, &QFileSystemWatcher::directoryChanged);
+        while (!QFileInfo::exists(out + "/TempData-1.avi") && program.state() == QProcess::Running)
+            changed.wait();
         ASSERT_TRUE(QFileInfo::exists(out + "/TempData-1.avi"));
         kill(static_cast<pid_t>(program.processId()), signal);
         ASSERT_TRUE(program.waitForFinished(60000));

@@ -32,6 +32,11 @@ struct HoldCase
     const char *options;
 };
 
+void PrintTo(const HoldCase &row, std::ostream *os)
+{
+    *os << row.encoder;
+}
+
 class GraphAviHolds : public ::testing::TestWithParam<HoldCase>
 {};
 

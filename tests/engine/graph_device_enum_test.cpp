@@ -93,6 +93,11 @@ struct BoundCase
     int tolerance;                 // per channel, for the decoded colours
 };
 
+void PrintTo(const BoundCase &row, std::ostream *os)
+{
+    *os << row.friendlyName;
+}
+
 class GraphBoundCompressor : public GraphDeviceEnum, public ::testing::WithParamInterface<BoundCase>
 {};
 

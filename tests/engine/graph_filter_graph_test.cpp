@@ -3,6 +3,7 @@
 
 #include "graph_test_source.h"
 
+#include "common/table_rows.h"
 #include "engine/graph/filter_graph.h"
 #include "engine/graph/filter_graph_pins.h"
 
@@ -14,6 +15,8 @@ using namespace engine;
 using namespace graphtest;
 
 namespace {
+
+using testing_support::operator<<;
 
 // The chains of the render stage, each built up to one connection that must be refused:
 // source -> grabber [-> compressor] [-> mux]. The source is the editing engine's for a
@@ -76,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
         // QuickTime Animation takes RGB but has no AVI four-character code.
         ConnectCase{"MuxRefusesVideoWithoutAviCode", 64, kVideo, {}, "qtrle", true},
         ConnectCase{"MuxRefusesAudioItCannotWrite", 0, kAudio, {}, "alac", true}),
-    [](const auto &row) { return std::string(row.param.name); });
+    testing_support::RowName());
 
 TEST(GraphPins, NamesAreMadeUniqueAndConnectedPinsRefuseASecondConnection)
 {

@@ -1,4 +1,5 @@
 #include "common/media_makers.h"
+#include "common/table_rows.h"
 #include "engine/render/audio_mixer.h"
 #include "engine/render/render_engine.h"
 #include "engine/timeline/media_det.h"
@@ -12,6 +13,8 @@
 #include <cmath>
 
 namespace {
+
+using testing_support::operator<<;
 
 using namespace engine;
 using namespace rendertest;
@@ -77,6 +80,33 @@ struct FormatRow
     int seams;
 };
 
+// The music's length as the program learns it: the last audio stream's length. Checks
+// on the way that the file has `streams` streams of 1.67 s, one of them audio.
+double DetectedMusicLength(const QString &path, long expectedStreams)
+{
+    auto det = CreateMediaDet();
+    long streams = 0;
+    if (det->put_Filename(path) != S_OK || det->get_OutputStreams(&streams) != S_OK)
+        return -1;
+    EXPECT_EQ(streams, expectedStreams);
+    int audioStreams = 0;
+    double m = 0;
+    for (long k = 0; k < streams; ++k) {
+        Guid type;
+        double seconds = 0;
+        EXPECT_EQ(det->put_CurrentStream(k), S_OK);
+        EXPECT_EQ(det->get_StreamType(&type), S_OK);
+        EXPECT_EQ(det->get_StreamLength(&seconds), S_OK);
+        EXPECT_NEAR(seconds, 1.67, 0.1) << k;
+        if (type == MEDIATYPE_Audio) {
+            ++audioStreams;
+            m = seconds;
+        }
+    }
+    EXPECT_EQ(audioStreams, 1);
+    return m;
+}
+
 class RenderMusicFormats : public testing::TestWithParam<FormatRow>
 {};
 
@@ -93,27 +123,8 @@ TEST_P(RenderMusicFormats, DetectorMeasuresAndEngineLoopsTheMusicWithoutSeams)
                              : testmedia::WriteMusic(
                                  tone, static_cast<testmedia::MusicKind>(row.kind), path));
 
-    auto det = CreateMediaDet();
-    ASSERT_EQ(det->put_Filename(path), S_OK);
-    long streams = 0;
-    ASSERT_EQ(det->get_OutputStreams(&streams), S_OK);
-    EXPECT_EQ(streams, row.streams);
-    // The music's length as the program learns it: the last audio stream's length.
-    int audioStreams = 0;
-    double m = 0;
-    for (long k = 0; k < streams; ++k) {
-        ASSERT_EQ(det->put_CurrentStream(k), S_OK);
-        Guid type;
-        ASSERT_EQ(det->get_StreamType(&type), S_OK);
-        double seconds = 0;
-        EXPECT_EQ(det->get_StreamLength(&seconds), S_OK);
-        EXPECT_NEAR(seconds, 1.67, 0.1) << k;
-        if (type == MEDIATYPE_Audio) {
-            ++audioStreams;
-            m = seconds;
-        }
-    }
-    EXPECT_EQ(audioStreams, 1);
+    const double m = DetectedMusicLength(path, row.streams);
+    ASSERT_GT(m, 0);
 
     // Three plays, the last cut at 4 s.
     auto timeline = CreateTimeline();
@@ -151,9 +162,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds,
                                          FormatRow{"MP3", "song.mp3", 0, 1, 2},
                                          FormatRow{"WMA", "song.wma", 1, 1, 1},
                                          FormatRow{"MPEG", "song.mpg", 2, 2, 0}),
-                         [](const testing::TestParamInfo<FormatRow> &p) {
-                             return std::string(p.param.name);
-                         });
+                         testing_support::RowName());
 
 TEST(MediaDet, RefusesWhatIsNoMediaAndChecksItsStreamIndex)
 {

@@ -1,4 +1,5 @@
 #include "common/media_makers.h"
+#include "common/table_rows.h"
 #include "engine/render/render_engine.h"
 #include "render_test_graph.h"
 
@@ -10,6 +11,8 @@
 #include <sys/stat.h>
 
 namespace {
+
+using testing_support::operator<<;
 
 using namespace engine;
 using namespace rendertest;
@@ -222,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "p.jpg",
                  {50},
                  {{80, 60, Rgb{160, 160, 160}, 3}, {80, 1, kBlack, 0}}}),
-    [](const auto &row) { return std::string(row.param.name); });
+    testing_support::RowName());
 
 TEST(RenderPhotos, UndecodablePhotoShowsBlackAndTheRunGoesOn)
 {

@@ -1,8 +1,11 @@
+#include "common/table_rows.h"
 #include "render_test_graph.h"
 
 #include <gtest/gtest.h>
 
 namespace {
+
+using testing_support::operator<<;
 
 using namespace engine;
 using platform::E_INVALIDARG;
@@ -18,7 +21,7 @@ ComPtr<IAMTimelineObj> Node(IAMTimeline *timeline, TIMELINE_MAJOR_TYPE type)
 
 struct TypeRow
 {
-    const char *what;
+    const char *name;
     void (*spoil)(AM_MEDIA_TYPE &mt); // null: the program's own type, taken
 };
 
@@ -34,7 +37,7 @@ TEST_P(TimelineMediaTypes, GroupKeepsItsOwnCopyOrRefusesATypeItCannotRender)
     std::uint8_t *block = mt.pbFormat;
     if (row.spoil)
         row.spoil(mt);
-    EXPECT_EQ(g->SetMediaType(&mt), row.spoil ? E_INVALIDARG : S_OK) << row.what;
+    EXPECT_EQ(g->SetMediaType(&mt), row.spoil ? E_INVALIDARG : S_OK) << row.name;
     // The caller frees its block at once; the group must not depend on it.
     std::memset(block, 0xAB, sizeof(VIDEOINFOHEADER));
     platform::CoTaskMemFree(block);
@@ -56,13 +59,14 @@ INSTANTIATE_TEST_SUITE_P(
     Rows,
     TimelineMediaTypes,
     testing::Values(
-        TypeRow{"taken", nullptr},
-        TypeRow{"no format block", [](AM_MEDIA_TYPE &mt) { mt.pbFormat = nullptr; }},
-        TypeRow{"short format block", [](AM_MEDIA_TYPE &mt) { mt.cbFormat = 40; }},
-        TypeRow{"not RGB24", [](AM_MEDIA_TYPE &mt) { mt.subtype = MEDIASUBTYPE_PCM; }},
-        TypeRow{"zero width", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biWidth = 0; }},
-        TypeRow{"top-down", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biHeight = -240; }},
-        TypeRow{"huge", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biWidth = 1 << 20; }}));
+        TypeRow{"Taken", nullptr},
+        TypeRow{"NoFormatBlock", [](AM_MEDIA_TYPE &mt) { mt.pbFormat = nullptr; }},
+        TypeRow{"ShortFormatBlock", [](AM_MEDIA_TYPE &mt) { mt.cbFormat = 40; }},
+        TypeRow{"NotRgb24", [](AM_MEDIA_TYPE &mt) { mt.subtype = MEDIASUBTYPE_PCM; }},
+        TypeRow{"ZeroWidth", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biWidth = 0; }},
+        TypeRow{"TopDown", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biHeight = -240; }},
+        TypeRow{"Huge", [](AM_MEDIA_TYPE &mt) { Vih(mt)->bmiHeader.biWidth = 1 << 20; }}),
+    testing_support::RowName());
 
 TEST(TimelineModel, RefusesWhatIsNoNodeOutOfRangeOrPlacedTwice)
 {

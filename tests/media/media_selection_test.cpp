@@ -4,6 +4,7 @@
 #include "app/main_dialog.h"
 #include "common/doubles.h"
 #include "common/environment.h"
+#include "common/table_rows.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,8 @@
 using namespace ids;
 
 namespace {
+
+using testing_support::operator<<;
 
 class MediaSelection : public ::testing::Test
 {
@@ -210,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(Rows,
                                            EditCase{"UpInMiddle", 2, IDC_UP, "0213", 1},
                                            EditCase{"DownInMiddle", 1, IDC_DOWN, "0213", 2},
                                            EditCase{"DownOnLast", 3, IDC_DOWN, "0123", 3}),
-                         [](const auto &row) { return std::string(row.param.name); });
+                         testing_support::RowName());
 
 TEST_F(MediaSelection, ChoosingMusicKeepsOnlyTheLastChoiceAndLeavingTheFieldAppendsACopy)
 {
@@ -280,6 +283,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(OutputCase{"NestedFolder", "a/b c", "mp4", "%1/a/b c/Output.mp4"},
                       OutputCase{"Root", "/", "mp4", "/Output.mp4"},
                       OutputCase{"OtherExtension", "Videos", "avi", "%1/Videos/Output.avi"}),
-    [](const auto &row) { return std::string(row.param.name); });
+    testing_support::RowName());
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "common/environment.h"
+#include "common/table_rows.h"
 #include "platform/processes.h"
 
 #include <gtest/gtest.h>
@@ -15,16 +16,14 @@ using testing_support::TestEnvironment;
 
 namespace {
 
+using testing_support::operator<<;
+
 struct SplitCase
 {
+    const char *name;
     const char *line;
     std::vector<const char *> args;
 };
-
-void PrintTo(const SplitCase &c, std::ostream *os)
-{
-    *os << '[' << c.line << ']';
-}
 
 class SplitCommandLineTest : public ::testing::TestWithParam<SplitCase>
 {};
@@ -41,18 +40,22 @@ TEST_P(SplitCommandLineTest, FollowsTheWindowsRules)
 INSTANTIATE_TEST_SUITE_P(
     Cases,
     SplitCommandLineTest,
-    ::testing::Values(SplitCase{"   ", {}},
-                      SplitCase{"  prog \t a   b  ", {"prog", "a", "b"}},
+    ::testing::Values(SplitCase{"BlanksOnly", "   ", {}},
+                      SplitCase{"BlanksAndTabs", "  prog \t a   b  ", {"prog", "a", "b"}},
                       // The program name keeps its backslashes; quotes only group.
-                      SplitCase{"\"C:\\Program Files\\x.exe\" -i in",
+                      SplitCase{"QuotedProgramKeepsBackslashes",
+                                "\"C:\\Program Files\\x.exe\" -i in",
                                 {"C:\\Program Files\\x.exe", "-i", "in"}},
                       // Unquoted paths with a blank split in two.
-                      SplitCase{"/tmp/My Folder/regsvr32 /s x.dll",
+                      SplitCase{"UnquotedBlankSplits",
+                                "/tmp/My Folder/regsvr32 /s x.dll",
                                 {"/tmp/My", "Folder/regsvr32", "/s", "x.dll"}},
-                      SplitCase{"p a\"b c\"d", {"p", "ab cd"}},
-                      SplitCase{"p a\\\\b", {"p", "a\\\\b"}},
-                      SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}},
-                      SplitCase{"p \"unterminated arg", {"p", "unterminated arg"}}));
+                      SplitCase{"QuotesInsideAWord", "p a\"b c\"d", {"p", "ab cd"}},
+                      SplitCase{"BackslashesBeforeNoQuote", "p a\\\\b", {"p", "a\\\\b"}},
+                      SplitCase{"DoubledQuoteInQuotes", "p \"a\"\"b\"", {"p", "a\"b"}},
+                      SplitCase{
+                          "UnterminatedQuote", "p \"unterminated arg", {"p", "unterminated arg"}}),
+    testing_support::RowName());
 
 TEST(QuoteArgument, SplitsBackToTheSameArgument)
 {

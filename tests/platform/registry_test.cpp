@@ -43,9 +43,14 @@ TEST(Guid, ParsesWhatItPrintsAndRefusesMalformedText)
     ASSERT_TRUE(g.has_value());
     EXPECT_EQ(g->ToString(), QStringLiteral("{D781FD6A-DBF5-4E25-BA0E-AEF70729C491}"));
     EXPECT_EQ(Guid::Parse(u"D781FD6A-DBF5-4E25-BA0E-AEF70729C491"), g);
+    // The null id is an id like any other; text after the digits is not.
+    EXPECT_EQ(Guid::Parse(u" {00000000-0000-0000-0000-000000000000} "), Guid{});
     for (const char16_t *bad : {u"{D781FD6A-DBF5-4E25-BA0E-AEF70729C49}",
                                 u"{D781FD6A-DBF5-4E25-BA0E-AEF70729C49G}",
-                                u"{D781FD6A+DBF5-4E25-BA0E-AEF70729C491}"})
+                                u"{D781FD6A+DBF5-4E25-BA0E-AEF70729C491}",
+                                u"{D781FD6A-DBF5-4E25-BA0E-AEF70729C4911}",
+                                u"{D781FD6A-DBF5-4E25-BA0E-AEF70729C491",
+                                u"{00000000-0000-0000-0000-00000000000Z}"})
         EXPECT_FALSE(Guid::Parse(bad).has_value()) << QString::fromUtf16(bad).toStdString();
 }
 

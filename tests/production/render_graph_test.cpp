@@ -36,6 +36,32 @@ const testmedia::AviContents::Stream &StreamOf(const testmedia::AviContents &avi
     return avi.streams.at(avi.streams.at(0).audio == audio ? 0 : 1);
 }
 
+// The most video packets that follow each other without audio between them.
+int LongestVideoRun(const testmedia::AviContents &avi)
+{
+    int run = 0, longest = 0;
+    for (const testmedia::PacketInfo &packet : avi.packets) {
+        run = avi.streams[static_cast<std::size_t>(packet.stream)].audio ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+
+// A photo that cannot be read: "empty", "half" (a JPEG cut short), "random" or "png" (a
+// PNG named .jpg).
+QString WriteBadPhoto(const QString &path, const QByteArray &kind)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (kind == "half" || kind == "png")
+        testmedia::SolidImage(96, 64, Qt::green).save(&buffer, kind == "png" ? "PNG" : "JPEG");
+    bytes.truncate(kind == "half" ? bytes.size() / 2 : bytes.size());
+    for (int i = 0; kind == "random" && i < 4000; ++i)
+        bytes += static_cast<char>((i * 7919 + 17) % 251);
+    return testing_support::WriteFile(path, bytes);
+}
+
 enum class Codec { Preferred, AnswerNo, InstallerMissing };
 constexpr int kWav = -1; // else a testmedia::MusicKind
 constexpr int kMp3 = int(testmedia::MusicKind::Mp3);
@@ -77,19 +103,8 @@ TEST_P(TemporaryAvi, HoldsTheSlideshowAtItsSizeRateAndLength)
     }
     PrepareJob(row.photos, music, row.seconds);
     dialog->m_playWholeMusic = row.playWhole;
-    if (row.badPhoto) {
-        // A photo that cannot be read shows as black; the run goes on at the same length.
-        const QByteArray kind(row.badPhoto);
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        if (kind == "half" || kind == "png")
-            testmedia::SolidImage(96, 64, Qt::green).save(&buffer, kind == "png" ? "PNG" : "JPEG");
-        bytes.truncate(kind == "half" ? bytes.size() / 2 : bytes.size());
-        for (int i = 0; kind == "random" && i < 4000; ++i)
-            bytes += static_cast<char>((i * 7919 + 17) % 251);
-        dialog->m_photoPaths.insert(1, testing_support::WriteFile(scratch + "/bad.jpg", bytes));
-    }
+    if (row.badPhoto) // shown as black; the run goes on at the same length
+        dialog->m_photoPaths.insert(1, WriteBadPhoto(scratch + "/bad.jpg", row.badPhoto));
 
     ASSERT_TRUE(dialog->RenderSlideshowToAvi());
     EXPECT_TRUE(dialog->m_busy); // the conversion stage follows
@@ -115,13 +130,8 @@ TEST_P(TemporaryAvi, HoldsTheSlideshowAtItsSizeRateAndLength)
     // Every frame that starts before the end of the movie, at 29.97 frames per second.
     EXPECT_EQ(video.headerFrames, std::llround(std::ceil(row.movieSeconds * 30000 / 1001)));
     // Interleaved a second at a time: never more than a second of pictures in a row.
-    int run = 0, longest = 0;
-    for (const testmedia::PacketInfo &packet : avi.packets) {
-        run = avi.streams[static_cast<std::size_t>(packet.stream)].audio ? 0 : run + 1;
-        longest = std::max(longest, run);
-    }
-    EXPECT_GT(longest, 0);
-    EXPECT_LE(longest, 31);
+    EXPECT_GT(LongestVideoRun(avi), 0);
+    EXPECT_LE(LongestVideoRun(avi), 31);
     // The music is in time with the pictures whatever the audio path: its last play is cut
     // at T, and there the sound stops. (Its start would not tell as well: an MP3 decoder's
     // first few milliseconds are quiet whenever the music starts.)

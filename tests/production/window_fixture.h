@@ -6,6 +6,7 @@
 #include "app/main_dialog.h"
 #include "common/doubles.h"
 #include "common/environment.h"
+#include "common/table_rows.h"
 
 #include <gtest/gtest.h>
 
@@ -16,22 +17,9 @@
 // Rows with a `name` show it in test names and failure messages. (In the files' own
 // unnamed namespace, where their rows are declared.)
 namespace {
-template <class Row>
-auto operator<<(std::ostream &os, const Row &row) -> decltype(row.name, os)
-{
-    return os << row.name;
-}
+using testing_support::operator<<;
 } // namespace
-
-// Names the cases of a table after the `name` of their row.
-struct RowName
-{
-    template <class Row>
-    std::string operator()(const ::testing::TestParamInfo<Row> &row) const
-    {
-        return row.param.name;
-    }
-};
+using testing_support::RowName;
 
 class WindowTest : public ::testing::Test
 {

@@ -1,6 +1,7 @@
 #include "app/main_dialog.h"
 #include "common/doubles.h"
 #include "common/environment.h"
+#include "common/table_rows.h"
 #include "help/html_help.h"
 #include "settings/settings_dialog.h"
 
@@ -26,6 +27,8 @@ using testing_support::ScriptedPrompter;
 using testing_support::TestEnvironment;
 
 namespace {
+
+using testing_support::operator<<;
 
 QComboBox *Seconds(SettingsDialog *d)
 {
@@ -63,13 +66,11 @@ protected:
     void RunSetting(std::function<void(SettingsDialog *)> act)
     {
         bool ran = false;
-        QTimer poll;
-        poll.setInterval(10);
-        QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        // Queued now, run by the dialog's own event loop once it is open.
+        QTimer::singleShot(0, window.get(), [&] {
             auto dialog = qobject_cast<SettingsDialog *>(QApplication::activeModalWidget());
             if (!dialog)
                 return;
-            poll.stop();
             ran = true;
             act(dialog);
             QApplication::processEvents();
@@ -78,7 +79,6 @@ protected:
                 dialog->reject();
             }
         });
-        poll.start();
         QTest::mouseClick(window->Control<QPushButton>(IDC_SETTING), Qt::LeftButton);
         EXPECT_TRUE(ran);
     }
@@ -168,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"TypedUnknownSizeThenEnter",   nullptr, "big",     false, false, End::EnterInSizeField,     1,  -1,   0,   1,   4,     320, 240},
         SettingsCase{"CancelAfterChanges",          "6",     "640x480", true,  true,  End::CancelButton,         1,   0,   0,   1,   4,     320, 240},
         SettingsCase{"CloseBoxAfterChanges",        "6",     "1x1",     false, true,  End::CloseBox,             1,   0,   0,   1,   4,     320, 240}),
-    [](const auto &row) { return std::string(row.param.name); });
+    testing_support::RowName());
 // clang-format on
 
 TEST_F(SettingsTest, ReopeningShowsTheChoicesTakenBefore)

@@ -4,6 +4,7 @@
 #include "app/main_dialog.h"
 #include "common/doubles.h"
 #include "common/environment.h"
+#include "common/table_rows.h"
 #include "engine/codecs/compressor_list.h"
 #include "engine/dshow.h"
 #include "engine/engine_classes.h"
@@ -14,12 +15,18 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
+
+#include <cerrno>
+
+#include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
+
+using testing_support::operator<<;
 
 using platform::MessageResult;
 using platform::RegistryRoot;
@@ -60,24 +67,24 @@ void MakeProgramFolder(const QString &dir)
     }
 }
 
-// Waits (up to 20 s) until no registration tool started by a test is running any more;
-// the tool runs detached and would otherwise outlive the test's folders.
+// Waits until every registration tool started by a test has ended; the tool runs detached
+// and would otherwise outlive the test's folders. Nobody's child, it is found in /proc and
+// waited for on a pidfd (a tool that hangs is the test's timeout to catch).
 void WaitForDetachedTools()
 {
     const QString tool
         = QFileInfo(kBuiltProgramDir + QStringLiteral("regsvr32")).canonicalFilePath();
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 20'000) {
-        bool running = false;
-        for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-            if (pid.toInt() > 0
-                && QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget() == tool)
-                running = true;
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        if (pid.toInt() <= 0
+            || QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget() != tool)
+            continue;
+        const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid.toInt(), 0));
+        if (fd < 0)
+            continue; // ended meanwhile
+        pollfd ended{fd, POLLIN, 0};
+        while (poll(&ended, 1, -1) < 0 && errno == EINTR) {
         }
-        if (!running)
-            return;
-        QThread::msleep(20);
+        close(fd);
     }
 }
 
@@ -372,7 +379,7 @@ TEST_F(SettingsStoreTest, EachSettingIsTheDefaultValueOfItsOwnSubKey)
 
 struct StoredTextCase
 {
-    const char *label;
+    const char *name;
     QString stored;
     QString read;
 };
@@ -400,7 +407,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StoredTextCase{"data_after_a_null",
                                      QStringLiteral("2.1") + QChar(u'\0') + QStringLiteral("junk"),
                                      QStringLiteral("2.1")}),
-    [](const auto &row) { return std::string(row.param.label); });
+    testing_support::RowName());
 
 // ---- Finding compressors by friendly name over the engine's device enumerator ------------
 

@@ -4,6 +4,7 @@
 #include "app/main_dialog.h"
 #include "common/doubles.h"
 #include "common/environment.h"
+#include "common/table_rows.h"
 #include "engine/codecs/compressor_list.h"
 #include "engine/engine_classes.h"
 #include "engine/graph/capture_graph.h"
@@ -18,6 +19,8 @@
 #include <sys/stat.h>
 
 namespace {
+
+using testing_support::operator<<;
 
 using platform::RegistryRoot;
 using testing_support::RunToEnd;
@@ -35,7 +38,7 @@ QString ClassServer(const platform::Clsid &clsid)
 
 struct ToolCase
 {
-    const char *label;
+    const char *name;
     const char *arguments; // %P: the program folder, %B: a folder with a blank,
                            // %M: a missing file
     int exitCode;
@@ -81,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ToolCase{"no_entry_point", "%Pavutil.dll", 4, "DllRegisterServer", false},
                       ToolCase{"blank_split", "/s %B/DidirizaDezuzev.dll", 3, nullptr, false},
                       ToolCase{"nothing_to_register", "/s", 1, nullptr, false}),
-    [](const auto &row) { return std::string(row.param.label); });
+    testing_support::RowName());
 
 TEST(CodecInstaller, AddsThePreferredCompressorOnceAndRepairsADamagedEntry)
 {
@@ -138,10 +141,10 @@ TEST(CaptureLibrary, RegisteredItServesTheCaptureGraphBuilder)
 
     // Without the engine's own builder the class store finds the module.
     engine::RegisterEngineClasses();
-    platform::UnregisterBuiltInClass(engine::CLSID_CaptureGraphBuilder2);
+    const testing_support::BuiltInClassAway away(engine::CLSID_CaptureGraphBuilder2,
+                                                 engine::RegisterGraphClasses);
     auto builder = platform::CreateInstance<engine::ICaptureGraphBuilder2>(
         engine::CLSID_CaptureGraphBuilder2);
-    engine::RegisterGraphClasses();
     ASSERT_TRUE(builder);
     engine::IGraphBuilder *graph = nullptr;
     EXPECT_EQ(builder->GetFiltergraph(&graph), platform::S_OK);
@@ -162,12 +165,10 @@ TEST(CaptureLibrary, RegisteredItServesTheCaptureGraphBuilder)
                                            .arg(engine::CLSID_CaptureGraphBuilder2.ToString()),
                                        QString(),
                                        env.Root() + QStringLiteral("/missing.dll"));
-    platform::UnregisterBuiltInClass(engine::CLSID_CaptureGraphBuilder2);
     platform::HRESULT hr = platform::S_OK;
     EXPECT_FALSE(platform::CreateInstance<engine::ICaptureGraphBuilder2>(
         engine::CLSID_CaptureGraphBuilder2, &hr));
     EXPECT_EQ(hr, platform::REGDB_E_CLASSNOTREG);
-    engine::RegisterGraphClasses();
 }
 
 } // namespace

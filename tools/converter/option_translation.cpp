@@ -144,66 +144,124 @@ FrameSize AviFrameSize(const std::string &path)
     return FrameSize{word(32 + 32), word(32 + 36)};
 }
 
-namespace {} // namespace
+namespace {
+
+// What the old options said about the video, needed once all of them are read.
+struct VideoSettings
+{
+    std::string flags; // "-flags:v" for the output
+    bool trellis = false;
+    bool mpeg4 = false;
+    FrameSize size;
+    double frameRate = 0;
+    double bitRate = 200e3; // ffmpeg's own default video rate
+};
+
+// "+4mv+trell": trellis quantisation became an option of its own and "4mv" is "mv4" now.
+void CollectFlags(const std::string &flags, VideoSettings *video)
+{
+    for (const std::string &part : SplitFlags(flags)) {
+        const std::string name = part.substr(1);
+        if (name == "trell")
+            video->trellis = part[0] == '+';
+        else if (name == "4mv")
+            video->flags += part[0] + std::string("mv4");
+        else
+            video->flags += part;
+    }
+}
+
+using Arguments = std::vector<std::string>;
+
+// An old option that takes a value, and what it becomes.
+struct OptionRule
+{
+    const char *name;
+    void (*translate)(const std::string &value, Arguments *out, VideoSettings *video);
+};
+
+constexpr OptionRule kOptionRules[] = {
+    {"-ab",
+     [](const std::string &value, Arguments *out, VideoSettings *) {
+         out->insert(out->end(), {"-b:a", TranslateRate(value)});
+     }},
+    {"-b",
+     [](const std::string &value, Arguments *out, VideoSettings *video) {
+         out->insert(out->end(), {"-b:v", TranslateRate(value)});
+         video->bitRate = RateValue(out->back());
+     }},
+    {"-flags",
+     [](const std::string &value, Arguments *, VideoSettings *video) {
+         CollectFlags(value, video);
+     }},
+    {"-aic",
+     [](const std::string &value, Arguments *, VideoSettings *video) {
+         if (value != "0")
+             video->flags += "+aic";
+     }},
+    {"-s",
+     [](const std::string &value, Arguments *out, VideoSettings *video) {
+         out->insert(out->end(), {"-s", Lowered(value)});
+         video->size = SizeValue(out->back());
+     }},
+    {"-r",
+     [](const std::string &value, Arguments *out, VideoSettings *video) {
+         out->insert(out->end(), {"-r", value});
+         video->frameRate = FrameRateValue(value);
+     }},
+    {"-vcodec",
+     [](const std::string &value, Arguments *out, VideoSettings *video) {
+         out->insert(out->end(), {"-vcodec", value});
+         video->mpeg4 = value == "mpeg4";
+     }},
+};
+
+const OptionRule *FindRule(const std::string &option)
+{
+    for (const OptionRule &rule : kOptionRules) {
+        if (option == rule.name)
+            return &rule;
+    }
+    return nullptr;
+}
+
+// The options that apply to the output file as a whole, from what the old ones said.
+Arguments OutputOptions(const VideoSettings &video, const std::string &outputFile)
+{
+    Arguments extra;
+    if (!video.flags.empty())
+        extra.insert(extra.end(), {"-flags:v", video.flags});
+    if (video.trellis)
+        extra.insert(extra.end(), {"-trellis", "1"});
+    // ffmpeg labels an MPEG-4 stream Simple Profile level 1 whatever it carries, and a
+    // strict player refuses a stream beyond its label: name the level that admits it.
+    const double frameRate = video.frameRate > 0 ? video.frameRate : 30;
+    const int level = SimpleProfileLevel(video.size, frameRate, video.bitRate);
+    if (video.mpeg4 && level > 0)
+        extra.insert(extra.end(), {"-profile:v", "0", "-level:v", std::to_string(level)});
+    // The index before the media data, so that a player can start the movie at once.
+    if (IsMp4Family(outputFile))
+        extra.insert(extra.end(), {"-movflags", "+faststart"});
+    return extra;
+}
+
+} // namespace
 
 std::vector<std::string> TranslateArguments(const std::vector<std::string> &arguments,
                                             FrameSize inputSize)
 {
-    std::vector<std::string> out;
-    std::string videoFlags;
-    bool trellis = false;
-    bool mpeg4 = false;
-    FrameSize size = inputSize;
-    double frameRate = 0, bitRate = 200e3; // ffmpeg's own default video rate
-    const size_t n = arguments.size();
-    for (size_t i = 0; i < n; ++i) {
-        const std::string &a = arguments[i];
-        const bool hasValue = i + 1 < n;
-        if (a == "-ab" && hasValue) {
-            out.insert(out.end(), {"-b:a", TranslateRate(arguments[++i])});
-        } else if (a == "-b" && hasValue) {
-            out.insert(out.end(), {"-b:v", TranslateRate(arguments[++i])});
-            bitRate = RateValue(out.back());
-        } else if (a == "-flags" && hasValue) {
-            for (const std::string &part : SplitFlags(arguments[++i])) {
-                const std::string name = part.substr(1);
-                if (name == "trell")
-                    trellis = part[0] == '+';
-                else if (name == "4mv")
-                    videoFlags += part[0] + std::string("mv4");
-                else
-                    videoFlags += part;
-            }
-        } else if (a == "-aic" && hasValue) {
-            if (arguments[++i] != "0")
-                videoFlags += "+aic";
-        } else if (a == "-s" && hasValue) {
-            out.insert(out.end(), {"-s", Lowered(arguments[++i])});
-            size = SizeValue(out.back());
-        } else if (a == "-r" && hasValue) {
-            out.insert(out.end(), {"-r", arguments[++i]});
-            frameRate = FrameRateValue(out.back());
-        } else if (a == "-vcodec" && hasValue) {
-            out.insert(out.end(), {"-vcodec", arguments[++i]});
-            mpeg4 = out.back() == "mpeg4";
-        } else {
-            out.push_back(a);
-        }
+    Arguments out;
+    VideoSettings video;
+    video.size = inputSize;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const OptionRule *rule = FindRule(arguments[i]);
+        if (rule && i + 1 < arguments.size())
+            rule->translate(arguments[++i], &out, &video);
+        else
+            out.push_back(arguments[i]);
     }
     // Before the output file, the last argument (or at the end when there is none).
-    std::vector<std::string> extra;
-    if (!videoFlags.empty())
-        extra.insert(extra.end(), {"-flags:v", videoFlags});
-    if (trellis)
-        extra.insert(extra.end(), {"-trellis", "1"});
-    // ffmpeg labels an MPEG-4 stream Simple Profile level 1 whatever it carries, and a
-    // strict player refuses a stream beyond its label: name the level that admits it.
-    const int level = SimpleProfileLevel(size, frameRate > 0 ? frameRate : 30, bitRate);
-    if (mpeg4 && level > 0)
-        extra.insert(extra.end(), {"-profile:v", "0", "-level:v", std::to_string(level)});
-    // The index before the media data, so that a player can start the movie at once.
-    if (!out.empty() && IsMp4Family(out.back()))
-        extra.insert(extra.end(), {"-movflags", "+faststart"});
+    const Arguments extra = OutputOptions(video, out.empty() ? std::string() : out.back());
     out.insert(out.empty() ? out.end() : out.end() - 1, extra.begin(), extra.end());
     return out;
 }

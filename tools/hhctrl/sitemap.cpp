@@ -65,6 +65,61 @@ QString Attribute(const QString &attributes, QLatin1String wanted)
     return QString();
 }
 
+// Builds the tree from the tags in file order.
+class SitemapReader
+{
+public:
+    std::vector<SitemapEntry> TakeTree() { return std::move(m_top); }
+
+    void OnList(bool closing)
+    {
+        if (!closing) {
+            std::vector<SitemapEntry> *current = m_levels.back();
+            m_levels.push_back(current->empty() ? current : &current->back().children);
+        } else if (m_levels.size() > 1) {
+            m_levels.pop_back();
+        }
+    }
+
+    // Only objects of type text/sitemap are entries; an entry with neither a name nor a
+    // page is left out.
+    void OnObject(bool closing, const QString &attributes)
+    {
+        if (!closing) {
+            if (Attribute(attributes, QLatin1String("type"))
+                    .compare(QLatin1String("text/sitemap"), Qt::CaseInsensitive)
+                == 0)
+                m_item.emplace();
+        } else if (m_item) {
+            if (!m_item->name.isEmpty() || !m_item->local.isEmpty())
+                m_levels.back()->push_back(std::move(*m_item));
+            m_item.reset();
+        }
+    }
+
+    // The first Name and the first Local of an entry count.
+    void OnParam(const QString &attributes)
+    {
+        if (!m_item)
+            return;
+        const QString paramName = Attribute(attributes, QLatin1String("name"));
+        QString *field = nullptr;
+        if (paramName.compare(QLatin1String("Name"), Qt::CaseInsensitive) == 0)
+            field = &m_item->name;
+        else if (paramName.compare(QLatin1String("Local"), Qt::CaseInsensitive) == 0)
+            field = &m_item->local;
+        if (field && field->isEmpty())
+            *field = Attribute(attributes, QLatin1String("value")).trimmed();
+    }
+
+private:
+    std::vector<SitemapEntry> m_top;
+    // The lists being filled, innermost last. A nested <UL> belongs to the item just
+    // before it; one that follows no item adds to the current list.
+    std::vector<std::vector<SitemapEntry> *> m_levels{&m_top};
+    std::optional<SitemapEntry> m_item;
+};
+
 } // namespace
 
 std::vector<SitemapEntry> ParseSitemap(const QByteArray &html)
@@ -72,50 +127,21 @@ std::vector<SitemapEntry> ParseSitemap(const QByteArray &html)
     QStringDecoder decoder = QStringDecoder::decoderForHtml(html);
     const QString text = decoder.isValid() ? decoder.decode(html) : QString::fromLatin1(html);
 
-    std::vector<SitemapEntry> top;
-    // The lists being filled, innermost last. A nested <UL> belongs to the item just
-    // before it; one that follows no item adds to the current list.
-    std::vector<std::vector<SitemapEntry> *> levels{&top};
-    std::optional<SitemapEntry> item;
-
+    SitemapReader reader;
     static const QRegularExpression tag(QStringLiteral("<\\s*(/?)\\s*([A-Za-z]+)([^>]*)>"));
     auto it = tag.globalMatch(text);
     while (it.hasNext()) {
         const QRegularExpressionMatch m = it.next();
         const bool closing = !m.captured(1).isEmpty();
         const QString name = m.captured(2).toLower();
-        const QString attributes = m.captured(3);
-        if (name == QLatin1String("ul")) {
-            if (!closing) {
-                std::vector<SitemapEntry> *current = levels.back();
-                levels.push_back(current->empty() ? current : &current->back().children);
-            } else if (levels.size() > 1) {
-                levels.pop_back();
-            }
-        } else if (name == QLatin1String("object")) {
-            if (!closing) {
-                if (Attribute(attributes, QLatin1String("type"))
-                        .compare(QLatin1String("text/sitemap"), Qt::CaseInsensitive)
-                    == 0)
-                    item.emplace();
-            } else if (item) {
-                if (!item->name.isEmpty() || !item->local.isEmpty())
-                    levels.back()->push_back(std::move(*item));
-                item.reset();
-            }
-        } else if (name == QLatin1String("param") && item && !closing) {
-            const QString paramName = Attribute(attributes, QLatin1String("name"));
-            const QString value = Attribute(attributes, QLatin1String("value"));
-            if (paramName.compare(QLatin1String("Name"), Qt::CaseInsensitive) == 0) {
-                if (item->name.isEmpty())
-                    item->name = value.trimmed();
-            } else if (paramName.compare(QLatin1String("Local"), Qt::CaseInsensitive) == 0) {
-                if (item->local.isEmpty())
-                    item->local = value.trimmed();
-            }
-        }
+        if (name == QLatin1String("ul"))
+            reader.OnList(closing);
+        else if (name == QLatin1String("object"))
+            reader.OnObject(closing, m.captured(3));
+        else if (name == QLatin1String("param") && !closing)
+            reader.OnParam(m.captured(3));
     }
-    return top;
+    return reader.TakeTree();
 }
 
 } // namespace hhctrl

@@ -140,6 +140,8 @@ private:
     }
 
     ReferenceTime Lead(const Track &t) const { return t.audio ? m_preroll : 0; }
+    QString OutputPath() const;
+    bool AddStream(AVFormatContext *ctx, Track *t);
     HRESULT Receive(int index, const MediaSample &sample);
     HRESULT EndOfStream(int index);
     // Writes what can be written: whole interleave blocks, or everything in the
@@ -164,18 +166,51 @@ private:
     av::PacketPtr m_packet = av::MakePacket();
 };
 
+// The file the writer after this filter writes to; empty when there is none.
+QString AviMux::OutputPath() const
+{
+    const ComPtr<IPin> writerPin = m_output.ConnectedTo();
+    if (!writerPin)
+        return QString();
+    const ComPtr<IFileSinkFilter> sink
+        = ComPtr<IBaseFilter>(writerPin->Owner()).As<IFileSinkFilter>();
+    QString path;
+    if (!sink || Failed(sink->GetCurFile(&path, nullptr)))
+        return QString();
+    return path;
+}
+
+// Adds the track's stream to the file and clears what the track kept from a run before.
+bool AviMux::AddStream(AVFormatContext *ctx, Track *t)
+{
+    const MediaType mt = t->pin->ConnectionType();
+    AVStream *st = avformat_new_stream(ctx, nullptr);
+    if (!st || !av::ParametersFromMediaType(mt, st->codecpar))
+        return false;
+    std::unique_ptr<InputPin> pin = std::move(t->pin);
+    *t = Track();
+    t->pin = std::move(pin);
+    t->stream = st;
+    t->audio = st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+    t->sampleRate = st->codecpar->sample_rate;
+    if (t->audio) {
+        const auto *wfx = mt.FormatAs<WAVEFORMATEX>();
+        t->pcmFrameBytes = wfx && wfx->wFormatTag == WAVE_FORMAT_PCM ? wfx->nBlockAlign : 0;
+        st->time_base = {1, t->sampleRate};
+    } else {
+        st->time_base = av::FrameTimeBase(mt.FormatAs<VIDEOINFOHEADER>()->AvgTimePerFrame);
+        st->avg_frame_rate = av_inv_q(st->time_base);
+    }
+    return true;
+}
+
 HRESULT AviMux::Run()
 {
     if (m_file)
         return S_OK;
-    const ComPtr<IPin> writerPin = m_output.ConnectedTo();
-    ComPtr<IFileSinkFilter> sink;
-    if (writerPin)
-        sink = ComPtr<IBaseFilter>(writerPin->Owner()).As<IFileSinkFilter>();
-    QString path;
-    if (!sink || Failed(sink->GetCurFile(&path, nullptr)) || path.isEmpty())
+    const QString path = OutputPath();
+    if (path.isEmpty())
         return VFW_E_NOT_CONNECTED;
-
     m_active.clear();
     for (const auto &t : m_tracks) {
         if (t->pin->IsConnected())
@@ -190,33 +225,11 @@ HRESULT AviMux::Run()
         return E_FAIL;
     FormatContextPtr ctx(raw);
     for (Track *t : m_active) {
-        const MediaType mt = t->pin->ConnectionType();
-        AVStream *st = avformat_new_stream(ctx.get(), nullptr);
-        if (!st || !av::ParametersFromMediaType(mt, st->codecpar))
+        if (!AddStream(ctx.get(), t))
             return E_FAIL;
-        t->stream = st;
-        t->audio = st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
-        t->sampleRate = st->codecpar->sample_rate;
-        const auto *wfx = mt.FormatAs<WAVEFORMATEX>();
-        t->pcmFrameBytes
-            = t->audio && wfx && wfx->wFormatTag == WAVE_FORMAT_PCM ? wfx->nBlockAlign : 0;
-        if (t->audio)
-            st->time_base = {1, t->sampleRate};
-        else
-            st->time_base = av::FrameTimeBase(mt.FormatAs<VIDEOINFOHEADER>()->AvgTimePerFrame);
-        if (!t->audio)
-            st->avg_frame_rate = av_inv_q(st->time_base);
-        t->ended = false;
-        t->reached = -kForever;
-        t->chunks.clear();
-        t->pcm.clear();
-        t->pcmFirst = 0;
-        t->pcmStarted = false;
-        t->lastDts = std::numeric_limits<std::int64_t>::min();
     }
-    if (avio_open(&ctx->pb, file.constData(), AVIO_FLAG_WRITE) < 0)
-        return E_FAIL;
-    if (avformat_write_header(ctx.get(), nullptr) < 0)
+    if (avio_open(&ctx->pb, file.constData(), AVIO_FLAG_WRITE) < 0
+        || avformat_write_header(ctx.get(), nullptr) < 0)
         return E_FAIL;
     m_file = std::move(ctx);
     m_boundary = 0;

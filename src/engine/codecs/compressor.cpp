@@ -15,42 +15,28 @@ extern "C" {
 
 namespace engine {
 
-std::optional<std::vector<std::pair<QString, QString>>>
-ParseCompressorOptions(const QString &options)
-{
-    std::vector<std::pair<QString, QString>> pairs;
-    for (const QString &item : options.split(u':', Qt::SkipEmptyParts)) {
-        const qsizetype eq = item.indexOf(u'=');
-        if (eq <= 0)
-            return std::nullopt;
-        pairs.emplace_back(item.left(eq).trimmed(), item.mid(eq + 1).trimmed());
-    }
-    return pairs;
-}
-
 namespace {
 
-// Applies the options to a context that is about to be opened; the encoder's own
-// options go into *dict for avcodec_open2. False when an option is not known.
+// Reads "key=value:key=value" into *dict for avcodec_open2, taking out the key "q" (a
+// constant quantiser, set on the context here). False when the text is malformed or an
+// option is not known to the encoder.
 bool ApplyOptions(AVCodecContext *ctx, const QString &options, AVDictionary **dict)
 {
-    const auto pairs = ParseCompressorOptions(options);
-    if (!pairs)
+    if (av_dict_parse_string(dict, options.toUtf8().constData(), "=", ":", 0) < 0)
         return false;
-    for (const auto &[key, value] : *pairs) {
-        if (key == QLatin1String("q")) {
-            bool ok = false;
-            const double q = value.toDouble(&ok);
-            if (!ok || q <= 0)
-                return false;
-            ctx->flags |= AV_CODEC_FLAG_QSCALE;
-            ctx->global_quality = static_cast<int>(q * FF_QP2LAMBDA + 0.5);
-            continue;
-        }
-        const QByteArray k = key.toUtf8();
-        if (!av_opt_find(ctx, k.constData(), nullptr, 0, AV_OPT_SEARCH_CHILDREN))
+    if (const AVDictionaryEntry *entry = av_dict_get(*dict, "q", nullptr, AV_DICT_MATCH_CASE)) {
+        bool ok = false;
+        const double q = QString::fromUtf8(entry->value).toDouble(&ok);
+        if (!ok || q <= 0)
             return false;
-        av_dict_set(dict, k.constData(), value.toUtf8().constData(), 0);
+        ctx->flags |= AV_CODEC_FLAG_QSCALE;
+        ctx->global_quality = static_cast<int>(q * FF_QP2LAMBDA + 0.5);
+        av_dict_set(dict, "q", nullptr, AV_DICT_MATCH_CASE);
+    }
+    const AVDictionaryEntry *entry = nullptr;
+    while ((entry = av_dict_get(*dict, "", entry, AV_DICT_IGNORE_SUFFIX))) {
+        if (!av_opt_find(ctx, entry->key, nullptr, 0, AV_OPT_SEARCH_CHILDREN))
+            return false;
     }
     return true;
 }
@@ -310,12 +296,7 @@ private:
             // last few wait here, and older ones become empty samples.
             m_undecided.push_back({sample.start, sample.stop});
             if (m_undecided.size() > kCodedAtEnd) {
-                m_queue.push_back({m_undecided.front().first,
-                                   m_undecided.front().second,
-                                   false,
-                                   true,
-                                   false,
-                                   {}});
+                QueueRepeat(m_undecided.front().first, m_undecided.front().second);
                 m_undecided.pop_front();
             }
             return SendReady();
@@ -373,7 +354,7 @@ private:
             const auto [start, stop] = m_undecided.front();
             m_undecided.pop_front();
             if (m_undecided.size() >= coded) {
-                m_queue.push_back({start, stop, false, true, false, {}});
+                QueueRepeat(start, stop);
                 continue;
             }
             const HRESULT hr = CodePicture(start, stop, true);
@@ -381,6 +362,12 @@ private:
                 return hr;
         }
         return S_OK;
+    }
+
+    // Queues an empty sample: the picture before it stands for these times too.
+    void QueueRepeat(ReferenceTime start, ReferenceTime stop)
+    {
+        m_queue.push_back({start, stop, false, true, false, {}});
     }
 
     // Codes the picture held in m_frame for the given times; `unchanged` when it is the

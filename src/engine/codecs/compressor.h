@@ -14,10 +14,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
-#include <utility>
-#include <vector>
-
 namespace engine {
 
 enum class CompressorKind { Video, Audio };
@@ -32,11 +28,6 @@ struct CompressorDescription
     QString encoder;
     QString options;
 };
-
-// The options as key/value pairs; nothing when the text is malformed (a pair without
-// '=' or with an empty key).
-std::optional<std::vector<std::pair<QString, QString>>>
-ParseCompressorOptions(const QString &options);
 
 // A new compressor filter. Fails (REGDB_E_CLASSNOTREG) when the encoder does not exist in
 // this libavcodec or is not of the kind, E_INVALIDARG when an option is malformed or

@@ -13,16 +13,6 @@
 
 namespace engine {
 
-using platform::E_FAIL;
-using platform::E_INVALIDARG;
-using platform::E_NOTIMPL;
-using platform::E_POINTER;
-using platform::E_UNEXPECTED;
-using platform::Failed;
-using platform::S_FALSE;
-using platform::S_OK;
-using platform::Succeeded;
-
 inline constexpr Guid MEDIATYPE_Stream = MakeGuid("{E436EB83-524F-11CE-9F53-0020AF0BA770}");
 
 // The subtype of a compressed format named by a four-character code or a wave format tag:

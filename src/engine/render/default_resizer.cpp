@@ -1,15 +1,12 @@
 #include "engine/render/default_resizer.h"
 
+#include "engine/dshow.h"
 #include "engine/timeline/timeline_av.h"
 
 #include <cstring>
 
 namespace engine {
 namespace {
-
-using platform::E_INVALIDARG;
-using platform::HRESULT;
-using platform::S_OK;
 
 class DefaultResizer final : public platform::ComObject<IResizer>
 {
@@ -20,73 +17,78 @@ public:
             return E_INVALIDARG;
         FillBlack(frame);
         const FitResult fit = FitRect(source.width, source.height, frame.width, frame.height);
-        if (!ScaleRegion(source,
-                         0,
-                         0,
-                         source.width,
-                         source.height,
-                         frame,
-                         fit.x,
-                         fit.y,
-                         fit.width,
-                         fit.height))
+        if (!ScaleRegion(source, WholeOf(source), frame, fit.Rect()))
             return E_INVALIDARG;
         return S_OK;
     }
 };
 
-} // namespace
-
-bool ScaleRegion(const RgbImageView &source,
-                 int sx,
-                 int sy,
-                 int sw,
-                 int sh,
-                 const RgbImageTarget &target,
-                 int dx,
-                 int dy,
-                 int dw,
-                 int dh)
+// Copies rows of `bytes` bytes from one picture into another.
+void CopyRows(
+    const std::uint8_t *src, int srcStride, std::uint8_t *dst, int dstStride, int rows, int bytes)
 {
-    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0 || sx < 0 || sy < 0 || dx < 0 || dy < 0
-        || sx + sw > source.width || sy + sh > source.height || dx + dw > target.width
-        || dy + dh > target.height)
-        return false;
-    const std::uint8_t *src = source.data + static_cast<std::ptrdiff_t>(sy) * source.stride
-                              + static_cast<std::ptrdiff_t>(sx) * 3;
-    std::uint8_t *dst = target.data + static_cast<std::ptrdiff_t>(dy) * target.stride
-                        + static_cast<std::ptrdiff_t>(dx) * 3;
-    if (sw == dw && sh == dh) {
-        for (int y = 0; y < sh; ++y)
-            std::memcpy(dst + static_cast<std::ptrdiff_t>(y) * target.stride,
-                        src + static_cast<std::ptrdiff_t>(y) * source.stride,
-                        static_cast<std::size_t>(sw) * 3);
-        return true;
-    }
+    for (int y = 0; y < rows; ++y)
+        std::memcpy(dst + static_cast<std::ptrdiff_t>(y) * dstStride,
+                    src + static_cast<std::ptrdiff_t>(y) * srcStride,
+                    static_cast<std::size_t>(bytes));
+}
+
+// Scales the picture at src, of size `from`, to size `to` at dst.
+bool Scale(
+    const std::uint8_t *src, int srcStride, QSize from, std::uint8_t *dst, int dstStride, QSize to)
+{
     // Area averaging when shrinking keeps fine detail from aliasing; bicubic when growing.
-    const int flags = (dw < sw && dh < sh) ? SWS_AREA : SWS_BICUBIC;
-    av::SwsContextPtr sws(sws_getContext(
-        sw, sh, AV_PIX_FMT_RGB24, dw, dh, AV_PIX_FMT_RGB24, flags, nullptr, nullptr, nullptr));
+    const bool shrinking = to.width() < from.width() && to.height() < from.height();
+    av::SwsContextPtr sws(sws_getContext(from.width(),
+                                         from.height(),
+                                         AV_PIX_FMT_RGB24,
+                                         to.width(),
+                                         to.height(),
+                                         AV_PIX_FMT_RGB24,
+                                         shrinking ? SWS_AREA : SWS_BICUBIC,
+                                         nullptr,
+                                         nullptr,
+                                         nullptr));
     if (!sws)
         return false;
     // swscale wants aligned rows: scale into a buffer of its own, then copy into place.
-    const int rowBytes = (dw * 3 + 63) & ~63;
+    const int rowBytes = (to.width() * 3 + 63) & ~63;
     std::unique_ptr<std::uint8_t, decltype(&av_free)> scaled(
-        static_cast<std::uint8_t *>(av_malloc(static_cast<std::size_t>(rowBytes) * dh + 64)),
+        static_cast<std::uint8_t *>(
+            av_malloc(static_cast<std::size_t>(rowBytes) * to.height() + 64)),
         &av_free);
     if (!scaled)
         return false;
     const std::uint8_t *srcPlanes[4] = {src, nullptr, nullptr, nullptr};
-    const int srcStrides[4] = {source.stride, 0, 0, 0};
+    const int srcStrides[4] = {srcStride, 0, 0, 0};
     std::uint8_t *dstPlanes[4] = {scaled.get(), nullptr, nullptr, nullptr};
     const int dstStrides[4] = {rowBytes, 0, 0, 0};
-    if (sws_scale(sws.get(), srcPlanes, srcStrides, 0, sh, dstPlanes, dstStrides) != dh)
+    if (sws_scale(sws.get(), srcPlanes, srcStrides, 0, from.height(), dstPlanes, dstStrides)
+        != to.height())
         return false;
-    for (int y = 0; y < dh; ++y)
-        std::memcpy(dst + static_cast<std::ptrdiff_t>(y) * target.stride,
-                    scaled.get() + static_cast<std::ptrdiff_t>(y) * rowBytes,
-                    static_cast<std::size_t>(dw) * 3);
+    CopyRows(scaled.get(), rowBytes, dst, dstStride, to.height(), to.width() * 3);
     return true;
+}
+
+} // namespace
+
+bool ScaleRegion(const RgbImageView &source,
+                 const QRect &from,
+                 const RgbImageTarget &target,
+                 const QRect &to)
+{
+    if (from.isEmpty() || to.isEmpty() || !WholeOf(source).contains(from)
+        || !WholeOf(target).contains(to))
+        return false;
+    const std::uint8_t *src = source.data + static_cast<std::ptrdiff_t>(from.y()) * source.stride
+                              + static_cast<std::ptrdiff_t>(from.x()) * 3;
+    std::uint8_t *dst = target.data + static_cast<std::ptrdiff_t>(to.y()) * target.stride
+                        + static_cast<std::ptrdiff_t>(to.x()) * 3;
+    if (from.size() == to.size()) {
+        CopyRows(src, source.stride, dst, target.stride, to.height(), to.width() * 3);
+        return true;
+    }
+    return Scale(src, source.stride, from.size(), dst, target.stride, to.size());
 }
 
 void FillBlack(const RgbImageTarget &target)

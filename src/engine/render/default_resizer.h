@@ -6,19 +6,13 @@
 
 namespace engine {
 
-// Scales the part (sx, sy, sw, sh) of source into the part (dx, dy, dw, dh) of target,
-// leaving the rest of target untouched. Works on any 3-byte pixel order (it keeps the
-// byte order). False when a rectangle is empty or outside its picture.
+// Scales the part `from` of source into the part `to` of target, leaving the rest of target
+// untouched. Works on any 3-byte pixel order (it keeps the byte order). False when a
+// rectangle is empty or outside its picture.
 bool ScaleRegion(const RgbImageView &source,
-                 int sx,
-                 int sy,
-                 int sw,
-                 int sh,
+                 const QRect &from,
                  const RgbImageTarget &target,
-                 int dx,
-                 int dy,
-                 int dw,
-                 int dh);
+                 const QRect &to);
 
 // Fills the target with black.
 void FillBlack(const RgbImageTarget &target);

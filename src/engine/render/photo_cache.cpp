@@ -39,16 +39,7 @@ std::shared_ptr<const Frame> PhotoCache::Get(int key, const QString &path, int s
         it = m_entries.emplace(key, Entry{path, stretchMode, nullptr, false}).first;
     if (!it->second.frame && !it->second.taken) {
         // Nobody is on it yet: decoding it here is quicker than waiting for the worker.
-        it->second.taken = true;
-        const Entry copy = it->second;
-        lock.unlock();
-        auto frame = Decode(copy);
-        lock.lock();
-        it = m_entries.find(key);
-        if (it != m_entries.end())
-            it->second.frame = frame;
-        m_changed.notify_all();
-        return frame;
+        return DecodeUnlocked(lock, it);
     }
     m_changed.wait(lock, [&] {
         auto found = m_entries.find(key);
@@ -87,18 +78,27 @@ void PhotoCache::Work()
         const int key = m_queue.front();
         m_queue.pop_front();
         auto it = m_entries.find(key);
-        if (it == m_entries.end() || it->second.taken || it->second.frame)
-            continue;
-        it->second.taken = true;
-        const Entry copy = it->second;
-        lock.unlock();
-        auto frame = Decode(copy);
-        lock.lock();
-        it = m_entries.find(key);
-        if (it != m_entries.end())
-            it->second.frame = std::move(frame);
-        m_changed.notify_all();
+        if (it != m_entries.end() && !it->second.taken && !it->second.frame)
+            DecodeUnlocked(lock, it);
     }
+}
+
+std::shared_ptr<const Frame> PhotoCache::DecodeUnlocked(std::unique_lock<std::mutex> &lock,
+                                                        std::map<int, Entry>::iterator it)
+{
+    // The entry is marked taken, so no other thread decodes it meanwhile; it may be dropped
+    // while the lock is let go, and is then looked up again.
+    const int key = it->first;
+    it->second.taken = true;
+    const Entry copy = it->second;
+    lock.unlock();
+    auto frame = Decode(copy);
+    lock.lock();
+    it = m_entries.find(key);
+    if (it != m_entries.end())
+        it->second.frame = frame;
+    m_changed.notify_all();
+    return frame;
 }
 
 std::shared_ptr<const Frame> PhotoCache::Decode(const Entry &entry) const

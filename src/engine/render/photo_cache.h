@@ -43,6 +43,9 @@ private:
         bool taken = false;                 // a thread is decoding it
     };
     void Work();
+    // Decodes the entry with the lock let go meanwhile; stores and returns the frame.
+    std::shared_ptr<const Frame> DecodeUnlocked(std::unique_lock<std::mutex> &lock,
+                                                std::map<int, Entry>::iterator it);
     std::shared_ptr<const Frame> Decode(const Entry &entry) const;
 
     const int m_width;

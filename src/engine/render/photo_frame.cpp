@@ -101,27 +101,21 @@ bool PlaceByMode(const RgbImageView &src, const RgbImageTarget &dst, int stretch
     FillBlack(dst);
     switch (stretchMode) {
     case RESIZEF_CROP: {
-        const int w = std::min(src.width, dst.width);
-        const int h = std::min(src.height, dst.height);
-        return ScaleRegion(src,
-                           (src.width - w) / 2,
-                           (src.height - h) / 2,
-                           w,
-                           h,
-                           dst,
-                           (dst.width - w) / 2,
-                           (dst.height - h) / 2,
-                           w,
-                           h);
+        // The centre of the photo at its own size, in the centre of the frame.
+        const QSize size(std::min(src.width, dst.width), std::min(src.height, dst.height));
+        const QRect from(QPoint((src.width - size.width()) / 2, (src.height - size.height()) / 2),
+                         size);
+        const QRect to(QPoint((dst.width - size.width()) / 2, (dst.height - size.height()) / 2),
+                       size);
+        return ScaleRegion(src, from, dst, to);
     }
     case RESIZEF_PRESERVEASPECTRATIO_NOLETTERBOX: {
         // The centre part of the photo that has the frame's shape.
         const FitResult part = FitRect(dst.width, dst.height, src.width, src.height);
-        return ScaleRegion(
-            src, part.x, part.y, part.width, part.height, dst, 0, 0, dst.width, dst.height);
+        return ScaleRegion(src, part.Rect(), dst, WholeOf(dst));
     }
     default:
-        return ScaleRegion(src, 0, 0, src.width, src.height, dst, 0, 0, dst.width, dst.height);
+        return ScaleRegion(src, WholeOf(src), dst, WholeOf(dst));
     }
 }
 

@@ -16,13 +16,6 @@
 namespace engine {
 namespace {
 
-using platform::E_FAIL;
-using platform::E_INVALIDARG;
-using platform::E_POINTER;
-using platform::E_UNEXPECTED;
-using platform::Failed;
-using platform::S_FALSE;
-using platform::S_OK;
 using render::GroupPlan;
 using render::GroupStream;
 using render::OutputTypeOf;

@@ -12,14 +12,6 @@
 namespace engine::render {
 namespace {
 
-using platform::E_FAIL;
-using platform::E_INVALIDARG;
-using platform::E_POINTER;
-using platform::E_UNEXPECTED;
-using platform::Failed;
-using platform::S_FALSE;
-using platform::S_OK;
-
 // 29.97 and its kin are the NTSC rates n * 1000 / 1001; other rates are taken to 1/1000.
 void RateOf(double fps, std::int64_t *num, std::int64_t *den)
 {

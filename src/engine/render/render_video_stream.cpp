@@ -17,14 +17,6 @@
 namespace engine::render {
 namespace {
 
-using platform::E_FAIL;
-using platform::E_INVALIDARG;
-using platform::E_POINTER;
-using platform::E_UNEXPECTED;
-using platform::Failed;
-using platform::S_FALSE;
-using platform::S_OK;
-
 class VideoStream final : public GroupStream
 {
 public:

@@ -6,6 +6,8 @@
 
 #include "platform/com.h"
 
+#include <QRect>
+
 #include <algorithm>
 #include <cstdint>
 
@@ -14,6 +16,8 @@ namespace engine {
 struct FitResult
 {
     int x = 0, y = 0, width = 0, height = 0;
+
+    QRect Rect() const { return {x, y, width, height}; }
 };
 
 // The largest rectangle of the source's shape that fits into the frame, centred: the
@@ -57,6 +61,16 @@ struct RgbImageTarget
     int height = 0;
     int stride = 0;
 };
+
+// The whole of a picture, as a rectangle.
+inline QRect WholeOf(const RgbImageView &image)
+{
+    return {0, 0, image.width, image.height};
+}
+inline QRect WholeOf(const RgbImageTarget &image)
+{
+    return {0, 0, image.width, image.height};
+}
 
 class IResizer : public platform::IUnknown
 {

@@ -12,12 +12,6 @@ extern "C" {
 namespace engine {
 namespace {
 
-using platform::E_FAIL;
-using platform::E_INVALIDARG;
-using platform::E_POINTER;
-using platform::E_UNEXPECTED;
-using platform::S_OK;
-
 // MPEG audio (layers 1 to 3): every packet is one frame of a fixed number of samples, and
 // the demuxer marks the encoder's delay and padding (an MP3's LAME header) as samples for
 // the decoder to skip. Counting packets gives what the decoder delivers without decoding.

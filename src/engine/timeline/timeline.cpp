@@ -7,12 +7,7 @@
 namespace engine {
 namespace {
 
-using platform::E_INVALIDARG;
-using platform::E_NOINTERFACE;
-using platform::E_POINTER;
-using platform::E_UNEXPECTED;
 using platform::Iid;
-using platform::S_OK;
 
 // Identifies the timeline that made a node without keeping it alive.
 std::uint64_t NextTimelineSerial()
