@@ -177,6 +177,7 @@ public:
     bool DeleteFile(const QString &) override { return true; }
     bool CreateFolder(const QString &) override { return true; }
     bool CreateNewFile(const QString &) override { return true; }
+    bool ReplaceFile(const QString &, const QString &) override { return true; }
 
 private:
     const platform::FileSystem &m_real;

@@ -272,8 +272,9 @@ void MainDialog::CleanUpOnExit()
             StopConversionWorker();
         if (m_tempAviMade)
             DeleteTempFileWithRetries(m_tempAviPath);
+        // The new movie's file goes; an old movie at the movie's path stays.
         if (m_movieStarted)
-            RemoveRunFile(m_outputPath);
+            RemoveRunFile(m_newMoviePath);
         // The run keeps its record: a render still under way may write its file again,
         // and the run's own end removes it then.
     }

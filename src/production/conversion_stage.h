@@ -28,11 +28,15 @@ QString ConverterCommandLine(const QString &converterPath,
 // Runs `program` + " " + `arguments` with standard output and error on one pipe and
 // returns the output from the first 100-byte read that holds a "[" on (earlier reads are
 // dropped). A program that cannot start gives an empty text. When `abandon` becomes true
-// the reading stops within about 100 ms and the child is ended and waited for.
+// the reading stops within about 100 ms and the child is ended. The child is always
+// reaped before this returns: one still running a few seconds after its output ended is
+// ended. `exitCode` gets its exit status (128 + signal when a signal ended it), or -1
+// when it could not be started.
 QString RunAndCapture(QString program,
                       QString arguments,
                       platform::Processes &processes,
-                      const std::atomic<bool> *abandon = nullptr);
+                      const std::atomic<bool> *abandon = nullptr,
+                      int *exitCode = nullptr);
 
 // What libavformat makes of a file.
 struct MovieFacts
