@@ -266,8 +266,9 @@ bool MakeMovie(MainDialog &dialog, BatchProgress &progress, StageTimes &times, c
     QObject::disconnect(shown);
     progress.End();
 
-    // An old movie at the path may still be there: only the run's own verdict counts.
-    return dialog.m_movieMade && !dialog.m_convertFailed;
+    // An old movie at the path may still be there: only the run's own verdict counts. A
+    // movie that plays is made, even when the converter did not say so.
+    return dialog.m_movieMade;
 }
 
 int RunBatch(const Options &options, int argc, char **argv)

@@ -115,6 +115,9 @@ public:
     void OnMenuExit();
     // The window is going away.
     void OnDestroy();
+    // A termination signal: ends the window as Exit does after OK, without waiting for
+    // anyone to answer a box.
+    void EndOnSignal();
 
     // Paints the client area: background, the icon when minimised, then the band.
     void Paint(QPainter &painter, bool minimised);

@@ -3,6 +3,7 @@
 #include "platform/file_system.h"
 #include "platform/processes.h"
 #include "platform/prompter.h"
+#include "production/render_stage.h"
 
 #include <QCoreApplication>
 #include <QStringDecoder>
@@ -308,9 +309,11 @@ void MainDialog::FinishConversion()
     UpdateData(false);
     repaint();
 
-    // A closing window has ended the converter and removed what the run made.
-    if (m_stopRequested)
+    // A closing window ends the converter; what the run made goes, the old movie stays.
+    if (m_stopRequested) {
+        DiscardRunFiles();
         return;
+    }
     if (!AcceptNewMovie(*this))
         return;
     m_movieMade = true;
@@ -350,6 +353,20 @@ QString MovieProblem(const QString &moviePath, const QString &sourcePath)
         return QStringLiteral("%1 lasts %2 s instead of %3 s.")
             .arg(moviePath)
             .arg(movie.seconds, 0, 'f', 1)
+            .arg(expected, 0, 'f', 1);
+    return QString();
+}
+
+QString production::TempAviShortfall(const QString &path, std::int64_t timeUnits)
+{
+    const MovieFacts avi = ProbeMovie(path);
+    if (!avi.opened)
+        return QStringLiteral("%1 cannot be read back.").arg(path);
+    const double expected = static_cast<double>(timeUnits) / 1e7;
+    if (timeUnits > 0 && avi.seconds < expected - kLengthSlackSeconds)
+        return QStringLiteral("The render stopped before %1 was complete: it lasts %2 s of %3 s.")
+            .arg(path)
+            .arg(avi.seconds, 0, 'f', 1)
             .arg(expected, 0, 'f', 1);
     return QString();
 }

@@ -11,6 +11,7 @@
 #include "engine/graph/capture_graph.h"
 #include "engine/graph/media_control.h"
 #include "engine/graph/sample_grabber.h"
+#include "engine/library_log.h"
 #include "engine/render/render_engine.h"
 #include "engine/timeline/timeline.h"
 #include "platform/class_store.h"
@@ -100,6 +101,7 @@ struct CompressionGraph
     ComPtr<engine::IMediaEvent> events;
     long groups = 0;
     ReferenceTime duration = 0;
+    bool durationKnown = false; // not an assumed one
 };
 
 // Builds the render engine over the timeline and the graph it makes. The calls' results
@@ -287,6 +289,7 @@ bool SetUpSeekingAndInterleaving(MainDialog &dialog, CompressionGraph &g)
     if (!g.seeking || !g.events || Failed(g.seeking->GetCapabilities(&capabilities)))
         return Stop(dialog, QStringLiteral("Could not read input file seeking capabilities"));
     g.seeking->GetDuration(&g.duration);
+    g.durationKnown = g.duration > 0;
     if (g.duration == 0) {
         dialog.Services().prompter->AppMessageBox(kMessageNoDuration);
         g.duration = kAssumedDuration;
@@ -330,11 +333,23 @@ bool RunWithProgress(MainDialog &dialog, CompressionGraph &g)
     } while (eventCode == 0);
 
     g.control->Stop();
-    if (eventCode == engine::EC_ERRORABORT && !dialog.m_stopRequested)
-        return Stop(dialog,
-                    QStringLiteral("Could not run compression graph") + u'\n'
-                        + WhyStreamingFailed(g.events.Get(), dialog.m_tempAviPath));
-    return true;
+    if (dialog.m_stopRequested)
+        return true;
+    // Only a graph that completed has written the whole slideshow. One that failed, or
+    // stopped without saying why, has left a cut-off file that must not be converted.
+    QString why;
+    if (eventCode == engine::EC_ERRORABORT)
+        why = WhyStreamingFailed(g.events.Get(), dialog.m_tempAviPath);
+    else if (eventCode != engine::EC_COMPLETE)
+        why = QStringLiteral("The render stopped (event %1) before %2 was complete.")
+                  .arg(eventCode)
+                  .arg(dialog.m_tempAviPath);
+    else
+        why = production::TempAviShortfall(dialog.m_tempAviPath, g.durationKnown ? g.duration : 0);
+    if (why.isEmpty())
+        return true;
+    engine::DebugLog(QStringLiteral("render failed: ") + why);
+    return Stop(dialog, QStringLiteral("Could not run compression graph") + u'\n' + why);
 }
 
 } // namespace

@@ -91,4 +91,9 @@ QString ExtensionOf(const QString &path);
 // with "mp3" or "wav" (any letter case), 6 for every other extension.
 int ProgressDivisor(const QString &musicPath);
 
+// Why the temporary AVI at `path` does not hold the whole timeline of `timeUnits` (100 ns;
+// 0 when unknown, and then only a file that cannot be read at all is refused): a file
+// that cannot be read, or one more than a second shorter. Empty when it is complete.
+QString TempAviShortfall(const QString &path, std::int64_t timeUnits);
+
 } // namespace production

@@ -10,6 +10,7 @@
 
 #include <map>
 #include <optional>
+#include <vector>
 
 namespace testing_support {
 
@@ -47,6 +48,9 @@ struct ProcessResult
 // Runs a command line (split by the Windows rules) through the process layer, collects
 // all it prints and waits at most timeoutMs for it to end.
 ProcessResult RunToEnd(const QString &commandLine, int timeoutMs = 60000);
+
+// The pids of this process's children, ended ones not yet reaped (zombies) included.
+std::vector<int> ChildProcesses();
 
 // Writes a small file (its directories must exist); returns its path.
 QString WriteFile(const QString &path, const QByteArray &content);
