@@ -1,6 +1,7 @@
 // A real movie made end to end: photos and music made here, the program run as a process
 // through its batch front end, the result opened with libavformat.
 
+#include "common/doubles.h"
 #include "common/environment.h"
 #include "common/media_makers.h"
 #include "platform/processes.h"
@@ -15,6 +16,10 @@
 
 #include <csignal>
 #include <cstdlib>
+
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using testing_support::TestEnvironment;
 
@@ -244,6 +249,99 @@ TEST_F(BatchMovie, ASignalEndsTheRunAndRemovesWhatItMade)
         EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList{"TempData.avi"});
         EXPECT_EQ(Contents(mine), "mine");
     }
+}
+
+// The converter's stand-in, found on PATH by the real converter: it notes its pid, then
+// fails at once or runs until it is ended.
+class StandInConverter : public BatchMovie
+{
+protected:
+    void SetUp() override
+    {
+        BatchMovie::SetUp();
+        // Orphans of the program become this test's children, so that a converter that
+        // outlived the program can be waited for.
+        prctl(PR_SET_CHILD_SUBREAPER, 1);
+        const QString bin = env.Root() + "/bin";
+        QDir().mkpath(bin);
+        pidFile = env.Root() + "/converter.pid";
+        testing_support::WriteScript(bin + "/ffmpeg",
+                                     "echo $$ > '" + pidFile.toUtf8()
+                                         + "'\nfor out; do :; done\nprintf part > \"$out\"\n"
+                                           "[ \"$STAND_IN\" = fail ] && { echo '[x] broken' >&2; "
+                                           "exit 1; }\nexec sleep 60");
+        music = MakeJob(2, {64, 48}, 2); // with the real ffmpeg
+        env.Set("PATH", bin + ":" + qEnvironmentVariable("PATH"));
+        out = env.ScratchDir() + "/out";
+        QDir().mkpath(out);
+        movie = testing_support::WriteFile(out + "/movie.mp4", "my old movie");
+    }
+    void TearDown() override { prctl(PR_SET_CHILD_SUBREAPER, 0); }
+
+    // Starts the program in a process group of its own, as a shell starts a job, and
+    // returns the converter's pid once it runs.
+    pid_t StartUntilTheConverterRuns(QProcess &program)
+    {
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        program.setChildProcessModifier([] { setpgid(0, 0); });
+        program.start(QStringLiteral(VANTOREL_TEST_PROGRAM_DIR "vantorel"),
+                      BatchArgs(photos, music, movie) << "--overwrite");
+        if (!program.waitForStarted())
+            return 0;
+        for (int i = 0; i < 3000 && QFileInfo(pidFile).size() == 0; ++i)
+            program.waitForFinished(20);
+        return static_cast<pid_t>(Contents(pidFile).trimmed().toInt());
+    }
+
+    QString pidFile;
+    QString music;
+    QString out;
+    QString movie;
+};
+
+TEST_F(StandInConverter, AFailedConversionLeavesTheOldMovie)
+{
+    env.Set("STAND_IN", "fail");
+    const ProgramRun run = RunProgram(BatchArgs(photos, music, movie) << "--overwrite");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.output.contains("Failed to create the movie.")) << run.output.toStdString();
+    EXPECT_EQ(Contents(movie), "my old movie");
+    // The temporary AVI stays, so that the movie can still be made from it.
+    EXPECT_EQ(QDir(out).entryList(QDir::Files, QDir::Name),
+              QStringList({"TempData.avi", "movie.mp4"}));
+}
+
+// Ctrl+C at the terminal (SIGINT to the job's process group) ends the run as interrupted:
+// the converter is ended, what the run made goes, and the old movie stays.
+TEST_F(StandInConverter, CtrlCDuringTheConversionEndsTheRunAsInterrupted)
+{
+    QProcess program;
+    const pid_t converter = StartUntilTheConverterRuns(program);
+    ASSERT_GT(converter, 0) << program.readAll().toStdString();
+    kill(-static_cast<pid_t>(program.processId()), SIGINT);
+    ASSERT_TRUE(program.waitForFinished(60000));
+    const QString said = QString::fromLocal8Bit(program.readAll());
+    EXPECT_EQ(program.exitCode(), 130) << said.toStdString();
+    EXPECT_FALSE(said.contains("Failed to create the movie.")) << said.toStdString();
+    EXPECT_EQ(Contents(movie), "my old movie");
+    EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList{"movie.mp4"});
+    EXPECT_NE(kill(converter, 0), 0);
+}
+
+// A program killed outright takes its converter along: nothing goes on writing a movie
+// nobody waits for.
+TEST_F(StandInConverter, KillingTheProgramEndsTheConverter)
+{
+    QProcess program;
+    const pid_t converter = StartUntilTheConverterRuns(program);
+    ASSERT_GT(converter, 0) << program.readAll().toStdString();
+    kill(static_cast<pid_t>(program.processId()), SIGKILL);
+    ASSERT_TRUE(program.waitForFinished(60000));
+    // The orphaned converter is this test's child now: it has been killed, not left to run.
+    int status = 0;
+    ASSERT_EQ(waitpid(converter, &status, 0), converter);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    EXPECT_EQ(Contents(movie), "my old movie");
 }
 
 // Help and bad command lines end before a window is built, saying what is wrong (status
