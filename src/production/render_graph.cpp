@@ -104,30 +104,49 @@ struct CompressionGraph
     bool durationKnown = false; // not an assumed one
 };
 
+// A call whose result the graph's build does not act on: a failure is only noted in the
+// debug log, so that a user's report carries the reason a later step then gives up.
+void Note(platform::HRESULT result, const char *call)
+{
+    if (Failed(result))
+        engine::DebugLog(QStringLiteral("building the graph: %1 failed (0x%2)")
+                             .arg(QLatin1String(call))
+                             .arg(static_cast<std::uint32_t>(result), 8, 16, QLatin1Char('0')));
+}
+
 // Builds the render engine over the timeline and the graph it makes. The calls' results
-// are not looked at: a call that went wrong shows up at a later step with that step's
-// message.
+// are not acted on (only noted): a call that went wrong shows up at a later step with
+// that step's message.
 bool BuildGraph(MainDialog &dialog, engine::IAMTimeline *timeline, CompressionGraph &g)
 {
     g.renderEngine = platform::CreateInstance<engine::IRenderEngine>(engine::CLSID_RenderEngine);
     if (g.renderEngine) {
-        g.renderEngine->SetTimelineObject(timeline);
+        Note(g.renderEngine->SetTimelineObject(timeline), "SetTimelineObject");
         if (const auto engine2 = g.renderEngine.As<engine::IRenderEngine2>())
-            engine2->SetResizerGUID(engine::CLSID_VantorelResizer);
-        if (g.renderEngine->ConnectFrontEnd() == engine::S_WARN_OUTPUTRESET) {
-            g.renderEngine->SetTimelineObject(timeline);
-            g.renderEngine->ConnectFrontEnd();
+            Note(engine2->SetResizerGUID(engine::CLSID_VantorelResizer), "SetResizerGUID");
+        platform::HRESULT connected = g.renderEngine->ConnectFrontEnd();
+        if (connected == engine::S_WARN_OUTPUTRESET) {
+            Note(g.renderEngine->SetTimelineObject(timeline), "SetTimelineObject");
+            connected = g.renderEngine->ConnectFrontEnd();
         }
-        g.renderEngine->GetFilterGraph(&g.graph);
+        Note(connected, "ConnectFrontEnd");
+        Note(g.renderEngine->GetFilterGraph(&g.graph), "GetFilterGraph");
         g.builder = platform::CreateInstance<engine::ICaptureGraphBuilder2>(
             engine::CLSID_CaptureGraphBuilder2);
         if (g.builder && g.graph)
-            g.builder->SetFiltergraph(g.graph.Get());
+            Note(g.builder->SetFiltergraph(g.graph.Get()), "SetFiltergraph");
         g.control = g.graph.As<engine::IMediaControl>();
     }
     // Without these objects there is no graph to speak of.
-    if (!g.renderEngine || !g.graph || !g.builder || !g.control)
+    if (!g.renderEngine || !g.graph || !g.builder || !g.control) {
+        engine::DebugLog(QStringLiteral("building the graph: engine %1, graph %2, builder %3, "
+                                        "control %4")
+                             .arg(bool(g.renderEngine))
+                             .arg(bool(g.graph))
+                             .arg(bool(g.builder))
+                             .arg(bool(g.control)));
         return Stop(dialog, QStringLiteral("Could not build the compression graph"));
+    }
     return true;
 }
 

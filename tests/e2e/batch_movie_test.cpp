@@ -302,9 +302,16 @@ protected:
 TEST_F(StandInConverter, AFailedConversionLeavesTheOldMovie)
 {
     env.Set("STAND_IN", "fail");
+    const QString log = env.Root() + "/debug.log";
+    env.Set("VANTOREL_DEBUG_LOG", log);
     const ProgramRun run = RunProgram(BatchArgs(photos, music, movie) << "--overwrite");
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.output.contains("Failed to create the movie.")) << run.output.toStdString();
+    // The screen says no more than that; the debug log says why.
+    EXPECT_FALSE(run.output.contains("[x] broken")) << run.output.toStdString();
+    EXPECT_TRUE(Contents(log).contains("the converter ended with status 1; its last output:\n"
+                                       "[x] broken\n"))
+        << Contents(log).toStdString();
     EXPECT_EQ(Contents(movie), "my old movie");
     // The temporary AVI stays, so that the movie can still be made from it.
     EXPECT_EQ(QDir(out).entryList(QDir::Files, QDir::Name),
