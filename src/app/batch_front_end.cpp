@@ -259,6 +259,9 @@ bool MakeMovie(MainDialog &dialog, BatchProgress &progress, StageTimes &times, c
     progress.BeginStage(QStringLiteral("Rendering"));
     dialog.OnCommand(IDC_GO);
     rendering = false;
+    for (const QString &photo : dialog.m_unreadablePhotos)
+        progress.PrintLine(
+            QStringLiteral("vantorel: cannot decode %1; it shows as black").arg(photo));
     times.renderMs = stage.elapsed();
     if (dialog.m_busy)
         progress.BeginStage(QStringLiteral("Converting"));

@@ -220,6 +220,8 @@ public:
     void RemoveRunFile(const QString &path);
     // The last run ended with a movie that plays.
     bool m_movieMade = false;
+    // The listed photos of the last run that could not be decoded (they show as black).
+    QStringList m_unreadablePhotos;
     // What the current run has made and so may remove.
     bool m_tempAviMade = false;
     bool m_movieStarted = false; // m_newMoviePath has been made

@@ -319,15 +319,22 @@ void MainDialog::FinishConversion()
     m_movieMade = true;
     m_services.clock->Sleep(kPauseBeforeCleanupMs);
     DiscardRunFiles();
+    // Photos that show as black are counted after the success text.
+    const QString unreadable
+        = m_unreadablePhotos.isEmpty()
+              ? QString()
+              : QStringLiteral("\n%1 of the photos could not be read and show as black.")
+                    .arg(m_unreadablePhotos.size());
     if (m_convertOk) {
         m_services.prompter->MessageBox(this,
-                                        QStringLiteral("The movie has been created successfully!"),
+                                        QStringLiteral("The movie has been created successfully!")
+                                            + unreadable,
                                         QStringLiteral("Congratulation"),
                                         platform::MessageButtons::Ok,
                                         platform::MessageIcon::None);
     } else {
         m_services.prompter->MessageBox(this,
-                                        QStringLiteral("The movie has been created."),
+                                        QStringLiteral("The movie has been created.") + unreadable,
                                         platform::ApplicationTitle(),
                                         platform::MessageButtons::Ok,
                                         platform::MessageIcon::None);

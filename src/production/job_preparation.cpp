@@ -35,6 +35,7 @@ void MainDialog::OnGo()
     // ones there are now.
     RecountPhotoBytes();
     m_movieMade = false;
+    m_unreadablePhotos.clear();
     if (m_totalPhotoBytes > kPhotoVolumeWarningBytes) {
         const auto answer = m_services.prompter->MessageBox(
             this,

@@ -6,6 +6,7 @@
 #include "engine/dshow.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -25,6 +26,9 @@ enum class Order { IdleFirst, MessageFirst };
 // Shows the message and switches the window to idle in the given order; returns false,
 // the stage's result after a failure.
 bool StopStage(MainDialog &dialog, const QString &text, Box box, Order order);
+
+// The listed photos that cannot be decoded (and would show as black), in list order.
+QStringList UndecodablePhotos(MainDialog &dialog);
 
 // The stage's timeline: the video group (its photo clips and transitions), then the audio
 // group (the music laid end to end), from the window's photo list, music and settings.

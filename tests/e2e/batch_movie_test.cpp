@@ -251,6 +251,32 @@ TEST_F(BatchMovie, ASignalEndsTheRunAndRemovesWhatItMade)
     }
 }
 
+// Photos that cannot be decoded are named, one line each; the movie is made of the rest,
+// and counts them. When none can be decoded there is no movie, and the old one stays.
+TEST_F(BatchMovie, UnreadablePhotosAreNamedAndAllUnreadableMakesNoMovie)
+{
+    const QString music = MakeJob(2, {64, 48}, 2);
+    const QString bad = testing_support::WriteFile(photos + "/bad.jpg", "not a photo");
+    const QString movie = env.ScratchDir() + "/movie.mp4";
+    const ProgramRun some = RunProgram(BatchArgs(photos, music, movie) << "--seconds=2");
+    EXPECT_EQ(some.exitCode, 0) << some.output.toStdString();
+    EXPECT_EQ(some.output.count("cannot decode"), 1) << some.output.toStdString();
+    EXPECT_TRUE(some.output.contains("vantorel: cannot decode " + bad + "; it shows as black"));
+    EXPECT_TRUE(some.output.contains("successfully!\n1 of the photos could not be read"))
+        << some.output.toStdString();
+
+    const QString junk = env.ScratchDir() + "/junk";
+    QDir().mkpath(junk);
+    const QString first = testing_support::WriteFile(junk + "/a.jpg", "");
+    testing_support::WriteFile(junk + "/b.gif", "GIF89a");
+    const ProgramRun none = RunProgram(BatchArgs(junk, music, movie) << "--overwrite");
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_TRUE(none.output.contains("None of the photos can be read: " + first))
+        << none.output.toStdString();
+    EXPECT_TRUE(testmedia::ReadAvi(movie).opened); // the movie of the first run
+    EXPECT_TRUE(QDir(env.ScratchDir()).entryList({"TempData*", "*.part*"}).isEmpty());
+}
+
 // The converter's stand-in, found on PATH by the real converter: it notes its pid, then
 // fails at once or runs until it is ended.
 class StandInConverter : public BatchMovie
