@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProgressBar>
 #include <QThread>
@@ -326,8 +327,16 @@ int RunBatch(const Options &options, int argc, char **argv)
 std::optional<int> HandleCommandLine(int argc, char **argv)
 {
     QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    for (int i = 1; i < argc; ++i) {
+        args << QFile::decodeName(argv[i]);
+        // A name that is not valid in the system's encoding (UTF-8) cannot be held as
+        // text: it would name another file, or none. Said as it is, not as a missing one.
+        if (QFile::encodeName(args.last()) != QByteArray(argv[i])) {
+            std::fprintf(
+                stderr, "vantorel: '%s' is not a valid UTF-8 name; please rename it\n", argv[i]);
+            return kExitBadArguments;
+        }
+    }
     const Request request = ReadCommandLine(args, isatty(STDERR_FILENO) != 0);
     if (const auto *exit = std::get_if<ExitWith>(&request))
         return exit->status;

@@ -18,6 +18,7 @@
 #include <cstdlib>
 
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -375,6 +376,26 @@ TEST_F(StandInConverter, KillingTheProgramEndsTheConverter)
     ASSERT_EQ(waitpid(converter, &status, 0), converter);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     EXPECT_EQ(Contents(movie), "my old movie");
+}
+
+// A photo folder whose name is not valid UTF-8 exists, but cannot be carried as text: the
+// run says so instead of calling it missing.
+TEST_F(BatchMovie, AFolderNameThatIsNotUtf8IsNamedAsSuch)
+{
+    const QByteArray folder = QFile::encodeName(env.ScratchDir()) + "/bad\xff";
+    ASSERT_EQ(mkdir(folder.constData(), 0700), 0);
+    const QString music = testing_support::WriteFile(env.ScratchDir() + "/song.wav", "RIFF");
+    const ProgramRun run = testing_support::RunToEnd(
+        "/bin/sh -c "
+        + platform::QuoteArgument(QStringLiteral("exec '" VANTOREL_TEST_PROGRAM_DIR
+                                                 "vantorel' --batch --photos \"$(printf "
+                                                 "'%1/bad\\377')\" --music '%2'")
+                                      .arg(env.ScratchDir(), music)));
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.output.contains("is not a valid UTF-8 name; please rename it"))
+        << run.output.toStdString();
+    EXPECT_FALSE(run.output.contains("no such photo folder")) << run.output.toStdString();
+    rmdir(folder.constData()); // the temporary folder's clean-up cannot name it either
 }
 
 // Help and bad command lines end before a window is built, saying what is wrong (status
