@@ -7,6 +7,7 @@
 #include "common/media_makers.h"
 #include "platform/prompter.h"
 #include "production/conversion_stage.h"
+#include "production/render_stage.h"
 
 #include <QApplication>
 #include <QDir>
@@ -314,5 +315,22 @@ INSTANTIATE_TEST_SUITE_P(
         BoxRow{"ExitQuestion", nullptr, "Movie creating... Are you sure you want exit it?"},
         BoxRow{"WorkersFailure", "echo '[x] broken'; exit 1", "Failed to create the movie."}),
     RowName());
+
+} // namespace
+
+namespace {
+
+// The temporary AVI is checked against the timeline before the converter gets it: a
+// file cut short or unreadable is named, a complete one passes.
+TEST_F(Stage, ATemporaryAviShorterThanTheTimelineOrUnreadableIsRefused)
+{
+    const std::int64_t second = 10'000'000;
+    EXPECT_EQ(production::TempAviShortfall(dialog->m_tempAviPath, 4 * second), QString());
+    EXPECT_EQ(production::TempAviShortfall(dialog->m_tempAviPath, 0), QString());
+    EXPECT_TRUE(production::TempAviShortfall(dialog->m_tempAviPath, 8 * second)
+                    .contains("it lasts 4.0 s of 8.0 s"));
+    const QString junk = testing_support::WriteFile(scratch + "/junk.avi", "RIFF....AVI ");
+    EXPECT_TRUE(production::TempAviShortfall(junk, 0).contains("cannot be read back"));
+}
 
 } // namespace
