@@ -281,9 +281,10 @@ namespace {
 // when it does not.
 bool AcceptNewMovie(MainDialog &dialog)
 {
-    const QString problem = dialog.m_convertBroken
-                                ? QStringLiteral("the converter failed")
-                                : MovieProblem(dialog.m_newMoviePath, dialog.m_tempAviPath);
+    const QString problem
+        = dialog.m_convertBroken
+              ? QStringLiteral("the converter failed")
+              : MovieProblem(dialog.m_newMoviePath, dialog.m_tempAviPath, dialog.m_outputPath);
     engine::DebugLog(
         QStringLiteral("new movie %1: %2")
             .arg(dialog.m_newMoviePath, problem.isEmpty() ? QStringLiteral("plays") : problem));
@@ -342,23 +343,23 @@ void MainDialog::FinishConversion()
     SetProgress(0);
 }
 
-QString MovieProblem(const QString &moviePath, const QString &sourcePath)
+QString MovieProblem(const QString &moviePath, const QString &sourcePath, const QString &shownAs)
 {
     const MovieFacts movie = ProbeMovie(moviePath);
     if (!movie.exists)
-        return QStringLiteral("The converter wrote no movie at %1.").arg(moviePath);
+        return QStringLiteral("The converter wrote no movie at %1.").arg(shownAs);
     if (!movie.opened)
-        return QStringLiteral("%1 is not a movie that can be played.").arg(moviePath);
+        return QStringLiteral("%1 is not a movie that can be played.").arg(shownAs);
     if (!movie.video || !movie.audio)
         return QStringLiteral("%1 lacks its %2.")
-            .arg(moviePath, movie.video ? QStringLiteral("sound") : QStringLiteral("pictures"));
+            .arg(shownAs, movie.video ? QStringLiteral("sound") : QStringLiteral("pictures"));
     // The converter keeps the length of what it was given.
     const MovieFacts source = ProbeMovie(sourcePath);
     const double expected = source.opened ? source.seconds : 0;
     if (expected > 0
         && std::abs(movie.seconds - expected) > std::max(kLengthSlackSeconds, expected / 10))
         return QStringLiteral("%1 lasts %2 s instead of %3 s.")
-            .arg(moviePath)
+            .arg(shownAs)
             .arg(movie.seconds, 0, 'f', 1)
             .arg(expected, 0, 'f', 1);
     return QString();

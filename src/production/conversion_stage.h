@@ -52,7 +52,8 @@ MovieFacts ProbeMovie(const QString &path);
 // Why the finished movie at `moviePath` is not one: missing or empty, not a playable
 // movie, without video or sound, or of another length than `sourcePath` (the temporary
 // AVI it was made from; not checked when that cannot be read). Empty for a good movie.
-QString MovieProblem(const QString &moviePath, const QString &sourcePath);
+// The text calls the movie `shownAs` (the path the user asked for).
+QString MovieProblem(const QString &moviePath, const QString &sourcePath, const QString &shownAs);
 
 // The worker's entry; returns RunConversion's result.
 unsigned ConversionThreadProc(MainDialog *dialog);

@@ -134,6 +134,8 @@ TEST_P(Outcome, MessagesAndFilesFollowTheConvertersOutputStatusAndTheMovieItMade
     for (const QString &text : prompter.BoxTexts())
         firstLines << text.section(u'\n', 0, 0);
     EXPECT_EQ(firstLines, row.boxes) << prompter.BoxTexts().join(u'|').toStdString();
+    // The reason names the movie the user asked for, not the file it was written into.
+    EXPECT_FALSE(prompter.BoxTexts().join(u'|').contains(".part"));
     EXPECT_EQ(dialog->m_convertOk, row.convertOk ? 1 : 0);
     EXPECT_EQ(dialog->m_movieMade, row.made);
     // The old movie goes only for a new one that plays; a failed conversion keeps the
