@@ -1,5 +1,6 @@
 #include "production/path_style.h"
 
+#include "engine/library_log.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
 
@@ -247,7 +248,8 @@ bool CanCreateFile(platform::FileSystem &fs, const QString &path)
 {
     if (!fs.CreateNewFile(path))
         return false;
-    fs.DeleteFile(path);
+    if (!fs.DeleteFile(path))
+        engine::DebugLog(QStringLiteral("could not delete the probe file %1").arg(path));
     return true;
 }
 
