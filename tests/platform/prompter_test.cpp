@@ -83,7 +83,7 @@ TEST(QtPrompter, TheFileChooserOffersTheFiltersAndReturnsTheChosenFile)
               music);
 }
 
-// "All Files" of the design's lists ("*.*") lists every file, a name without a dot too.
+// "All Files" ("*.*") of the program's lists shows every file, a name without a dot too.
 TEST(QtPrompter, AllFilesListsFilesWithAndWithoutAnExtension)
 {
     testing_support::TestEnvironment env;

@@ -167,8 +167,8 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeRow{"CannotStart", nullptr, {kFailed}},
         OutcomeRow{"SaysItFailed", "echo '[x] broken'", {kFailed}},
         OutcomeRow{"FailsWithStatus", "echo '[x] broken' >&2; exit 1", {kFailed}},
-        // No word of success, but a movie that plays: it is kept, as the design's second
-        // box says.
+        // No word of success, but a movie that plays: it is kept, and the second box says
+        // that it was made.
         OutcomeRow{
             "NoMuxingButPlays", "echo '[x] done'; convert \"$out\"", {kFailed, kCreated}, true},
         // Says it made a movie, but there is none, or junk, or a short one.
