@@ -15,7 +15,7 @@ class Processes;
 }
 
 // The converter's command line:
-//   "<converter>"  -i "<temporary AVI>" [ -s <width>X<height>] <fixed options> "<movie>"
+//   "<converter>"  -i "<temporary AVI>" [ -s <width>X<height>] <fixed options> -f mp4 "<movie>"
 // A path holding a double quote (possible on Linux) is escaped so that it still arrives
 // as one argument; every other path stands between plain quotes exactly as it is.
 QString ConverterCommandLine(const QString &converterPath,
