@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProgressBar>
 #include <QThread>
@@ -178,6 +179,7 @@ public:
     bool DeleteFile(const QString &) override { return true; }
     bool CreateFolder(const QString &) override { return true; }
     bool CreateNewFile(const QString &) override { return true; }
+    bool ReplaceFile(const QString &, const QString &) override { return true; }
 
 private:
     const platform::FileSystem &m_real;
@@ -281,14 +283,19 @@ bool MakeMovie(MainDialog &dialog, BatchProgress &progress, StageTimes &times, c
     FollowConverter(dialog, progress);
     dialog.OnCommand(IDC_GO);
     rendering = false;
+    for (const QString &photo : dialog.m_unreadablePhotos)
+        progress.PrintLine(
+            QStringLiteral("vantorel: cannot decode %1; it shows as black").arg(photo));
     times.renderMs = stage.elapsed();
     if (dialog.m_busy)
         progress.BeginStage(QStringLiteral("Converting"), renderShare, 100);
     WaitForConversion(dialog, progress, times, signalled);
     QObject::disconnect(shown);
     progress.End();
-    // An old movie at the path may still be there: only the run's own verdict counts.
-    return dialog.m_movieMade && !dialog.m_convertFailed;
+
+    // An old movie at the path may still be there: only the run's own verdict counts. A
+    // movie that plays is made, even when the converter did not say so.
+    return dialog.m_movieMade;
 }
 
 int RunBatch(const Options &options, int argc, char **argv)
@@ -343,8 +350,16 @@ int RunBatch(const Options &options, int argc, char **argv)
 std::optional<int> HandleCommandLine(int argc, char **argv)
 {
     QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    for (int i = 1; i < argc; ++i) {
+        args << QFile::decodeName(argv[i]);
+        // A name that is not valid in the system's encoding (UTF-8) cannot be held as
+        // text: it would name another file, or none. Said as it is, not as a missing one.
+        if (QFile::encodeName(args.last()) != QByteArray(argv[i])) {
+            std::fprintf(
+                stderr, "vantorel: '%s' is not a valid UTF-8 name; please rename it\n", argv[i]);
+            return kExitBadArguments;
+        }
+    }
     const Request request = ReadCommandLine(args, isatty(STDERR_FILENO) != 0);
     if (const auto *exit = std::get_if<ExitWith>(&request))
         return exit->status;

@@ -97,12 +97,28 @@ int MainDialog::DoModal()
     setWindowModality(Qt::WindowModal);
     // Log-out, shut-down and Ctrl+C close the window as its Exit does after OK: the
     // converter is ended and what the run made is removed.
-    platform::TerminationSignals endings([this](int) {
-        m_stopRequested = 1;
+    platform::TerminationSignals endings([this](int) { EndOnSignal(); });
+    const int result = exec();
+    m_services.prompter->DeclineBoxes(false);
+    return result;
+}
+
+void MainDialog::EndOnSignal()
+{
+    m_stopRequested = 1;
+    // A box open now (the exit question, the worker's message) is closed as declined,
+    // and none is shown any more: nobody may be there to answer it.
+    m_services.prompter->DeclineBoxes(true);
+    // The window ends from its own event loop, once the loops of the boxes just closed
+    // have returned (the conversion worker may be waiting for one of them).
+    QTimer::singleShot(0, this, [this] {
+        if (m_services.prompter->AnyBoxOpen()) {
+            EndOnSignal();
+            return;
+        }
         CloseModalDialogs();
         done(QDialog::Rejected);
     });
-    return exec();
 }
 
 void MainDialog::CloseModalDialogs()
@@ -278,8 +294,9 @@ void MainDialog::CleanUpOnExit()
             StopConversionWorker();
         if (m_tempAviMade)
             DeleteTempFileWithRetries(m_tempAviPath);
+        // The new movie's file goes; an old movie at the movie's path stays.
         if (m_movieStarted)
-            RemoveRunFile(m_outputPath);
+            RemoveRunFile(m_newMoviePath);
         // The run keeps its record: a render still under way may write its file again,
         // and the run's own end removes it then.
     }

@@ -74,6 +74,8 @@ public:
     QString m_outputPath;
     QString m_workDir;
     QString m_tempAviPath;
+    // Where the converter writes the new movie, beside m_outputPath (path_style.h).
+    QString m_newMoviePath;
     QString m_converterPath;
     // Sum of the listed photos' sizes. 64-bit: a 32-bit sum wraps negative past 2 GB.
     qint64 m_totalPhotoBytes = 0;
@@ -87,6 +89,7 @@ public:
     std::atomic<int> m_converting{0};    // the conversion stage is running
     std::atomic<int> m_convertOk{0};     // the converter reported success
     std::atomic<int> m_convertFailed{0}; // the worker has reported a failed conversion
+    std::atomic<int> m_convertBroken{0}; // the converter failed outright: its movie is not used
     QString m_programDir;                // with a trailing '/'
     int m_progressPos = 0;
 
@@ -115,6 +118,9 @@ public:
     void OnMenuExit();
     // The window is going away.
     void OnDestroy();
+    // A termination signal: ends the window as Exit does after OK, without waiting for
+    // anyone to answer a box.
+    void EndOnSignal();
 
     // Paints the client area: background, the icon when minimised, then the band.
     void Paint(QPainter &painter, bool minimised);
@@ -201,21 +207,28 @@ public:
     // Creates the run's own temporary AVI in m_workDir and sets m_tempAviPath to it;
     // false after a message.
     bool MakeTempAvi();
-    // Deletes the old movie at m_outputPath just before the converter writes the new
-    // one; false (after a message, with the window idle) when something other than a
-    // regular file is in the way.
-    bool ReplaceOldMovie();
-    // Removes what the current run made and did not finish: its temporary AVI and, once
-    // the converter has been started on it, the movie. Nothing else is touched; the run
-    // no longer counts them as its own.
+    // Creates m_newMoviePath beside the movie, for the converter to write into; the old
+    // movie at m_outputPath stays until the new one has been checked. False (after a
+    // message, with the window idle and the run's files removed) when something other
+    // than a regular file is at the movie's path or no file can be made beside it.
+    bool PrepareNewMovie();
+    // Puts the checked new movie in the place of the old one, in one step; false after
+    // a message.
+    bool PutNewMovieInPlace();
+    // Removes what the current run made and did not finish: its temporary AVI and the
+    // new movie's file. Nothing else is touched (an old movie stays); the run no longer
+    // counts them as its own.
     void DiscardRunFiles();
     // Removes `path` when it is a regular file (never a link, folder, device or FIFO).
     void RemoveRunFile(const QString &path);
     // The last run ended with a movie that plays.
     bool m_movieMade = false;
+    // The listed photos of the last run that could not be decoded (they show as black).
+    QStringList m_unreadablePhotos;
     // What the current run has made and so may remove.
     bool m_tempAviMade = false;
-    bool m_movieStarted = false;
+    bool m_movieStarted = false; // m_newMoviePath has been made
+
     // The conversion stage (conversion_stage.cpp). RunConversion runs on the worker
     // thread: 1 when it ended without a failure message, 0 after "Failed to create the
     // movie.".

@@ -36,6 +36,13 @@ std::FILE *OpenDebugLog()
 
 std::FILE *g_debugLog = nullptr;
 
+// Opens the debug log once, on the first use by the libraries or the program.
+void OpenDebugLogOnce()
+{
+    static std::once_flag opened;
+    std::call_once(opened, [] { g_debugLog = OpenDebugLog(); });
+}
+
 void WriteLibraryLine(void *object, int level, const char *format, va_list args)
 {
     if (!g_debugLog || level > av_log_get_level())
@@ -55,9 +62,19 @@ void InstallLibraryLog()
 {
     static std::once_flag installed;
     std::call_once(installed, [] {
-        g_debugLog = OpenDebugLog();
+        OpenDebugLogOnce();
         av_log_set_callback(WriteLibraryLine);
     });
+}
+
+void DebugLog(const QString &line)
+{
+    OpenDebugLogOnce();
+    if (!g_debugLog)
+        return;
+    const QByteArray text = "[vantorel] " + line.toUtf8() + '\n';
+    std::lock_guard lock(LogMutex());
+    std::fputs(text.constData(), g_debugLog);
 }
 
 } // namespace engine

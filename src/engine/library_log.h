@@ -6,10 +6,17 @@
 //   anything else    the path of a file the lines are appended to
 // The program's own messages are not affected.
 
+#include <QString>
+
 namespace engine {
 
 // Routes the libraries' log through the debug log. Called once at start-up, before any
 // library call; later calls do nothing. Thread-safe: the engine logs from its threads.
 void InstallLibraryLog();
+
+// Appends one line of the program's own to the debug log, prefixed "[vantorel] ": why a
+// step failed, where the user sees only a message or nothing at all. Nothing when the
+// log is off. Thread-safe.
+void DebugLog(const QString &line);
 
 } // namespace engine

@@ -136,6 +136,13 @@ public:
         QFile file(path);
         return file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
     }
+
+    bool ReplaceFile(const QString &from, const QString &to) override
+    {
+        // rename(2) replaces the target atomically (QFile::rename refuses an existing one).
+        return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData())
+               == 0;
+    }
 };
 
 class RealClock final : public Clock

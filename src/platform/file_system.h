@@ -51,6 +51,11 @@ public:
     // Creates a new, empty file; false when something of that name exists already or the
     // file cannot be made. Never truncates an existing file.
     virtual bool CreateNewFile(const QString &path) = 0;
+    // Puts the file `from` in the place of `to` in one step (both in the same folder, or
+    // at least on the same file system): whoever opens `to` sees either the old file or
+    // the new one, never a missing or half-written one. An existing file at `to` is
+    // replaced; false when that cannot be done, and then nothing has changed.
+    virtual bool ReplaceFile(const QString &from, const QString &to) = 0;
 };
 
 FileSystem &TheFileSystem();

@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -115,16 +116,38 @@ void MarkInheritedDescriptorsCloseOnExec(int descriptorLimit)
         fcntl(fd, F_SETFD, FD_CLOEXEC);
 }
 
+// A child that is not detached is killed when the thread that started it goes away, even
+// by SIGKILL: it must never go on working (and writing files) for a program that is gone.
+// A child whose output is captured also gets a process group of its own, so that Ctrl+C
+// at the terminal reaches the program alone, which then ends the child and cleans up.
+// Runs in the child; `parent` is the pid of the program, taken before the fork.
+void TieToParent(pid_t parent, bool ownGroup)
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The program may have died before the line above took effect.
+    if (getppid() != parent)
+        _exit(127);
+    if (ownGroup)
+        setpgid(0, 0);
+}
+
 // The child's side of Spawn, up to exec: stdin is /dev/null, stdout/stderr go to outFd
 // (or stay as they are when outFd < 0, or go to /dev/null when detached). An exec
 // failure is written to statusFd (close-on-exec, so a started program closes it).
-[[noreturn]] void ExecInChild(
-    const char *file, char *const *argv, int outFd, bool detach, int statusFd, int descriptorLimit)
+[[noreturn]] void ExecInChild(const char *file,
+                              char *const *argv,
+                              int outFd,
+                              bool detach,
+                              int statusFd,
+                              int descriptorLimit,
+                              pid_t parent)
 {
     if (detach) {
         setsid();
         if (fork() != 0)
             _exit(0);
+    } else {
+        TieToParent(parent, outFd >= 0);
     }
     const int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
     if (devNull >= 0) {
@@ -165,6 +188,7 @@ std::optional<pid_t> Spawn(const QString &path, const QStringList &args, int out
     int status[2];
     if (pipe2(status, O_CLOEXEC) != 0)
         return std::nullopt;
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid < 0) {
         close(status[0]);
@@ -172,8 +196,13 @@ std::optional<pid_t> Spawn(const QString &path, const QStringList &args, int out
         return std::nullopt;
     }
     if (pid == 0)
-        ExecInChild(
-            file.constData(), argv.pointers.data(), outFd, detach, status[1], descriptorLimit);
+        ExecInChild(file.constData(),
+                    argv.pointers.data(),
+                    outFd,
+                    detach,
+                    status[1],
+                    descriptorLimit,
+                    parent);
     close(status[1]);
     int childError = 0;
     ssize_t n;
@@ -253,6 +282,7 @@ public:
         ProcessInfo info;
         info.pid = *pid;
         info.outputFd = pipeFds[0];
+        info.ownGroup = captureOutput;
         return info;
     }
 
@@ -293,6 +323,10 @@ public:
     {
         if (process.pid <= 0 || process.reaped)
             return false;
+        // A child with a group of its own is ended with whatever it started in it (a
+        // script's ffmpeg), which would otherwise keep writing.
+        if (process.ownGroup)
+            kill(-process.pid, SIGKILL);
         if (kill(process.pid, SIGKILL) != 0)
             return false;
         process.terminated = true;

@@ -23,6 +23,9 @@ struct ProcessInfo
     bool reaped = false;
     // Set by Terminate: the child has been told to end and is reaped by Close.
     bool terminated = false;
+    // The child leads a process group of its own (children whose output is captured).
+    bool ownGroup = false;
+    // Its exit status once reaped; 128 + the signal's number when a signal ended it.
     int exitCode = 0;
 };
 
@@ -32,8 +35,12 @@ public:
     virtual ~Processes() = default;
 
     // Starts the command line. With captureOutput the child's standard output and
-    // standard error go into one pipe (ProcessInfo::outputFd); otherwise they are the
-    // program's own. Nothing when the program cannot be found or executed.
+    // standard error go into one pipe (ProcessInfo::outputFd), and the child leads a
+    // process group of its own (a terminal's Ctrl+C reaches only this program, which ends
+    // the child itself); otherwise they are the program's own. Either way the child is
+    // killed when the thread that started it ends, the program included, so a child
+    // still running must be waited for or terminated by that thread. Nothing when the
+    // program cannot be found or executed.
     virtual std::optional<ProcessInfo> Start(const QString &commandLine, bool captureOutput) = 0;
     // Reads up to `size` bytes of the child's output, waiting for some; 0 at its end
     // (the child and everything it started closed the pipe), -1 on an error.

@@ -6,7 +6,11 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPointer>
 #include <QThread>
+
+#include <algorithm>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -40,11 +44,20 @@ MessageResult FromQt(int button)
 
 // A screen reader announces a box by its caption and reads its message as the description,
 // as it does for the desktop's own alerts.
-int ExecBox(QMessageBox &box)
+void NameForScreenReaders(QMessageBox &box)
 {
     box.setAccessibleName(box.windowTitle());
     box.setAccessibleDescription(box.text());
-    return box.exec();
+}
+
+// The answer of a person who declines `box`: its Cancel or No, else its only button.
+int DeclinedButton(const QMessageBox &box)
+{
+    for (QMessageBox::StandardButton button : {QMessageBox::Cancel, QMessageBox::No}) {
+        if (box.standardButtons() & button)
+            return button;
+    }
+    return QMessageBox::Ok;
 }
 
 class QtPrompter final : public Prompter
@@ -58,7 +71,8 @@ public:
                             text,
                             QMessageBox::Ok,
                             QApplication::activeWindow());
-            return FromQt(ExecBox(box));
+            NameForScreenReaders(box);
+            return FromQt(Run(box));
         });
     }
 
@@ -79,14 +93,20 @@ public:
                                                  ? QMessageBox::Information
                                                  : QMessageBox::NoIcon;
             QMessageBox box(qtIcon, caption, text, qtButtons, owner);
-            return FromQt(ExecBox(box));
+            NameForScreenReaders(box);
+            return FromQt(Run(box));
         });
     }
 
     QString BrowseForFolder(const QString &startFolder) override
     {
         return OnMainThread([&] {
-            QString dir = QFileDialog::getExistingDirectory(nullptr, QString(), startFolder);
+            QFileDialog dialog(nullptr, QString(), startFolder);
+            dialog.setFileMode(QFileDialog::Directory);
+            dialog.setOption(QFileDialog::ShowDirsOnly);
+            if (Run(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+                return QString();
+            QString dir = dialog.selectedFiles().first();
             while (dir.size() > 1 && dir.endsWith(u'/'))
                 dir.chop(1);
             return dir;
@@ -106,11 +126,50 @@ public:
             dialog.setNameFilters(filters);
             if (!filters.isEmpty())
                 dialog.selectNameFilter(filters.first());
-            if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            if (Run(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
                 return std::nullopt;
             return dialog.selectedFiles().first();
         });
     }
+
+    void DeclineBoxes(bool decline) override
+    {
+        m_declining = decline;
+        if (decline) {
+            for (const QPointer<QDialog> &dialog : m_open)
+                Decline(dialog);
+        }
+    }
+
+    bool AnyBoxOpen() const override { return !m_open.empty(); }
+
+private:
+    static void Decline(QDialog *dialog)
+    {
+        if (!dialog)
+            return;
+        if (const auto *box = qobject_cast<QMessageBox *>(dialog))
+            dialog->done(DeclinedButton(*box));
+        else
+            dialog->reject();
+    }
+
+    // Shows `dialog` modally and returns its result, declined at once while declining.
+    int Run(QDialog &dialog)
+    {
+        if (m_declining) {
+            Decline(&dialog);
+            return dialog.result();
+        }
+        m_open.emplace_back(&dialog);
+        const int result = dialog.exec();
+        m_open.erase(std::find(m_open.begin(), m_open.end(), &dialog));
+        return result;
+    }
+
+    // On the main thread only.
+    std::vector<QPointer<QDialog>> m_open;
+    bool m_declining = false;
 };
 
 } // namespace
@@ -133,6 +192,10 @@ QStringList ParseFilterList(const QString &filterList)
             continue;
         QString patterns = pattern;
         patterns.replace(u';', u' ');
+        // "*.*" is every file where the list comes from; to Qt it is only names with a dot.
+        QStringList each = patterns.split(u' ', Qt::SkipEmptyParts);
+        std::replace(each.begin(), each.end(), QStringLiteral("*.*"), QStringLiteral("*"));
+        patterns = each.join(u' ');
         filters << QStringLiteral("%1 (%2)").arg(description, patterns);
     }
     return filters;

@@ -46,12 +46,21 @@ public:
                                             bool fileMustExist,
                                             const QString &startFolder)
         = 0;
+
+    // While `decline` is on, every box and chooser is answered as a person declining it
+    // would (Cancel, No, or OK where that is the only button; a chooser is cancelled):
+    // those open now are closed so, later ones are answered at once without showing. For
+    // a program that must end now (a termination signal). Main thread only.
+    virtual void DeclineBoxes(bool /*decline*/) {}
+    // True while a box or chooser has been shown and its call has not returned yet.
+    virtual bool AnyBoxOpen() const { return false; }
 };
 
 // The application's title: the program file's name without its extension.
 QString ApplicationTitle();
 
-// "mp3 file|*.mp3|All Files|*.*||" -> {"mp3 file (*.mp3)", "All Files (*.*)"}.
+// "mp3 file|*.mp3|All Files|*.*||" -> {"mp3 file (*.mp3)", "All Files (*)"}: "*.*" means
+// every file, with or without an extension, as it does where these lists come from.
 // A pattern list such as "*.jpg;*.gif" becomes "*.jpg *.gif". A description without a
 // pattern is dropped; the list ends at the first empty description.
 QStringList ParseFilterList(const QString &filterList);

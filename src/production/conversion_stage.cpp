@@ -3,6 +3,7 @@
 #include "platform/file_system.h"
 #include "platform/processes.h"
 #include "platform/prompter.h"
+#include "production/render_stage.h"
 
 #include <QCoreApplication>
 #include <QStringDecoder>
@@ -14,9 +15,8 @@
 #include <algorithm>
 #include <cmath>
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
+#include "engine/library_log.h"
+#include "engine/timeline/timeline_av.h"
 
 #include <poll.h>
 
@@ -31,6 +31,10 @@ const QString kFixedOptions = QStringLiteral(" -ab 128kb -vcodec mpeg4 -b 1200kb
 
 constexpr long kReadSize = 100;
 constexpr int kAbandonCheckMs = 100;
+// How long a converter that has closed its output may take to end before it is ended.
+constexpr int kExitWaitMs = 3000;
+// Lines of the converter's output kept in the debug log.
+constexpr int kLoggedLines = 6;
 
 // The progress bar during the stage: it starts at 81 (set by "GO"), creeps up one step a
 // tick and waits at 97 for the converter.
@@ -66,6 +70,32 @@ bool WaitForOutput(int fd, const std::atomic<bool> *abandon)
     }
 }
 
+// Reaps the child whose output has ended. It normally has ended too; one that still runs
+// is given kExitWaitMs, then ended, as is one that the reader was asked to stop for (the
+// window is closing): it must not go on writing a movie nobody waits for.
+int EndChild(platform::Processes &processes, platform::ProcessInfo &child, bool stopping)
+{
+    if (stopping || !processes.Wait(child, kExitWaitMs)) {
+        processes.Terminate(child);
+        processes.Wait(child, -1);
+    }
+    processes.Close(child);
+    return child.exitCode;
+}
+
+void LogConverterEnd(int exitCode, const QString &captured)
+{
+    if (exitCode < 0) {
+        engine::DebugLog(QStringLiteral("the converter could not be started"));
+        return;
+    }
+    const QStringList lines = captured.split(u'\n');
+    engine::DebugLog(
+        QStringLiteral("the converter ended with status %1; its last output:\n%2")
+            .arg(exitCode)
+            .arg(lines.mid(std::max<qsizetype>(0, lines.size() - kLoggedLines)).join(u'\n')));
+}
+
 } // namespace
 
 QString ConverterCommandLine(const QString &converterPath,
@@ -80,7 +110,9 @@ QString ConverterCommandLine(const QString &converterPath,
     if (highQuality)
         commandLine += QStringLiteral(" -s %1X%2").arg(width).arg(height);
     commandLine += kFixedOptions;
-    commandLine += u' ' + QuotedPath(outputPath);
+    // The container is named: the movie is written under a temporary name first, and a
+    // name the user typed may end in ".mpeg4", which ffmpeg does not know.
+    commandLine += QStringLiteral(" -f mp4 ") + QuotedPath(outputPath);
     return commandLine;
 }
 
@@ -88,8 +120,11 @@ QString RunAndCapture(QString program,
                       QString arguments,
                       platform::Processes &processes,
                       const std::atomic<bool> *abandon,
+                      int *exitCode,
                       const std::function<void(const QString &)> &onOutput)
 {
+    if (exitCode)
+        *exitCode = -1;
     const QString commandLine = program + u' ' + arguments;
     std::optional<platform::ProcessInfo> child = processes.Start(commandLine, true);
     if (!child)
@@ -113,13 +148,9 @@ QString RunAndCapture(QString program,
         if (collecting)
             collected += text;
     }
-    // The pipe is closed; a child that ended is reaped. One that still runs when the
-    // reader is asked to stop (the window is closing) is ended and waited for: it must
-    // not go on writing a movie nobody waits for.
-    if (abandon && *abandon)
-        processes.Terminate(*child);
-    processes.Wait(*child, abandon && *abandon ? -1 : 1000);
-    processes.Close(*child);
+    const int status = EndChild(processes, *child, abandon && *abandon);
+    if (exitCode)
+        *exitCode = status;
     return collected;
 }
 
@@ -180,6 +211,7 @@ int MainDialog::RunConversion()
 
     m_convertOk = 0;
     m_convertFailed = 0;
+    m_convertBroken = 0;
     m_processRunning = 0;
     if (m_stopRequested) {
         m_converting = 0;
@@ -189,27 +221,37 @@ int MainDialog::RunConversion()
     if (m_outputPath.isEmpty() || m_converterPath.isEmpty() || m_converterPath.contains(u'"')) {
         fail();
         m_convertFailed = 1;
+        m_convertBroken = 1;
         m_converting = 0;
         return 0;
     }
     const QString commandLine = ConverterCommandLine(m_converterPath,
                                                      m_tempAviPath,
-                                                     m_outputPath,
+                                                     m_newMoviePath,
                                                      m_highQuality != 0,
                                                      m_videoWidth,
                                                      m_videoHeight);
+    int exitCode = -1;
     const QString captured = TrimmedRight(RunAndCapture(commandLine,
                                                         QStringLiteral(" "),
                                                         *m_services.processes,
                                                         &worker.Abandoned(),
+                                                        &exitCode,
                                                         m_converterOutputListener));
     m_processRunning = 0;
+    LogConverterEnd(exitCode, captured);
 
     // The verdict is settled, and a failure shown, before the stage is marked as ended:
     // the finishing step then reads a final m_convertOk, and its own box always follows
-    // the worker's.
+    // the worker's. A converter that ended with an error status (or was killed) has
+    // failed whatever it printed; what it wrote is not used.
     int result = 1;
-    if (captured.isEmpty()) {
+    if (exitCode > 0) {
+        fail();
+        m_convertFailed = 1;
+        m_convertBroken = 1;
+        result = 0;
+    } else if (captured.isEmpty()) {
         // Nothing to judge: the finishing step goes by the movie file alone.
     } else if (captured.contains(QLatin1String("muxing"))) {
         m_convertOk = 1;
@@ -236,6 +278,34 @@ void MainDialog::OnTimer(int timerId)
         FinishConversion();
 }
 
+namespace {
+
+// Checks the new movie and, when it plays, puts it in the place of the old one. Otherwise
+// it is removed with the old movie left as it was, and the temporary AVI stays, so that
+// the movie can still be made from it. A converter that failed outright has said so
+// already; its file is not even looked at. One that only lacked the word of success has
+// been reported as failed, but a movie it made that plays is kept, and not reported again
+// when it does not.
+bool AcceptNewMovie(MainDialog &dialog)
+{
+    const QString problem
+        = dialog.m_convertBroken
+              ? QStringLiteral("the converter failed")
+              : MovieProblem(dialog.m_newMoviePath, dialog.m_tempAviPath, dialog.m_outputPath);
+    engine::DebugLog(
+        QStringLiteral("new movie %1: %2")
+            .arg(dialog.m_newMoviePath, problem.isEmpty() ? QStringLiteral("plays") : problem));
+    if (problem.isEmpty() && dialog.PutNewMovieInPlace())
+        return true;
+    dialog.m_tempAviMade = false;
+    dialog.DiscardRunFiles();
+    if (!problem.isEmpty() && !dialog.m_convertFailed)
+        dialog.Services().prompter->AppMessageBox(kFailedMessage + u'\n' + problem);
+    return false;
+}
+
+} // namespace
+
 void MainDialog::FinishConversion()
 {
     ConversionTimer()->stop();
@@ -247,36 +317,32 @@ void MainDialog::FinishConversion()
     UpdateData(false);
     repaint();
 
-    // A closing window has ended the converter and removed what the run made.
-    if (m_stopRequested)
-        return;
-    // The worker has said that the conversion failed: whatever the converter left is
-    // broken. The temporary AVI stays, so that the movie can still be made from it.
-    if (m_convertFailed) {
-        m_tempAviMade = false;
+    // A closing window ends the converter; what the run made goes, the old movie stays.
+    if (m_stopRequested) {
         DiscardRunFiles();
         return;
     }
-    const QString problem = MovieProblem(m_outputPath, m_tempAviPath);
-    if (!problem.isEmpty()) {
-        m_tempAviMade = false;
-        DiscardRunFiles();
-        m_services.prompter->AppMessageBox(kFailedMessage + u'\n' + problem);
+    if (!AcceptNewMovie(*this))
         return;
-    }
-    m_movieStarted = false;
     m_movieMade = true;
     m_services.clock->Sleep(kPauseBeforeCleanupMs);
     DiscardRunFiles();
+    // Photos that show as black are counted after the success text.
+    const QString unreadable
+        = m_unreadablePhotos.isEmpty()
+              ? QString()
+              : QStringLiteral("\n%1 of the photos could not be read and show as black.")
+                    .arg(m_unreadablePhotos.size());
     if (m_convertOk) {
         m_services.prompter->MessageBox(this,
-                                        QStringLiteral("The movie has been created successfully!"),
+                                        QStringLiteral("The movie has been created successfully!")
+                                            + unreadable,
                                         QStringLiteral("Congratulation"),
                                         platform::MessageButtons::Ok,
                                         platform::MessageIcon::None);
     } else {
         m_services.prompter->MessageBox(this,
-                                        QStringLiteral("The movie has been created."),
+                                        QStringLiteral("The movie has been created.") + unreadable,
                                         platform::ApplicationTitle(),
                                         platform::MessageButtons::Ok,
                                         platform::MessageIcon::None);
@@ -284,24 +350,38 @@ void MainDialog::FinishConversion()
     SetProgress(0);
 }
 
-QString MovieProblem(const QString &moviePath, const QString &sourcePath)
+QString MovieProblem(const QString &moviePath, const QString &sourcePath, const QString &shownAs)
 {
     const MovieFacts movie = ProbeMovie(moviePath);
     if (!movie.exists)
-        return QStringLiteral("The converter wrote no movie at %1.").arg(moviePath);
+        return QStringLiteral("The converter wrote no movie at %1.").arg(shownAs);
     if (!movie.opened)
-        return QStringLiteral("%1 is not a movie that can be played.").arg(moviePath);
+        return QStringLiteral("%1 is not a movie that can be played.").arg(shownAs);
     if (!movie.video || !movie.audio)
         return QStringLiteral("%1 lacks its %2.")
-            .arg(moviePath, movie.video ? QStringLiteral("sound") : QStringLiteral("pictures"));
+            .arg(shownAs, movie.video ? QStringLiteral("sound") : QStringLiteral("pictures"));
     // The converter keeps the length of what it was given.
     const MovieFacts source = ProbeMovie(sourcePath);
     const double expected = source.opened ? source.seconds : 0;
     if (expected > 0
         && std::abs(movie.seconds - expected) > std::max(kLengthSlackSeconds, expected / 10))
         return QStringLiteral("%1 lasts %2 s instead of %3 s.")
-            .arg(moviePath)
+            .arg(shownAs)
             .arg(movie.seconds, 0, 'f', 1)
+            .arg(expected, 0, 'f', 1);
+    return QString();
+}
+
+QString production::TempAviShortfall(const QString &path, std::int64_t timeUnits)
+{
+    const MovieFacts avi = ProbeMovie(path);
+    if (!avi.opened)
+        return QStringLiteral("%1 cannot be read back.").arg(path);
+    const double expected = static_cast<double>(timeUnits) / 1e7;
+    if (timeUnits > 0 && avi.seconds < expected - kLengthSlackSeconds)
+        return QStringLiteral("The render stopped before %1 was complete: it lasts %2 s of %3 s.")
+            .arg(path)
+            .arg(avi.seconds, 0, 'f', 1)
             .arg(expected, 0, 'f', 1);
     return QString();
 }
@@ -314,19 +394,16 @@ MovieFacts ProbeMovie(const QString &path)
     // Only a regular file is opened: a FIFO would never answer.
     if (!facts.exists)
         return facts;
-    AVFormatContext *ctx = nullptr;
-    if (avformat_open_input(&ctx, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
+    const engine::av::FormatContextPtr ctx = engine::av::OpenInput(path);
+    if (!ctx)
         return facts;
-    if (avformat_find_stream_info(ctx, nullptr) >= 0) {
-        facts.opened = true;
-        for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-            const AVMediaType type = ctx->streams[i]->codecpar->codec_type;
-            facts.video = facts.video || type == AVMEDIA_TYPE_VIDEO;
-            facts.audio = facts.audio || type == AVMEDIA_TYPE_AUDIO;
-        }
-        if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0)
-            facts.seconds = static_cast<double>(ctx->duration) / AV_TIME_BASE;
+    facts.opened = true;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        const AVMediaType type = ctx->streams[i]->codecpar->codec_type;
+        facts.video = facts.video || type == AVMEDIA_TYPE_VIDEO;
+        facts.audio = facts.audio || type == AVMEDIA_TYPE_AUDIO;
     }
-    avformat_close_input(&ctx);
+    if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0)
+        facts.seconds = static_cast<double>(ctx->duration) / AV_TIME_BASE;
     return facts;
 }

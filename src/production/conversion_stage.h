@@ -16,7 +16,7 @@ class Processes;
 }
 
 // The converter's command line:
-//   "<converter>"  -i "<temporary AVI>" [ -s <width>X<height>] <fixed options> "<movie>"
+//   "<converter>"  -i "<temporary AVI>" [ -s <width>X<height>] <fixed options> -f mp4 "<movie>"
 // A path holding a double quote (possible on Linux) is escaped so that it still arrives
 // as one argument; every other path stands between plain quotes exactly as it is.
 QString ConverterCommandLine(const QString &converterPath,
@@ -29,13 +29,16 @@ QString ConverterCommandLine(const QString &converterPath,
 // Runs `program` + " " + `arguments` with standard output and error on one pipe and
 // returns the output from the first 100-byte read that holds a "[" on (earlier reads are
 // dropped). A program that cannot start gives an empty text. When `abandon` becomes true
-// the reading stops within about 100 ms and the child is ended and waited for.
-// `onOutput`, when given, sees every piece of output as it is read (all of it, also what
-// is dropped), on the calling thread.
+// the reading stops within about 100 ms and the child is ended. The child is always
+// reaped before this returns: one still running a few seconds after its output ended is
+// ended. `exitCode` gets its exit status (128 + signal when a signal ended it), or -1
+// when it could not be started. `onOutput`, when given, sees every piece of output as it
+// is read (all of it, also what is dropped), on the calling thread.
 QString RunAndCapture(QString program,
                       QString arguments,
                       platform::Processes &processes,
                       const std::atomic<bool> *abandon = nullptr,
+                      int *exitCode = nullptr,
                       const std::function<void(const QString &)> &onOutput = {});
 
 // What libavformat makes of a file.
@@ -52,7 +55,8 @@ MovieFacts ProbeMovie(const QString &path);
 // Why the finished movie at `moviePath` is not one: missing or empty, not a playable
 // movie, without video or sound, or of another length than `sourcePath` (the temporary
 // AVI it was made from; not checked when that cannot be read). Empty for a good movie.
-QString MovieProblem(const QString &moviePath, const QString &sourcePath);
+// The text calls the movie `shownAs` (the path the user asked for).
+QString MovieProblem(const QString &moviePath, const QString &sourcePath, const QString &shownAs);
 
 // The worker's entry; returns RunConversion's result.
 unsigned ConversionThreadProc(MainDialog *dialog);

@@ -3,6 +3,7 @@
 // to the conversion stage.
 
 #include "app/main_dialog.h"
+#include "engine/library_log.h"
 #include "platform/file_system.h"
 #include "platform/prompter.h"
 #include "platform/system_folders.h"
@@ -10,6 +11,9 @@
 #include "production/path_style.h"
 
 #include <QTimer>
+
+#include <cerrno>
+#include <cstring>
 
 using namespace ids;
 
@@ -31,6 +35,7 @@ void MainDialog::OnGo()
     // ones there are now.
     RecountPhotoBytes();
     m_movieMade = false;
+    m_unreadablePhotos.clear();
     if (m_totalPhotoBytes > kPhotoVolumeWarningBytes) {
         const auto answer = m_services.prompter->MessageBox(
             this,
@@ -59,12 +64,10 @@ void MainDialog::OnGo()
         return;
     }
 
-    // The converter writes a new movie; an old one at the path would only mislead the
-    // finishing step. It goes only now, when the new one is about to be written, and
-    // only when it is a regular file (what is there may have changed since the check).
-    if (!ReplaceOldMovie())
+    // The converter writes the new movie beside the old one, which it replaces only once
+    // it plays (FinishConversion): a failed run leaves the old movie as it was.
+    if (!PrepareNewMovie())
         return;
-    m_movieStarted = true;
     m_converting = 1;
     m_progressPos = kConversionStartProgress;
     ConversionTimer()->start();
@@ -162,24 +165,46 @@ bool MainDialog::MakeTempAvi()
     return true;
 }
 
-bool MainDialog::ReplaceOldMovie()
+bool MainDialog::PrepareNewMovie()
 {
     platform::FileSystem &fs = *m_services.fileSystem;
-    const QString inTheWay = production::WhatIsInTheWay(fs, m_outputPath);
-    if (inTheWay.isEmpty()) {
-        fs.DeleteFile(m_outputPath);
-        return true;
+    // What is at the movie's path may have changed since the paths were planned.
+    QString problem = production::WhatIsInTheWay(fs, m_outputPath);
+    if (problem.isEmpty()) {
+        m_newMoviePath = production::CreateNewMovieFile(fs, m_outputPath);
+        m_movieStarted = !m_newMoviePath.isEmpty();
+        if (m_movieStarted)
+            return true;
+        problem = QStringLiteral("The output file can't be created. Please check the directory "
+                                 "attributes.\nNo file could be made beside %1")
+                      .arg(m_outputPath);
     }
+    engine::DebugLog(QStringLiteral("run stopped before the conversion: ") + problem);
     SetIdle(true);
     DiscardRunFiles();
-    m_services.prompter->AppMessageBox(inTheWay);
+    m_services.prompter->AppMessageBox(problem);
+    return false;
+}
+
+bool MainDialog::PutNewMovieInPlace()
+{
+    if (m_services.fileSystem->ReplaceFile(m_newMoviePath, m_outputPath)) {
+        m_movieStarted = false;
+        return true;
+    }
+    const QString why = QString::fromLocal8Bit(std::strerror(errno));
+    engine::DebugLog(
+        QStringLiteral("could not rename %1 to %2: %3").arg(m_newMoviePath, m_outputPath, why));
+    m_services.prompter->AppMessageBox(
+        QStringLiteral("Failed to create the movie.\nThe new movie could not replace %1: %2")
+            .arg(m_outputPath, why));
     return false;
 }
 
 void MainDialog::DiscardRunFiles()
 {
     if (m_movieStarted)
-        RemoveRunFile(m_outputPath);
+        RemoveRunFile(m_newMoviePath);
     if (m_tempAviMade)
         RemoveRunFile(m_tempAviPath);
     m_movieStarted = false;
@@ -190,6 +215,9 @@ void MainDialog::RemoveRunFile(const QString &path)
 {
     platform::FileSystem &fs = *m_services.fileSystem;
     const auto status = fs.Status(path);
-    if (status && !status->isLink && status->isRegularFile)
-        fs.DeleteFile(path);
+    if (!status || status->isLink || !status->isRegularFile)
+        return;
+    if (!fs.DeleteFile(path))
+        engine::DebugLog(QStringLiteral("could not delete %1: %2")
+                             .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
 }

@@ -1,5 +1,6 @@
 #include "production/path_style.h"
 
+#include "engine/library_log.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
 
@@ -205,12 +206,18 @@ QString WhatIsInTheWay(platform::FileSystem &fs, const QString &path)
     return kMessageCannotCreateFile + u'\n' + WhatItIs(*status, path);
 }
 
-QString CreateTempAvi(platform::FileSystem &fs, const QString &workDir)
+namespace {
+
+// Creates a new empty file `stem` + `ext` at `prefix`, or `stem` + "-1" + `ext`, "-2", ...
+// when the name is taken; the path made, or an empty text.
+QString CreateFreeFile(platform::FileSystem &fs,
+                       const QString &prefix,
+                       const QString &stem,
+                       const QString &ext)
 {
     for (int n = 0; n < kTempAviNames; ++n) {
-        const QString path = workDir
-                             + (n == 0 ? QStringLiteral("TempData.avi")
-                                       : QStringLiteral("TempData-%1.avi").arg(n));
+        const QString path
+            = prefix + stem + (n == 0 ? QString() : QStringLiteral("-%1").arg(n)) + ext;
         if (fs.CreateNewFile(path))
             return path;
         if (!fs.Status(path))
@@ -219,11 +226,30 @@ QString CreateTempAvi(platform::FileSystem &fs, const QString &workDir)
     return QString();
 }
 
+} // namespace
+
+QString CreateTempAvi(platform::FileSystem &fs, const QString &workDir)
+{
+    return CreateFreeFile(fs, workDir, QStringLiteral("TempData"), QStringLiteral(".avi"));
+}
+
+QString CreateNewMovieFile(platform::FileSystem &fs, const QString &moviePath)
+{
+    const qsizetype sep = moviePath.lastIndexOf(u'/');
+    const QString name = moviePath.mid(sep + 1);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return CreateFreeFile(fs,
+                          moviePath.left(sep + 1),
+                          (dot > 0 ? name.left(dot) : name) + QStringLiteral(".part"),
+                          QStringLiteral(".mp4"));
+}
+
 bool CanCreateFile(platform::FileSystem &fs, const QString &path)
 {
     if (!fs.CreateNewFile(path))
         return false;
-    fs.DeleteFile(path);
+    if (!fs.DeleteFile(path))
+        engine::DebugLog(QStringLiteral("could not delete the probe file %1").arg(path));
     return true;
 }
 

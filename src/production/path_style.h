@@ -74,4 +74,10 @@ QString WhatIsInTheWay(platform::FileSystem &fs, const QString &path);
 // Nothing existing is opened or followed. The path made, or an empty text.
 QString CreateTempAvi(platform::FileSystem &fs, const QString &workDir);
 
+// Creates the file the converter writes the new movie into, beside the movie (so that it
+// can take the movie's place in one step once it has been checked): "clip.part.mp4" for
+// "clip.mp4" or "clip.mpeg4", or "clip.part-1.mp4", ... when that name is taken. Native
+// paths only. The path made, or an empty text.
+QString CreateNewMovieFile(platform::FileSystem &fs, const QString &moviePath);
+
 } // namespace production

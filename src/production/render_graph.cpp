@@ -11,6 +11,7 @@
 #include "engine/graph/capture_graph.h"
 #include "engine/graph/media_control.h"
 #include "engine/graph/sample_grabber.h"
+#include "engine/library_log.h"
 #include "engine/render/render_engine.h"
 #include "engine/timeline/timeline.h"
 #include "platform/class_store.h"
@@ -100,32 +101,52 @@ struct CompressionGraph
     ComPtr<engine::IMediaEvent> events;
     long groups = 0;
     ReferenceTime duration = 0;
+    bool durationKnown = false; // not an assumed one
 };
 
+// A call whose result the graph's build does not act on: a failure is only noted in the
+// debug log, so that a user's report carries the reason a later step then gives up.
+void Note(platform::HRESULT result, const char *call)
+{
+    if (Failed(result))
+        engine::DebugLog(QStringLiteral("building the graph: %1 failed (0x%2)")
+                             .arg(QLatin1String(call))
+                             .arg(static_cast<std::uint32_t>(result), 8, 16, QLatin1Char('0')));
+}
+
 // Builds the render engine over the timeline and the graph it makes. The calls' results
-// are not looked at: a call that went wrong shows up at a later step with that step's
-// message.
+// are not acted on (only noted): a call that went wrong shows up at a later step with
+// that step's message.
 bool BuildGraph(MainDialog &dialog, engine::IAMTimeline *timeline, CompressionGraph &g)
 {
     g.renderEngine = platform::CreateInstance<engine::IRenderEngine>(engine::CLSID_RenderEngine);
     if (g.renderEngine) {
-        g.renderEngine->SetTimelineObject(timeline);
+        Note(g.renderEngine->SetTimelineObject(timeline), "SetTimelineObject");
         if (const auto engine2 = g.renderEngine.As<engine::IRenderEngine2>())
-            engine2->SetResizerGUID(engine::CLSID_VantorelResizer);
-        if (g.renderEngine->ConnectFrontEnd() == engine::S_WARN_OUTPUTRESET) {
-            g.renderEngine->SetTimelineObject(timeline);
-            g.renderEngine->ConnectFrontEnd();
+            Note(engine2->SetResizerGUID(engine::CLSID_VantorelResizer), "SetResizerGUID");
+        platform::HRESULT connected = g.renderEngine->ConnectFrontEnd();
+        if (connected == engine::S_WARN_OUTPUTRESET) {
+            Note(g.renderEngine->SetTimelineObject(timeline), "SetTimelineObject");
+            connected = g.renderEngine->ConnectFrontEnd();
         }
-        g.renderEngine->GetFilterGraph(&g.graph);
+        Note(connected, "ConnectFrontEnd");
+        Note(g.renderEngine->GetFilterGraph(&g.graph), "GetFilterGraph");
         g.builder = platform::CreateInstance<engine::ICaptureGraphBuilder2>(
             engine::CLSID_CaptureGraphBuilder2);
         if (g.builder && g.graph)
-            g.builder->SetFiltergraph(g.graph.Get());
+            Note(g.builder->SetFiltergraph(g.graph.Get()), "SetFiltergraph");
         g.control = g.graph.As<engine::IMediaControl>();
     }
     // Without these objects there is no graph to speak of.
-    if (!g.renderEngine || !g.graph || !g.builder || !g.control)
+    if (!g.renderEngine || !g.graph || !g.builder || !g.control) {
+        engine::DebugLog(QStringLiteral("building the graph: engine %1, graph %2, builder %3, "
+                                        "control %4")
+                             .arg(bool(g.renderEngine))
+                             .arg(bool(g.graph))
+                             .arg(bool(g.builder))
+                             .arg(bool(g.control)));
         return Stop(dialog, QStringLiteral("Could not build the compression graph"));
+    }
     return true;
 }
 
@@ -287,6 +308,7 @@ bool SetUpSeekingAndInterleaving(MainDialog &dialog, CompressionGraph &g)
     if (!g.seeking || !g.events || Failed(g.seeking->GetCapabilities(&capabilities)))
         return Stop(dialog, QStringLiteral("Could not read input file seeking capabilities"));
     g.seeking->GetDuration(&g.duration);
+    g.durationKnown = g.duration > 0;
     if (g.duration == 0) {
         dialog.Services().prompter->AppMessageBox(kMessageNoDuration);
         g.duration = kAssumedDuration;
@@ -330,11 +352,23 @@ bool RunWithProgress(MainDialog &dialog, CompressionGraph &g)
     } while (eventCode == 0);
 
     g.control->Stop();
-    if (eventCode == engine::EC_ERRORABORT && !dialog.m_stopRequested)
-        return Stop(dialog,
-                    QStringLiteral("Could not run compression graph") + u'\n'
-                        + WhyStreamingFailed(g.events.Get(), dialog.m_tempAviPath));
-    return true;
+    if (dialog.m_stopRequested)
+        return true;
+    // Only a graph that completed has written the whole slideshow. One that failed, or
+    // stopped without saying why, has left a cut-off file that must not be converted.
+    QString why;
+    if (eventCode == engine::EC_ERRORABORT)
+        why = WhyStreamingFailed(g.events.Get(), dialog.m_tempAviPath);
+    else if (eventCode != engine::EC_COMPLETE)
+        why = QStringLiteral("The render stopped (event %1) before %2 was complete.")
+                  .arg(eventCode)
+                  .arg(dialog.m_tempAviPath);
+    else
+        why = production::TempAviShortfall(dialog.m_tempAviPath, g.durationKnown ? g.duration : 0);
+    if (why.isEmpty())
+        return true;
+    engine::DebugLog(QStringLiteral("render failed: ") + why);
+    return Stop(dialog, QStringLiteral("Could not run compression graph") + u'\n' + why);
 }
 
 } // namespace

@@ -6,12 +6,30 @@
 
 #include "app/main_dialog.h"
 
+#include "engine/render/photo_frame.h"
 #include "engine/timeline/media_det.h"
 #include "engine/timeline/timeline.h"
 #include "platform/prompter.h"
 #include "production/render_stage.h"
 
 namespace production {
+
+QStringList UndecodablePhotos(MainDialog &dialog)
+{
+    // Decoded as the render decodes them, into a tiny frame: a large JPEG is then read at
+    // an eighth of its size, which is quick.
+    constexpr int kProbeSize = 16;
+    QStringList unreadable;
+    for (const QString &photo : dialog.m_photoPaths) {
+        bool decoded = false;
+        engine::MakePhotoFrame(
+            photo, engine::RESIZEF_STRETCH, kProbeSize, kProbeSize, nullptr, &decoded);
+        if (!decoded)
+            unreadable << photo;
+        dialog.PumpWaitingMessages();
+    }
+    return unreadable;
+}
 
 bool StopStage(MainDialog &dialog, const QString &text, Box box, Order order)
 {
@@ -37,6 +55,16 @@ bool MainDialog::RenderSlideshowToAvi()
     }
     if (m_photoPaths.isEmpty()) {
         m_services.prompter->AppMessageBox(QStringLiteral("Please select photos before starting."));
+        return false;
+    }
+    // A photo that cannot be decoded shows as black; a show of nothing but black is no
+    // movie, and must not replace one.
+    m_unreadablePhotos = production::UndecodablePhotos(*this);
+    if (m_unreadablePhotos.size() == m_photoPaths.size()) {
+        m_services.prompter->AppMessageBox(
+            QStringLiteral("Failed to create the movie.\nNone of the photos can be read: %1 "
+                           "cannot be decoded.")
+                .arg(m_unreadablePhotos.first()));
         return false;
     }
 

@@ -6,6 +6,7 @@
 #include "engine/dshow.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -25,6 +26,9 @@ enum class Order { IdleFirst, MessageFirst };
 // Shows the message and switches the window to idle in the given order; returns false,
 // the stage's result after a failure.
 bool StopStage(MainDialog &dialog, const QString &text, Box box, Order order);
+
+// The listed photos that cannot be decoded (and would show as black), in list order.
+QStringList UndecodablePhotos(MainDialog &dialog);
 
 // The stage's timeline: the video group (its photo clips and transitions), then the audio
 // group (the music laid end to end), from the window's photo list, music and settings.
@@ -90,5 +94,10 @@ QString ExtensionOf(const QString &path);
 // What the render loop divides the progress by: 4 for a music file with no extension or
 // with "mp3" or "wav" (any letter case), 6 for every other extension.
 int ProgressDivisor(const QString &musicPath);
+
+// Why the temporary AVI at `path` does not hold the whole timeline of `timeUnits` (100 ns;
+// 0 when unknown, and then only a file that cannot be read at all is refused): a file
+// that cannot be read, or one more than a second shorter. Empty when it is complete.
+QString TempAviShortfall(const QString &path, std::int64_t timeUnits);
 
 } // namespace production

@@ -71,10 +71,11 @@ MessageResult ScriptedPrompter::Box(PromptRecord record)
 
 MessageResult ScriptedPrompter::AppMessageBox(const QString &text)
 {
-    return Box({.kind = PromptRecord::AppBox,
-                .text = text,
-                .caption = platform::ApplicationTitle(),
-                .icon = platform::MessageIcon::Exclamation});
+    const MessageResult scripted = Box({.kind = PromptRecord::AppBox,
+                                        .text = text,
+                                        .caption = platform::ApplicationTitle(),
+                                        .icon = platform::MessageIcon::Exclamation});
+    return showOn ? showOn->AppMessageBox(text) : scripted;
 }
 
 MessageResult ScriptedPrompter::MessageBox(QWidget *owner,
@@ -83,7 +84,20 @@ MessageResult ScriptedPrompter::MessageBox(QWidget *owner,
                                            MessageButtons buttons,
                                            platform::MessageIcon icon)
 {
-    return Box({PromptRecord::OwnedBox, text, caption, buttons, icon, owner});
+    const MessageResult scripted
+        = Box({PromptRecord::OwnedBox, text, caption, buttons, icon, owner});
+    return showOn ? showOn->MessageBox(owner, text, caption, buttons, icon) : scripted;
+}
+
+void ScriptedPrompter::DeclineBoxes(bool decline)
+{
+    if (showOn)
+        showOn->DeclineBoxes(decline);
+}
+
+bool ScriptedPrompter::AnyBoxOpen() const
+{
+    return showOn && showOn->AnyBoxOpen();
 }
 
 QString ScriptedPrompter::BrowseForFolder(const QString &)

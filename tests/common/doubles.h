@@ -44,6 +44,9 @@ public:
 
     // Asked as each box shows, for example whether the window is still busy.
     std::function<bool()> busy;
+    // When set, boxes are recorded and then really shown by this prompter (the program's
+    // own), for what happens while one is open; the queued answers are not used.
+    platform::Prompter *showOn = nullptr;
 
     platform::MessageResult AppMessageBox(const QString &text) override;
     platform::MessageResult MessageBox(QWidget *owner,
@@ -56,6 +59,8 @@ public:
                                     const QString &filterList,
                                     bool fileMustExist,
                                     const QString &startFolder) override;
+    void DeclineBoxes(bool decline) override;
+    bool AnyBoxOpen() const override;
 
 private:
     platform::MessageResult Box(PromptRecord record);

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <unistd.h>
+
 namespace testing_support {
 
 TestEnvironment::TestEnvironment()
@@ -61,6 +63,23 @@ ProcessResult RunToEnd(const QString &commandLine, int timeoutMs)
     processes.Close(*child);
     result.output = QString::fromUtf8(bytes);
     return result;
+}
+
+std::vector<int> ChildProcesses()
+{
+    std::vector<int> children;
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &pid : pids) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (pid.toInt() <= 0 || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ...": the name may hold blanks and parentheses.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> after = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (after.size() > 1 && after[1].toInt() == getpid())
+            children.push_back(pid.toInt());
+    }
+    return children;
 }
 
 QString WriteFile(const QString &path, const QByteArray &content)

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <vector>
 
 namespace testing_support {
 
@@ -68,6 +69,9 @@ struct ProcessResult
 // Runs a command line (split by the Windows rules) through the process layer, collects
 // all it prints and waits at most timeoutMs for it to end.
 ProcessResult RunToEnd(const QString &commandLine, int timeoutMs = 60000);
+
+// The pids of this process's children, ended ones not yet reaped (zombies) included.
+std::vector<int> ChildProcesses();
 
 // Writes a small file (its directories must exist); returns its path.
 QString WriteFile(const QString &path, const QByteArray &content);

@@ -1,6 +1,7 @@
 // A real movie made end to end: photos and music made here, the program run as a process
 // through its batch front end, the result opened with libavformat.
 
+#include "common/doubles.h"
 #include "common/environment.h"
 #include "common/media_makers.h"
 #include "platform/processes.h"
@@ -16,6 +17,11 @@
 
 #include <csignal>
 #include <cstdlib>
+
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using testing_support::TestEnvironment;
 
@@ -257,6 +263,152 @@ TEST_F(BatchMovie, ASignalEndsTheRunAndRemovesWhatItMade)
         EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList{"TempData.avi"});
         EXPECT_EQ(Contents(mine), "mine");
     }
+}
+
+// Photos that cannot be decoded are named, one line each; the movie is made of the rest,
+// and counts them. When none can be decoded there is no movie, and the old one stays.
+TEST_F(BatchMovie, UnreadablePhotosAreNamedAndAllUnreadableMakesNoMovie)
+{
+    const QString music = MakeJob(2, {64, 48}, 2);
+    const QString bad = testing_support::WriteFile(photos + "/bad.jpg", "not a photo");
+    const QString movie = env.ScratchDir() + "/movie.mp4";
+    const ProgramRun some = RunProgram(BatchArgs(photos, music, movie) << "--seconds=2");
+    EXPECT_EQ(some.exitCode, 0) << some.output.toStdString();
+    EXPECT_EQ(some.output.count("cannot decode"), 1) << some.output.toStdString();
+    EXPECT_TRUE(some.output.contains("vantorel: cannot decode " + bad + "; it shows as black"));
+    EXPECT_TRUE(some.output.contains("successfully!\n1 of the photos could not be read"))
+        << some.output.toStdString();
+
+    const QString junk = env.ScratchDir() + "/junk";
+    QDir().mkpath(junk);
+    const QString first = testing_support::WriteFile(junk + "/a.jpg", "");
+    testing_support::WriteFile(junk + "/b.gif", "GIF89a");
+    const ProgramRun none = RunProgram(BatchArgs(junk, music, movie) << "--overwrite");
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_TRUE(none.output.contains("None of the photos can be read: " + first))
+        << none.output.toStdString();
+    EXPECT_TRUE(testmedia::ReadAvi(movie).opened); // the movie of the first run
+    EXPECT_TRUE(QDir(env.ScratchDir()).entryList({"TempData*", "*.part*"}).isEmpty());
+}
+
+// The converter's stand-in, found on PATH by the real converter: it notes its pid, then
+// fails at once or runs until it is ended.
+class StandInConverter : public BatchMovie
+{
+protected:
+    void SetUp() override
+    {
+        BatchMovie::SetUp();
+        // Orphans of the program become this test's children, so that a converter that
+        // outlived the program can be waited for.
+        prctl(PR_SET_CHILD_SUBREAPER, 1);
+        const QString bin = env.Root() + "/bin";
+        QDir().mkpath(bin);
+        pidFile = env.Root() + "/converter.pid";
+        testing_support::WriteScript(bin + "/ffmpeg",
+                                     "echo $$ > '" + pidFile.toUtf8()
+                                         + "'\nfor out; do :; done\nprintf part > \"$out\"\n"
+                                           "[ \"$STAND_IN\" = fail ] && { echo '[x] broken' >&2; "
+                                           "exit 1; }\nexec sleep 60");
+        music = MakeJob(2, {64, 48}, 2); // with the real ffmpeg
+        env.Set("PATH", bin + ":" + qEnvironmentVariable("PATH"));
+        out = env.ScratchDir() + "/out";
+        QDir().mkpath(out);
+        movie = testing_support::WriteFile(out + "/movie.mp4", "my old movie");
+    }
+    void TearDown() override { prctl(PR_SET_CHILD_SUBREAPER, 0); }
+
+    // Starts the program in a process group of its own, as a shell starts a job, and
+    // returns the converter's pid once it runs.
+    pid_t StartUntilTheConverterRuns(QProcess &program)
+    {
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        program.setChildProcessModifier([] { setpgid(0, 0); });
+        program.start(QStringLiteral(VANTOREL_TEST_PROGRAM_DIR "vantorel"),
+                      BatchArgs(photos, music, movie) << "--overwrite");
+        if (!program.waitForStarted())
+            return 0;
+        for (int i = 0; i < 3000 && QFileInfo(pidFile).size() == 0; ++i)
+            program.waitForFinished(20);
+        return static_cast<pid_t>(Contents(pidFile).trimmed().toInt());
+    }
+
+    QString pidFile;
+    QString music;
+    QString out;
+    QString movie;
+};
+
+TEST_F(StandInConverter, AFailedConversionLeavesTheOldMovie)
+{
+    env.Set("STAND_IN", "fail");
+    const QString log = env.Root() + "/debug.log";
+    env.Set("VANTOREL_DEBUG_LOG", log);
+    const ProgramRun run = RunProgram(BatchArgs(photos, music, movie) << "--overwrite");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.output.contains("Failed to create the movie.")) << run.output.toStdString();
+    // The screen says no more than that; the debug log says why.
+    EXPECT_FALSE(run.output.contains("[x] broken")) << run.output.toStdString();
+    EXPECT_TRUE(Contents(log).contains("the converter ended with status 1; its last output:\n"
+                                       "[x] broken\n"))
+        << Contents(log).toStdString();
+    EXPECT_EQ(Contents(movie), "my old movie");
+    // The temporary AVI stays, so that the movie can still be made from it.
+    EXPECT_EQ(QDir(out).entryList(QDir::Files, QDir::Name),
+              QStringList({"TempData.avi", "movie.mp4"}));
+}
+
+// Ctrl+C at the terminal (SIGINT to the job's process group) ends the run as interrupted:
+// the converter is ended, what the run made goes, and the old movie stays.
+TEST_F(StandInConverter, CtrlCDuringTheConversionEndsTheRunAsInterrupted)
+{
+    QProcess program;
+    const pid_t converter = StartUntilTheConverterRuns(program);
+    ASSERT_GT(converter, 0) << program.readAll().toStdString();
+    kill(-static_cast<pid_t>(program.processId()), SIGINT);
+    ASSERT_TRUE(program.waitForFinished(60000));
+    const QString said = QString::fromLocal8Bit(program.readAll());
+    EXPECT_EQ(program.exitCode(), 130) << said.toStdString();
+    EXPECT_FALSE(said.contains("Failed to create the movie.")) << said.toStdString();
+    EXPECT_EQ(Contents(movie), "my old movie");
+    EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList{"movie.mp4"});
+    EXPECT_NE(kill(converter, 0), 0);
+}
+
+// A program killed outright takes its converter along: nothing goes on writing a movie
+// nobody waits for.
+TEST_F(StandInConverter, KillingTheProgramEndsTheConverter)
+{
+    QProcess program;
+    const pid_t converter = StartUntilTheConverterRuns(program);
+    ASSERT_GT(converter, 0) << program.readAll().toStdString();
+    kill(static_cast<pid_t>(program.processId()), SIGKILL);
+    ASSERT_TRUE(program.waitForFinished(60000));
+    // The orphaned converter is this test's child now: it has been killed, not left to run.
+    int status = 0;
+    ASSERT_EQ(waitpid(converter, &status, 0), converter);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    EXPECT_EQ(Contents(movie), "my old movie");
+}
+
+// A photo folder whose name is not valid UTF-8 exists, but cannot be carried as text: the
+// run says so instead of calling it missing.
+TEST_F(BatchMovie, AFolderNameThatIsNotUtf8IsNamedAsSuch)
+{
+    const QByteArray folder = QFile::encodeName(env.ScratchDir()) + "/bad\xff";
+    ASSERT_EQ(mkdir(folder.constData(), 0700), 0);
+    const QString music = testing_support::WriteFile(env.ScratchDir() + "/song.wav", "RIFF");
+    const ProgramRun run = testing_support::RunToEnd(
+        "/bin/sh -c "
+        + platform::QuoteArgument(QStringLiteral("exec '" VANTOREL_TEST_PROGRAM_DIR
+                                                 "vantorel' --batch --photos \"$(printf "
+                                                 "'%1/bad\\377')\" --music '%2'")
+                                      .arg(env.ScratchDir(), music)));
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.output.contains("is not a valid UTF-8 name; please rename it"))
+        << run.output.toStdString();
+    EXPECT_FALSE(run.output.contains("no such photo folder")) << run.output.toStdString();
+    rmdir(folder.constData()); // the temporary folder's clean-up cannot name it either
 }
 
 // Help and bad command lines end before a window is built, saying what is wrong (status

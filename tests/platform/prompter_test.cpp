@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -80,4 +81,36 @@ TEST(QtPrompter, TheFileChooserOffersTheFiltersAndReturnsTheChosenFile)
     EXPECT_EQ(TheQtPrompter().OpenFile(
                   nullptr, QStringLiteral("Music|*.mp3;*.wma||"), true, env.ScratchDir()),
               music);
+}
+
+// "All Files" ("*.*") of the program's lists shows every file, a name without a dot too.
+TEST(QtPrompter, AllFilesListsFilesWithAndWithoutAnExtension)
+{
+    testing_support::TestEnvironment env;
+    testing_support::WriteFile(env.ScratchDir() + "/song.mp3", "x");
+    testing_support::WriteFile(env.ScratchDir() + "/song", "x");
+    QStringList listed;
+    WhenModalShows([&](QWidget *modal) {
+        auto *dialog = qobject_cast<QFileDialog *>(modal);
+        ASSERT_TRUE(dialog);
+        dialog->selectNameFilter(dialog->nameFilters().last());
+        const auto *view = dialog->findChild<QListView *>(QStringLiteral("listView"));
+        ASSERT_TRUE(view);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                listed.clear();
+                for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
+                    listed << view->model()->index(row, 0, view->rootIndex()).data().toString();
+                return listed.size() == 2;
+            },
+            10000));
+        dialog->reject();
+    });
+    EXPECT_FALSE(
+        TheQtPrompter()
+            .OpenFile(
+                nullptr, QStringLiteral("mp3 file|*.mp3|All Files|*.*||"), true, env.ScratchDir())
+            .has_value());
+    listed.sort();
+    EXPECT_EQ(listed, QStringList({"song", "song.mp3"}));
 }

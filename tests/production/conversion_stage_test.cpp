@@ -1,15 +1,20 @@
-// The conversion stage: the converter's command line, and every outcome of a run driven
-// by stand-in converters on a real temporary AVI.
+// The conversion stage: every outcome of a run driven by stand-in converters on a real
+// temporary AVI over the user's old movie, the real converter's movie, and the ways out
+// while the converter runs (Exit, signals, a signal while a box is open).
 
 #include "window_fixture.h"
 
 #include "app/batch_progress.h"
+#include "common/media_makers.h"
+#include "platform/prompter.h"
 #include "production/conversion_stage.h"
+#include "production/render_stage.h"
 
+#include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QTest>
 #include <QTimer>
@@ -17,24 +22,34 @@
 #include <csignal>
 #include <mutex>
 
+using testing_support::ChildProcesses;
 using testing_support::WriteScript;
 
 namespace {
 
+const QByteArray kOldMovie = "the user's old movie";
+
+QByteArray Contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
 // What "GO" has done once the render has succeeded: a real AVI of 4 s, which stand-ins
-// convert with the real ffmpeg.
+// convert with the real ffmpeg, and an old movie at the movie's path.
 class Stage : public WindowTest
 {
 public:
     void SetUp() override
     {
         WindowTest::SetUp();
+        realConverter = dialog->m_converterPath;
         dialog->m_tempAviPath = scratch + "/TempData.avi";
         const QString make = "ffmpeg -v quiet -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi "
                              "-i sine -t 4 -c:v mjpeg -c:a pcm_s16le ";
         ASSERT_EQ(testing_support::RunToEnd(make + dialog->m_tempAviPath).exitCode, 0);
         dialog->m_tempAviMade = true;
-        dialog->m_outputPath = scratch + "/Output.mp4";
+        dialog->m_outputPath = testing_support::WriteFile(scratch + "/Output.mp4", kOldMovie);
         dialog->m_converterPath = scratch + "/KelvoraCfg.dll";
     }
 
@@ -42,8 +57,8 @@ public:
     void StartStage()
     {
         dialog->SetIdle(false);
+        ASSERT_TRUE(dialog->PrepareNewMovie());
         dialog->m_converting = 1;
-        dialog->m_movieStarted = true;
         dialog->m_progressPos = 81;
         dialog->m_progress->setValue(81);
         dialog->ConversionTimer()->setInterval(20);
@@ -60,31 +75,49 @@ public:
                     "for out; do :; done; echo $$ > '" + pidFile.toUtf8()
                         + "'; printf part > \"$out\"; exec sleep 30");
         StartStage();
-        QElapsedTimer t;
-        t.start();
-        while (!QFileInfo::exists(dialog->m_outputPath) && t.elapsed() < 10000)
-            QTest::qWait(20);
+        for (int i = 0; i < 1000 && QFileInfo(dialog->m_newMoviePath).size() == 0; ++i)
+            QTest::qWait(10);
         QFile file(pidFile);
         return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
     }
+
+    // Besides the converter, the folder holds the old or new movie and, when it was kept,
+    // the temporary AVI: nothing the run made is left over.
+    QStringList ScratchFiles() const
+    {
+        QStringList files = QDir(scratch).entryList(QDir::Files, QDir::Name);
+        files.removeAll("KelvoraCfg.dll");
+        files.removeAll("pid");
+        return files;
+    }
+    static QStringList Expected(bool tempAviKept)
+    {
+        QStringList files{"Output.mp4"};
+        if (tempAviKept)
+            files << "TempData.avi";
+        return files;
+    }
+
+    QString realConverter;
 };
 
 struct OutcomeRow
 {
     const char *name;
     const char *script; // "$out" is the movie path, "$in" the temporary AVI; null: none
-    const char *box;    // the first line of the one box
-    bool made = false;  // the movie stays and the temporary AVI goes
+    QStringList boxes;  // the first line of each box
+    bool made = false;  // the new movie replaced the old one and the temporary AVI went
     bool convertOk = false;
 };
 
 class Outcome : public Stage, public ::testing::WithParamInterface<OutcomeRow>
 {};
 
-const char *const kSuccess = "The movie has been created successfully!";
-const char *const kFailed = "Failed to create the movie.";
+const QString kSuccess = "The movie has been created successfully!";
+const QString kCreated = "The movie has been created.";
+const QString kFailed = "Failed to create the movie.";
 
-TEST_P(Outcome, MessagesAndFilesFollowTheConvertersOutputAndTheMovieItMade)
+TEST_P(Outcome, MessagesAndFilesFollowTheConvertersOutputStatusAndTheMovieItMade)
 {
     const OutcomeRow &row = GetParam();
     if (row.script) {
@@ -94,7 +127,7 @@ TEST_P(Outcome, MessagesAndFilesFollowTheConvertersOutputAndTheMovieItMade)
                         + row.script);
     }
     StartStage();
-    ASSERT_TRUE(WaitUntilIdle(10000));
+    ASSERT_TRUE(WaitUntilIdle(20000));
     // The run has ended: the window is idle again with an empty bar.
     EXPECT_FALSE(dialog->ConversionTimer()->isActive());
     EXPECT_EQ(dialog->m_progress->value(), 0);
@@ -102,89 +135,206 @@ TEST_P(Outcome, MessagesAndFilesFollowTheConvertersOutputAndTheMovieItMade)
     QStringList firstLines;
     for (const QString &text : prompter.BoxTexts())
         firstLines << text.section(u'\n', 0, 0);
-    EXPECT_EQ(firstLines, QStringList{row.box}) << prompter.BoxTexts().join(u'|').toStdString();
+    EXPECT_EQ(firstLines, row.boxes) << prompter.BoxTexts().join(u'|').toStdString();
+    // The reason names the movie the user asked for, not the file it was written into.
+    EXPECT_FALSE(prompter.BoxTexts().join(u'|').contains(".part"));
     EXPECT_EQ(dialog->m_convertOk, row.convertOk ? 1 : 0);
-    // A failed conversion keeps the temporary AVI and removes what the converter left.
-    EXPECT_EQ(QFileInfo::exists(dialog->m_tempAviPath), !row.made);
-    EXPECT_EQ(QFileInfo::exists(dialog->m_outputPath), row.made);
+    EXPECT_EQ(dialog->m_movieMade, row.made);
+    // The old movie goes only for a new one that plays; a failed conversion keeps the
+    // temporary AVI, so that the movie can still be made from it.
+    if (row.made) {
+        const testmedia::AviContents movie = testmedia::ReadAvi(dialog->m_outputPath);
+        EXPECT_TRUE(movie.opened && movie.streams.size() == 2);
+    } else {
+        EXPECT_EQ(Contents(dialog->m_outputPath), kOldMovie);
+    }
+    EXPECT_EQ(ScratchFiles(), Expected(!row.made));
     // The pause before the clean-up happens exactly when the movie is there.
-    EXPECT_EQ(clock.Sleeps(), row.made ? std::vector<int>{2000} : std::vector<int>{});
+    EXPECT_EQ(clock.Sleeps().size(), row.made ? 1u : 0u);
+    // Every converter has been reaped, or ended and reaped.
+    EXPECT_EQ(ChildProcesses(), std::vector<int>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table,
     Outcome,
     ::testing::Values(
-        // The output counts from the read that holds the first "[", on either channel.
+        // The output counts from the first "[" on, on either channel.
+        OutcomeRow{"Success",
+                   "echo 'Press [q]'; convert \"$out\"; echo muxing >&2",
+                   {kSuccess},
+                   true,
+                   true},
+        OutcomeRow{"SaysNothing", "echo muxing; convert \"$out\"", {kCreated}, true},
+        OutcomeRow{"CannotStart", nullptr, {kFailed}},
+        OutcomeRow{"SaysItFailed", "echo '[x] broken'", {kFailed}},
+        OutcomeRow{"FailsWithStatus", "echo '[x] broken' >&2; exit 1", {kFailed}},
+        // No word of success, but a movie that plays: it is kept, and the second box says
+        // that it was made.
         OutcomeRow{
-            "Success", "echo 'Press [q]'; convert \"$out\"; echo muxing >&2", kSuccess, true, true},
-        OutcomeRow{"MuxingBeforeMarker", "printf 'muxing%094d[x]\\n' 0; convert \"$out\"", kFailed},
-        OutcomeRow{"CannotStart", nullptr, kFailed},
-        OutcomeRow{"SaysItFailed", "echo '[x] broken'", kFailed},
-        OutcomeRow{
-            "SaysNothing", "echo muxing; convert \"$out\"", "The movie has been created.", true},
+            "NoMuxingButPlays", "echo '[x] done'; convert \"$out\"", {kFailed, kCreated}, true},
         // Says it made a movie, but there is none, or junk, or a short one.
-        OutcomeRow{"NoMovie", "echo '[x] muxing'", kFailed, false, true},
-        OutcomeRow{"Junk", "echo '[x] muxing'; echo >\"$out\"", kFailed, false, true},
-        OutcomeRow{"Short", "convert -t 1 \"$out\"; echo '[x] muxing'", kFailed, false, true},
-        OutcomeRow{"Crash", "echo '[x] half way'; convert \"$out\"; kill -SEGV $$", kFailed}),
+        OutcomeRow{"NoMovie", "echo '[x] muxing'", {kFailed}, false, true},
+        OutcomeRow{"Junk", "echo '[x] muxing'; echo >\"$out\"", {kFailed}, false, true},
+        OutcomeRow{"Short", "convert -t 1 \"$out\"; echo '[x] muxing'", {kFailed}, false, true},
+        // A whole movie, but the converter's status says it failed.
+        OutcomeRow{"MuxingButStatus1", "convert \"$out\"; echo '[x] muxing'; exit 1", {kFailed}},
+        OutcomeRow{"Crash", "echo '[x] half way'; convert \"$out\"; kill -SEGV $$", {kFailed}},
+        OutcomeRow{"KilledHalfWay", "echo '[x]'; printf part >\"$out\"; kill -KILL $$", {kFailed}},
+        // Closes its output but goes on running: it is ended after a while, and its
+        // movie is not trusted.
+        OutcomeRow{"RunsOnAfterItsOutput",
+                   "convert \"$out\"; echo '[x] muxing'; exec >&- 2>&-; exec sleep 60",
+                   {kFailed}}),
     RowName());
 
-TEST_F(Stage, TheConverterGetsItsOptionsAndPathsWithQuotesAsSingleArguments)
+struct RealConverterRow
 {
-    QDir().mkpath(scratch + "/a \"b\"");
-    dialog->m_tempAviPath = testing_support::WriteFile(scratch + "/a \"b\"/TempData.avi", "RIFF");
-    dialog->m_outputPath = scratch + "/a \"b\"/Output.mp4";
-    dialog->m_highQuality = 1;
+    const char *name;
+    bool highQuality;
+    const char *movieName;
+    int width, height; // of the movie
+};
+
+class RealConverter : public Stage, public ::testing::WithParamInterface<RealConverterRow>
+{};
+
+// The real converter turns its arguments into the movie they ask for: the frame size of
+// "-s" (else the AVI's), 30000/1001 frames a second, MPEG-4 video with sound, as long as
+// the AVI; paths with blanks and quotes reach it whole, and a ".mpeg4" name is an MP4.
+TEST_P(RealConverter, MakesTheMovieItsArgumentsAskFor)
+{
+    const RealConverterRow &row = GetParam();
+    ASSERT_TRUE(QFileInfo(realConverter).isExecutable()) << realConverter.toStdString();
+    dialog->m_converterPath = realConverter;
+    const QString folder = scratch + "/a \"b\"";
+    QDir().mkpath(folder);
+    ASSERT_TRUE(QFile::rename(dialog->m_tempAviPath, folder + "/TempData.avi"));
+    dialog->m_tempAviPath = folder + "/TempData.avi";
+    dialog->m_outputPath = folder + '/' + row.movieName;
+    dialog->m_highQuality = row.highQuality ? 1 : 0;
     dialog->m_videoWidth = 480;
     dialog->m_videoHeight = 320;
-    const QString argsFile = scratch + "/args.txt";
-    WriteScript(dialog->m_converterPath, "printf '%s\\n' \"$@\" > '" + argsFile.toUtf8() + "'");
     StartStage();
-    ASSERT_TRUE(WaitUntilIdle(10000));
-    QFile file(argsFile);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts),
-              QStringList({"-i", dialog->m_tempAviPath, "-s", "480X320"})
-                  + QStringLiteral("-ab 128kb -vcodec mpeg4 -b 1200kb -mbd 2 -flags +4mv+trell "
-                                   "-aic 2 -cmp 2 -subcmp 2 -r 30000/1001")
-                        .split(' ')
-                  + QStringList{dialog->m_outputPath});
+    ASSERT_TRUE(WaitUntilIdle(60000));
+    ASSERT_EQ(prompter.BoxTexts(), QStringList{kSuccess});
+    const testmedia::AviContents movie = testmedia::ReadAvi(dialog->m_outputPath);
+    ASSERT_TRUE(movie.opened);
+    EXPECT_TRUE(movie.format.contains("mp4")) << movie.format.toStdString();
+    ASSERT_EQ(movie.streams.size(), 2u);
+    for (const auto &stream : movie.streams) {
+        if (stream.audio)
+            continue;
+        EXPECT_EQ(stream.codec, QStringLiteral("mpeg4"));
+        EXPECT_EQ(QSize(stream.width, stream.height), QSize(row.width, row.height));
+        EXPECT_EQ(stream.frameRateNum * 1001, stream.frameRateDen * 30000);
+        EXPECT_NEAR(stream.seconds, 4.0, 0.2);
+    }
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{row.movieName});
 }
 
+INSTANTIATE_TEST_SUITE_P(
+    Table,
+    RealConverter,
+    ::testing::Values(RealConverterRow{"HighQuality", true, "Output.mp4", 480, 320},
+                      RealConverterRow{"Standard", false, "Output.mp4", 64, 48},
+                      RealConverterRow{"Mpeg4Name", false, "clip.MPEG4", 64, 48}),
+    RowName());
+
 // Exit while the converter runs: Cancel changes nothing; OK ends the converter and
-// removes the part of the movie it wrote and the temporary AVI.
+// removes what the run made, and the old movie stays.
 TEST_F(Stage, ExitDuringTheConversionAsksFirstAndOkEndsTheConverter)
 {
     const pid_t pid = StartHangingConverter();
     ASSERT_GT(pid, 0);
     prompter.QueueAnswer(platform::MessageResult::Cancel);
-    dialog->OnMenuExit();
-    QTest::qWait(100);
+    dialog->OnCommand(ids::IDCANCEL);
     EXPECT_EQ(prompter.BoxTexts(), QStringList{"Movie creating... Are you sure you want exit it?"});
     EXPECT_TRUE(dialog->m_converting);
+    EXPECT_EQ(kill(pid, 0), 0);
     EXPECT_TRUE(QFileInfo::exists(dialog->m_tempAviPath));
 
     prompter.QueueAnswer(platform::MessageResult::Ok);
-    QElapsedTimer t;
-    t.start();
-    dialog->OnCancel();
-    EXPECT_LT(t.elapsed(), 2000);
-    EXPECT_NE(kill(pid, 0), 0); // ended and reaped
-    EXPECT_FALSE(QFileInfo::exists(dialog->m_outputPath));
-    EXPECT_FALSE(QFileInfo::exists(dialog->m_tempAviPath));
+    dialog->OnCommand(ids::IDCANCEL);
+    EXPECT_EQ(ChildProcesses(), std::vector<int>{}); // ended and reaped
+    EXPECT_EQ(Contents(dialog->m_outputPath), kOldMovie);
+    EXPECT_EQ(ScratchFiles(), Expected(false));
 }
 
 // Log-out or shut-down (SIGTERM) closes the window as OK in the exit question does.
-TEST_F(Stage, ASignalClosesTheWindowEndsTheConverterAndRemovesWhatTheRunMade)
+TEST_F(Stage, ASignalClosesTheWindowEndsTheConverterAndKeepsTheOldMovie)
 {
-    const pid_t pid = StartHangingConverter();
-    ASSERT_GT(pid, 0);
-    QTimer::singleShot(100, [] { raise(SIGTERM); });
+    ASSERT_GT(StartHangingConverter(), 0);
+    QTimer::singleShot(0, [] { raise(SIGTERM); });
     EXPECT_EQ(dialog->DoModal(), QDialog::Rejected);
-    EXPECT_NE(kill(pid, 0), 0);
-    EXPECT_FALSE(QFileInfo::exists(dialog->m_outputPath));
-    EXPECT_FALSE(QFileInfo::exists(dialog->m_tempAviPath));
+    EXPECT_EQ(ChildProcesses(), std::vector<int>{});
+    EXPECT_EQ(Contents(dialog->m_outputPath), kOldMovie);
+    EXPECT_EQ(ScratchFiles(), Expected(false));
+}
+
+// A signal while a real box waits for an answer: the box closes as declined and the
+// window ends at once, as after OK in the exit question.
+struct BoxRow
+{
+    const char *name;
+    const char *converter; // null: the hanging one, and the exit question is asked
+    const char *box;
+};
+
+class SignalDuringABox : public Stage, public ::testing::WithParamInterface<BoxRow>
+{};
+
+TEST_P(SignalDuringABox, ClosesTheBoxAndEndsAsAfterExit)
+{
+    const BoxRow &row = GetParam();
+    prompter.showOn = &platform::TheQtPrompter();
+    if (row.converter) {
+        WriteScript(dialog->m_converterPath, row.converter);
+        StartStage();
+    } else {
+        ASSERT_GT(StartHangingConverter(), 0);
+        dialog->OnMenuExit();
+    }
+    // Once the box is up, the signal comes.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            poll.stop();
+            raise(SIGTERM);
+        }
+    });
+    poll.start(10);
+    EXPECT_EQ(dialog->DoModal(), QDialog::Rejected);
+    EXPECT_EQ(prompter.BoxTexts().value(0), QString::fromUtf8(row.box));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(ChildProcesses(), std::vector<int>{});
+    EXPECT_EQ(Contents(dialog->m_outputPath), kOldMovie);
+    EXPECT_FALSE(QFileInfo::exists(dialog->m_newMoviePath));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table,
+    SignalDuringABox,
+    ::testing::Values(
+        BoxRow{"ExitQuestion", nullptr, "Movie creating... Are you sure you want exit it?"},
+        BoxRow{"WorkersFailure", "echo '[x] broken'; exit 1", "Failed to create the movie."}),
+    RowName());
+
+} // namespace
+
+namespace {
+
+// The temporary AVI is checked against the timeline before the converter gets it: a
+// file cut short or unreadable is named, a complete one passes.
+TEST_F(Stage, ATemporaryAviShorterThanTheTimelineOrUnreadableIsRefused)
+{
+    const std::int64_t second = 10'000'000;
+    EXPECT_EQ(production::TempAviShortfall(dialog->m_tempAviPath, 4 * second), QString());
+    EXPECT_EQ(production::TempAviShortfall(dialog->m_tempAviPath, 0), QString());
+    EXPECT_TRUE(production::TempAviShortfall(dialog->m_tempAviPath, 8 * second)
+                    .contains("it lasts 4.0 s of 8.0 s"));
+    const QString junk = testing_support::WriteFile(scratch + "/junk.avi", "RIFF....AVI ");
+    EXPECT_TRUE(production::TempAviShortfall(junk, 0).contains("cannot be read back"));
 }
 
 // What the batch front end shows while converting comes from here: every piece of the

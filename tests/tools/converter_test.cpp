@@ -3,6 +3,7 @@
 
 #include "common/doubles.h"
 #include "common/environment.h"
+#include "common/media_makers.h"
 #include "platform/processes.h"
 #include "production/conversion_stage.h"
 
@@ -10,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSize>
 
 using testing_support::RunToEnd;
 using testing_support::TestEnvironment;
@@ -61,23 +63,45 @@ protected:
     QString converter;
 };
 
-TEST_F(Converter, TranslatesTheOldSpellingsAndRunsFfmpegWithoutInput)
+// The program's command line, through the real ffmpeg, makes the movie it asks for: the
+// frame size of "-s" (else the input's), 30000/1001 frames a second, MPEG-4 video with
+// sound, an MP4 with its index before the media data so that a player can start at once. ffmpeg
+// reads no input: stdin is /dev/null even when the program's is a terminal or a pipe left open.
+TEST_F(Converter, TheProgramsCommandLineMakesTheMovieItAsksFor)
 {
-    for (bool highQuality : {true, false}) {
-        const testing_support::ProcessResult r = RunToEnd(CommandLine(highQuality));
-        ASSERT_TRUE(r.started);
-        EXPECT_EQ(r.exitCode, 0) << r.output.toStdString();
-        EXPECT_TRUE(r.output.contains("stdin=/dev/null")) << r.output.toStdString();
-        const QStringList expected
-            = QStringLiteral("-y -i /t/TempData.avi%1 -b:a 128k -vcodec mpeg4 -b:v 1200k -mbd 2 "
-                             "-cmp 2 -subcmp 2 -r 30000/1001 -flags:v +mv4+aic -trellis 1%2 "
-                             "-movflags +faststart /t/Output.mp4")
-                  .arg(highQuality ? " -s 320x240" : "")
-                  // Without -s the level follows the input's size; this input is missing.
-                  .arg(highQuality ? " -profile:v 0 -level:v 4" : "")
-                  .split(' ');
-        EXPECT_EQ(ArgsOf(r.output), expected);
+    const QString avi = env.Root() + "/in.avi";
+    ASSERT_EQ(RunToEnd("/usr/bin/ffmpeg -v quiet -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi "
+                       "-i sine -t 2 -c:v mjpeg -c:a pcm_s16le "
+                       + avi)
+                  .exitCode,
+              0);
+    env.Set("PATH", "/usr/bin:/bin");
+    for (const bool highQuality : {true, false}) {
+        const QString movie = env.Root() + "/clip.part.mp4"; // as the program names it
+        const testing_support::ProcessResult r
+            = RunToEnd(ConverterCommandLine(converter, avi, movie, highQuality, 320, 240) + "  ");
+        ASSERT_EQ(r.exitCode, 0) << r.output.toStdString();
+        EXPECT_TRUE(r.output.contains("muxing overhead")) << r.output.toStdString();
+        const testmedia::AviContents mp4 = testmedia::ReadAvi(movie);
+        EXPECT_TRUE(mp4.format.contains("mp4")) << mp4.format.toStdString();
+        ASSERT_EQ(mp4.streams.size(), 2u);
+        const auto &video = mp4.streams[mp4.streams[0].audio ? 1 : 0];
+        EXPECT_EQ(video.codec, QStringLiteral("mpeg4"));
+        EXPECT_EQ(QSize(video.width, video.height), highQuality ? QSize(320, 240) : QSize(64, 48));
+        EXPECT_EQ(std::int64_t{video.frameRateNum} * 1001,
+                  std::int64_t{video.frameRateDen} * 30000);
+        QFile file(movie);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        EXPECT_LT(bytes.indexOf("moov"), bytes.indexOf("mdat"));
+        QFile::remove(movie);
     }
+}
+
+TEST_F(Converter, FfmpegReadsNoInput)
+{
+    const testing_support::ProcessResult r = RunToEnd(CommandLine(false));
+    EXPECT_TRUE(r.output.contains("stdin=/dev/null")) << r.output.toStdString();
 }
 
 // The lowest Simple Profile level whose frame size, macroblock rate and bit rate admit

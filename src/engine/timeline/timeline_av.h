@@ -11,18 +11,26 @@ extern "C" {
 
 #include "engine/av_ptr.h"
 
+#include <QFile>
 #include <QString>
 
 #include <memory>
 
 namespace engine::av {
 
+// A path as FFmpeg takes it: in the file system's encoding, as every other file call of
+// the program names it (a name Qt decoded from invalid UTF-8 comes back as it was).
+inline QByteArray FileNameForLibrary(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
 // Opens a media file for reading and reads its stream information; null when the file
 // cannot be opened or is not media.
 inline FormatContextPtr OpenInput(const QString &path)
 {
     AVFormatContext *raw = nullptr;
-    const QByteArray name = path.toLocal8Bit();
+    const QByteArray name = FileNameForLibrary(path);
     if (avformat_open_input(&raw, name.constData(), nullptr, nullptr) < 0)
         return nullptr;
     FormatContextPtr ctx(raw);
