@@ -210,9 +210,10 @@ TEST_F(SettingsTest, TerminationSignalWhileSettingIsOpenEndsTheWindow)
 {
     window->hide();
     QTimer::singleShot(0, window.get(), [&] {
-        RunSetting([](SettingsDialog *) {
+        RunSetting([](SettingsDialog *d) {
             // Log-out: the window ends without waiting for the dialog's answer.
             raise(SIGTERM);
+            EXPECT_TRUE(QTest::qWaitFor([d] { return !d->isVisible(); }));
         });
     });
     EXPECT_EQ(window->DoModal(), QDialog::Rejected);
