@@ -214,6 +214,13 @@ void HelpWindow::ConnectKeys()
     connect(m_listTopics, &QPushButton::clicked, this, &HelpWindow::ListTopics);
     // Double click and Enter both activate an item.
     connect(m_searchResults, &QTreeWidget::itemActivated, this, &HelpWindow::OpenSearchResult);
+    // Choosing Index or Search puts the caret into its box, ready for typing.
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this] {
+        for (QLineEdit *box : {m_indexFilter, m_searchWords}) {
+            if (m_tabs->currentWidget()->isAncestorOf(box))
+                box->setFocus();
+        }
+    });
 }
 
 void HelpWindow::ConnectSignals()
