@@ -4,6 +4,9 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <QByteArray>
+#include <QtGlobal>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -56,6 +59,24 @@ void WriteLibraryLine(void *object, int level, const char *format, va_list args)
     std::fputs(line, g_debugLog);
 }
 
+QtMessageHandler g_qtHandler = nullptr;
+
+// Qt's image readers pass on the decoders' own complaints about a damaged photo ("Corrupt
+// JPEG data: ..."). Like FFmpeg's lines they go to the debug log; the user is told of the
+// photo itself when it cannot be shown. Every other message takes Qt's way.
+void WriteQtMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (context.category && std::strncmp(context.category, "qt.gui.imageio", 14) == 0) {
+        if (g_debugLog) {
+            const QByteArray line = QByteArray(context.category) + ": " + message.toUtf8() + '\n';
+            std::lock_guard lock(LogMutex());
+            std::fputs(line.constData(), g_debugLog);
+        }
+        return;
+    }
+    g_qtHandler(type, context, message);
+}
+
 } // namespace
 
 void InstallLibraryLog()
@@ -64,6 +85,7 @@ void InstallLibraryLog()
     std::call_once(installed, [] {
         OpenDebugLogOnce();
         av_log_set_callback(WriteLibraryLine);
+        g_qtHandler = qInstallMessageHandler(WriteQtMessage);
     });
 }
 

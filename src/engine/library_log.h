@@ -1,6 +1,8 @@
 #pragma once
-// FFmpeg's own log lines ("[mp3 @ 0x...] ...") never reach the user's terminal: they go to
-// the debug log, which the user turns on with the environment variable VANTOREL_DEBUG_LOG:
+// FFmpeg's own log lines ("[mp3 @ 0x...] ...") and the image decoders' complaints that Qt
+// passes on ("qt.gui.imageio.jpeg: Corrupt JPEG data ...") never reach the user's
+// terminal: they go to the debug log, which the user turns on with the environment
+// variable VANTOREL_DEBUG_LOG:
 //   unset or empty   the lines are dropped (the default)
 //   "1"              standard error
 //   anything else    the path of a file the lines are appended to
