@@ -133,6 +133,26 @@ def press(win, name):
     fail("no button %r to press" % name)
 
 
+def answer_start_up_boxes(app, alive):
+    """The first start asks about the codec: the box must read as caption, message and
+    named buttons; it is answered No through the button's action. Returns how many."""
+    b = Atspi.Role.PUSH_BUTTON
+    asked = 0
+    while alive() and not window(app, "Vantorel Converter   http://"):
+        alert = window(app, "", Atspi.Role.ALERT)
+        if alert is None:
+            time.sleep(0.1)
+            continue
+        buttons = [n.get_name() for n in walk(alert) if n.get_role() == b]
+        check_window(alert, [(name, b) for name in buttons])
+        if not alert.get_name() or not alert.get_description():
+            fail("a message box reads as %r / %r" % (alert.get_name(), alert.get_description()))
+        press(alert, "No" if "No" in buttons else "OK")
+        wait_for("message box to close", lambda: not showing(alert))
+        asked += 1
+    return asked
+
+
 def run_checks(program):
     R = Atspi.Role
     b, t, c = R.PUSH_BUTTON, R.TEXT, R.CHECK_BOX
@@ -159,21 +179,7 @@ def run_checks(program):
     desktop = Atspi.get_desktop(0)
     app = wait_for("program on the accessibility bus", lambda: alive() and next(
         (a for a in kids(desktop) if a.get_name() == "vantorel"), None))
-    # The first start asks about the codec: the box must read as caption, message and
-    # named buttons; it is answered No through the button's action.
-    asked = 0
-    while alive() and not window(app, "Vantorel Converter   http://"):
-        alert = window(app, "", R.ALERT)
-        if alert is None:
-            time.sleep(0.1)
-            continue
-        buttons = [n.get_name() for n in walk(alert) if n.get_role() == b]
-        check_window(alert, [(name, b) for name in buttons])
-        if not alert.get_name() or not alert.get_description():
-            fail("a message box reads as %r / %r" % (alert.get_name(), alert.get_description()))
-        press(alert, "No" if "No" in buttons else "OK")
-        wait_for("message box to close", lambda: not showing(alert))
-        asked += 1
+    asked = answer_start_up_boxes(app, alive)
     main = window(app, "Vantorel Converter   http://")
     checked = check_window(main, main_expected)
     for button, title, closer, expected in windows:
