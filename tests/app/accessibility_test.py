@@ -1,12 +1,11 @@
 #!/usr/bin/python3
 """The program's windows as a screen reader reads them.
 
-Starts everything a desktop session would give a screen reader: an X server (Xvfb on a
-free display), a private D-Bus session bus and the AT-SPI bus with its registry. Then it
-starts the program in its window mode and reads it through the AT-SPI client library, as
-Orca does: every control that takes the keyboard focus must have a name and the role a
-screen reader announces, and the buttons must work through their accessible action
-(Setting, About and Help open their windows). Everything started here is ended here.
+Starts what a desktop session gives a screen reader (Xvfb, a private session bus and the
+AT-SPI bus), starts the program in its window mode and reads it through the AT-SPI client
+library, as Orca does: every focusable control must have a name and the role a screen
+reader announces, and buttons must work through their accessible action. Everything
+started here is ended here.
 
 Usage: accessibility_test.py PROGRAM
 """
@@ -21,9 +20,7 @@ import tempfile
 import time
 
 AT_SPI_BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
-MAIN_TITLE_START = "Vantorel Converter   http://"
-# How long to wait for something the program does (a window to appear or go) before
-# calling it missing; a sanitizer build on a loaded machine can take many seconds to start.
+# A sanitizer build on a loaded machine can take many seconds to show a window.
 PATIENCE_S = 90
 
 
@@ -32,106 +29,42 @@ def fail(message):
     sys.exit(1)
 
 
-class Session:
-    """An X server, a session bus and the accessibility bus, ended in reverse order."""
+def start_reporting(command, env, started):
+    """Starts a server that writes one line (its display or address) to a pipe."""
+    read_end, write_end = os.pipe()
+    command = [part.replace("{fd}", str(write_end)) for part in command]
+    started.append(subprocess.Popen(command, env=env, pass_fds=(write_end,),
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    os.close(write_end)
+    with os.fdopen(read_end) as reader:
+        return reader.readline().strip() or fail("%s did not start" % command[0])
 
-    def __init__(self, scratch):
-        self.children = []
-        self.env = dict(os.environ)
-        self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
-        self.env.pop("AT_SPI_BUS_ADDRESS", None)
-        self.env["XDG_RUNTIME_DIR"] = os.path.join(scratch, "runtime")
-        os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700)
-        self.env["HOME"] = os.path.join(scratch, "home")
-        os.makedirs(self.env["HOME"])
-        self.scratch = scratch
 
-    def start(self):
-        self.env["DISPLAY"] = ":" + self._start_reporting(
-            ["Xvfb", "-displayfd", "{fd}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"]
-        )
-        self.env["DBUS_SESSION_BUS_ADDRESS"] = self._start_reporting(
-            ["dbus-daemon", "--session", "--nofork", "--print-address={fd}"]
-        )
-        # The launcher owns org.a11y.Bus on the session bus and starts the accessibility
-        # bus at once; the registry is started on that bus when the first client asks.
-        self.children.append(
-            subprocess.Popen(
-                [AT_SPI_BUS_LAUNCHER, "--launch-immediately"],
-                env=self.env,
-                stdout=subprocess.DEVNULL,
-                stderr=subprocess.DEVNULL,
-            )
-        )
-
-    def _start_reporting(self, command):
-        """Starts a server that writes one line (its display or address) to a pipe."""
-        read_end, write_end = os.pipe()
-        command = [part.replace("{fd}", str(write_end)) for part in command]
-        child = subprocess.Popen(
-            command,
-            env=self.env,
-            pass_fds=(write_end,),
-            stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL,
-        )
-        self.children.append(child)
-        os.close(write_end)
-        with os.fdopen(read_end) as reader:
-            line = reader.readline().strip()
-        if not line:
-            fail("%s did not start" % command[0])
-        return line
-
-    def end(self):
-        for child in reversed(self.children):
-            if child.poll() is None:
-                child.terminate()
-                try:
-                    child.wait(timeout=PATIENCE_S)
-                except subprocess.TimeoutExpired:
-                    child.kill()
-                    child.wait()
-        # The accessibility bus and its registry were started by the launcher; as this
-        # process is their subreaper, they are ended and reaped here.
-        for pid in orphans_of(os.getpid()):
+def end_all(started):
+    for child in reversed(started):
+        if child.poll() is None:
+            child.terminate()
             try:
-                os.kill(pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
-        while True:
-            try:
-                pid, _ = os.waitpid(-1, 0)
-            except ChildProcessError:
-                break
-
-
-def orphans_of(parent):
-    """The processes whose parent is `parent`, from /proc."""
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
+                child.wait(timeout=PATIENCE_S)
+            except subprocess.TimeoutExpired:
+                child.kill()
+    # The accessibility bus and its registry were started by the launcher; as this
+    # process is their subreaper, they are ended and reaped here.
+    for entry in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open("/proc/%s/stat" % entry) as stat:
-                fields = stat.read().rsplit(")", 1)[1].split()
-        except OSError:
-            continue
-        if int(fields[1]) == parent:
-            found.append(int(entry))
-    return found
-
-
-def become_subreaper():
-    """Processes started by our children and left behind become ours, not init's."""
-    PR_SET_CHILD_SUBREAPER = 36
-    libc = ctypes.CDLL(None, use_errno=True)
-    if libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
-        fail("cannot become the subreaper of the session's processes")
+                if int(stat.read().rsplit(")", 1)[1].split()[1]) == os.getpid():
+                    os.kill(int(entry), signal.SIGTERM)
+        except (OSError, ProcessLookupError):
+            pass
+    while True:
+        try:
+            os.waitpid(-1, 0)
+        except ChildProcessError:
+            break
 
 
 def wait_for(what, probe):
-    """Asks `probe` until it answers something; the answer, or a failure naming `what`."""
     deadline = time.monotonic() + PATIENCE_S
     while time.monotonic() < deadline:
         answer = probe()
@@ -141,239 +74,161 @@ def wait_for(what, probe):
     fail("no %s after %d s" % (what, PATIENCE_S))
 
 
-def children(node):
-    try:
-        return [node.get_child_at_index(i) for i in range(node.get_child_count())]
-    except Exception:  # a window that went while being read
+def kids(node):
+    try:  # a window may go while being read
+        return [k for k in map(node.get_child_at_index, range(node.get_child_count())) if k]
+    except Exception:
         return []
 
 
 def walk(node):
     yield node
-    for child in children(node):
-        if child is not None:
-            yield from walk(child)
+    for child in kids(node):
+        yield from walk(child)
+
+
+def showing(node, role=None):
+    return node.get_state_set().contains(Atspi.StateType.SHOWING) and (
+        role is None or node.get_role() == role)
 
 
 def spoken_name(node):
-    """What a screen reader announces as the control's name: the label tied to it when
-    there is one (lists that take typing read their own name as their value), else its
-    own name."""
+    """The label tied to the control when there is one (lists that take typing read their
+    own name as their value), else its own name."""
     for relation in node.get_relation_set() or []:
         if relation.get_relation_type() == Atspi.RelationType.LABELLED_BY:
             labels = [relation.get_target(i) for i in range(relation.get_n_targets())]
-            text = " ".join(label.get_name() for label in labels if label is not None)
-            if text.strip():
-                return text.strip().rstrip(":")
+            text = " ".join(label.get_name() for label in labels if label is not None).strip()
+            if text:
+                return text.rstrip(":")
     return node.get_name()
 
 
-def describe(node):
-    return "%s %r" % (node.get_role_name(), node.get_name())
+def window(app, title_start, role=None):
+    return next((w for w in kids(app) if w.get_name().startswith(title_start)
+                 and showing(w, role)), None)
 
 
-def window_named(app, start):
-    for window in children(app):
-        if window is not None and window.get_name().startswith(start):
-            state = window.get_state_set()
-            if state.contains(Atspi.StateType.SHOWING):
-                return window
-    return None
-
-
-def focusable_controls(window):
-    found = []
-    for node in walk(window):
-        state = node.get_state_set()
-        if state.contains(Atspi.StateType.FOCUSABLE) and state.contains(Atspi.StateType.SHOWING):
-            found.append(node)
-    return found
-
-
-def check_window(window, expected):
+def check_window(win, expected):
     """Every focusable control has a name; each expected (name, role) is there."""
-    problems = []
-    controls = focusable_controls(window)
-    for control in controls:
-        if not spoken_name(control).strip():
-            problems.append("a focusable %s without a name" % control.get_role_name())
-    seen = {(spoken_name(c), c.get_role()) for c in walk(window)}
-    for name, role in expected:
-        if (name, role) not in seen:
-            named = [describe(c) for c in walk(window) if spoken_name(c) == name]
-            problems.append(
-                "no %s named %r (found: %s)" % (Atspi.Role(role).value_nick, name, named or "none")
-            )
+    focusable = [n for n in walk(win) if showing(n)
+                 and n.get_state_set().contains(Atspi.StateType.FOCUSABLE)]
+    problems = ["a focusable %s without a name" % c.get_role_name()
+                for c in focusable if not spoken_name(c).strip()]
+    seen = {(spoken_name(n), n.get_role()) for n in walk(win)}
+    problems += ["no %s named %r" % (Atspi.Role(role).value_nick, name)
+                 for name, role in expected if (name, role) not in seen]
     if problems:
-        fail("in %r:\n  " % window.get_name() + "\n  ".join(problems))
-    return controls
+        fail("in %r:\n  " % win.get_name() + "\n  ".join(problems))
+    return len(focusable)
 
 
-def press(window, name):
+def press(win, name):
     """Presses a button through its accessible action, as a screen reader user does."""
-    for node in walk(window):
+    for node in walk(win):
         if node.get_name() == name and node.get_role() == Atspi.Role.PUSH_BUTTON:
             if node.get_n_actions() == 0:
                 fail("the button %r offers no action" % name)
-            node.do_action(0)
-            return
+            return node.do_action(0)
     fail("no button %r to press" % name)
 
 
-
-
-def expectations():
-    button, text, check = Atspi.Role.PUSH_BUTTON, Atspi.Role.TEXT, Atspi.Role.CHECK_BOX
-    main = [
-        ("GO", button),
-        ("Exit", button),
-        ("Add a photo folder", button),
-        ("Please select the photos directory", text),
-        ("Remove", button),
-        ("Remove all", button),
-        ("Please select a background music", text),
-        ("Choose the music file", button),
-        ("Please select the output directory", text),
-        ("Choose where to save the movie", button),
-        ("Up", button),
-        ("Down", button),
-        ("Add effect to move the photos", check),
-        ("Setting", button),
-        ("Help", button),
-        ("About", button),
-        ("Progress", Atspi.Role.PROGRESS_BAR),
-    ]
-    setting = [
-        ("OK", button),
-        ("Cancel", button),
-        ("Show time per picture", Atspi.Role.COMBO_BOX),
-        ("Video Size", Atspi.Role.COMBO_BOX),
-        ("Play whole music", check),
-        ("High-quality Movie", check),
-    ]
-    about = [("OK", button)]
-    guide = [
-        ("Contents", Atspi.Role.PAGE_TAB),
-        ("Index", Atspi.Role.PAGE_TAB),
-        ("Search", Atspi.Role.PAGE_TAB),
-        ("Type in the words to search for", text),
-        ("List Topics", button),
-    ]
-    return main, setting, about, guide
-
-
-def photo_list_columns(window):
-    for node in walk(window):
-        if node.get_name() == "Selected Files" and node.get_child_count() > 0:
-            return [
-                c.get_name()
-                for c in children(node)
-                if c is not None and c.get_role() == Atspi.Role.TABLE_COLUMN_HEADER
-            ]
-    return []
-
-
-def showing_alert(app):
-    for window in children(app):
-        if window is not None and window.get_role() == Atspi.Role.ALERT:
-            if window.get_state_set().contains(Atspi.StateType.SHOWING):
-                return window
-    return None
-
-
-def answer_start_up_questions(app, program_process):
-    """The first start asks about the preferred codec: read the box as a screen reader
-    does (caption, message, buttons) and answer No through the button's action."""
+def answer_start_up_boxes(app, alive):
+    """The first start asks about the codec: the box must read as caption, message and
+    named buttons; it is answered No through the button's action. Returns how many."""
+    b = Atspi.Role.PUSH_BUTTON
     asked = 0
-    while True:
-        if program_process.poll() is not None:
-            fail("the program ended early with status %d" % program_process.returncode)
-        main = window_named(app, MAIN_TITLE_START)
-        if main is not None:
-            return main, asked
-        alert = showing_alert(app)
+    while alive() and not window(app, "Vantorel Converter   http://"):
+        alert = window(app, "", Atspi.Role.ALERT)
         if alert is None:
             time.sleep(0.1)
             continue
-        buttons = [n.get_name() for n in walk(alert) if n.get_role() == Atspi.Role.PUSH_BUTTON]
-        check_window(alert, [(b, Atspi.Role.PUSH_BUTTON) for b in buttons])
+        buttons = [n.get_name() for n in walk(alert) if n.get_role() == b]
+        check_window(alert, [(name, b) for name in buttons])
         if not alert.get_name() or not alert.get_description():
             fail("a message box reads as %r / %r" % (alert.get_name(), alert.get_description()))
         press(alert, "No" if "No" in buttons else "OK")
-        wait_for("message box to close", lambda: not alert.get_state_set().contains(
-            Atspi.StateType.SHOWING))
+        wait_for("message box to close", lambda: not showing(alert))
         asked += 1
+    return asked
 
 
-def run_checks(program_process):
-    main_expected, setting_expected, about_expected, guide_expected = expectations()
+def run_checks(program):
+    R = Atspi.Role
+    b, t, c = R.PUSH_BUTTON, R.TEXT, R.CHECK_BOX
+    main_expected = [(n, b) for n in ("GO", "Exit", "Add a photo folder", "Remove", "Remove all",
+                                      "Choose the music file", "Choose where to save the movie",
+                                      "Up", "Down", "Setting", "Help", "About")] + [
+        ("Please select the photos directory", t), ("Please select a background music", t),
+        ("Please select the output directory", t), ("Add effect to move the photos", c),
+        ("Progress", R.PROGRESS_BAR), ("File Name", R.TABLE_COLUMN_HEADER),
+        ("Create Date", R.TABLE_COLUMN_HEADER), ("Path", R.TABLE_COLUMN_HEADER)]
+    windows = [("Setting", "Setting", "Cancel", [("OK", b), ("Cancel", b),
+                ("Show time per picture", R.COMBO_BOX), ("Video Size", R.COMBO_BOX),
+                ("Play whole music", c), ("High-quality Movie", c)]),
+               ("About", "About Vantorel Converter", "OK", [("OK", b)]),
+               ("Help", "Vantorel Converter Help", None, [("Contents", R.PAGE_TAB),
+                ("Index", R.PAGE_TAB), ("Search", R.PAGE_TAB),
+                ("Type in the words to search for", t), ("List Topics", b)])]
+
+    def alive():
+        if program.poll() is not None:
+            fail("the program ended early with status %d" % program.returncode)
+        return True
+
     desktop = Atspi.get_desktop(0)
-
-    def find_app():
-        if program_process.poll() is not None:
-            fail("the program ended early with status %d" % program_process.returncode)
-        for app in children(desktop):
-            if app is not None and app.get_name() == "vantorel":
-                return app
-        return None
-
-    app = wait_for("program on the accessibility bus", find_app)
-    main, asked = answer_start_up_questions(app, program_process)
-    controls = check_window(main, main_expected)
-    columns = photo_list_columns(main)
-    if columns != ["File Name", "Create Date", "Path"]:
-        fail("the photo list's columns read as %r" % columns)
-    checked = len(controls)
-
-    for button, title, expected, closer in (
-        ("Setting", "Setting", setting_expected, "Cancel"),
-        ("About", "About Vantorel Converter", about_expected, "OK"),
-    ):
+    app = wait_for("program on the accessibility bus", lambda: alive() and next(
+        (a for a in kids(desktop) if a.get_name() == "vantorel"), None))
+    asked = answer_start_up_boxes(app, alive)
+    main = window(app, "Vantorel Converter   http://")
+    checked = check_window(main, main_expected)
+    for button, title, closer, expected in windows:
         press(main, button)
-        dialog = wait_for(
-            "%r window after pressing %r" % (title, button), lambda: window_named(app, title)
-        )
-        checked += len(check_window(dialog, expected))
-        press(dialog, closer)
-        wait_for("%r window to close" % title, lambda: not window_named(app, title))
-
-    press(main, "Help")
-    guide = wait_for(
-        "guide after pressing 'Help'", lambda: window_named(app, "Vantorel Converter Help")
-    )
-    checked += len(check_window(guide, guide_expected))
+        dialog = wait_for("%r window after pressing %r" % (title, button),
+                          lambda: window(app, title))
+        checked += check_window(dialog, expected)
+        if closer:
+            press(dialog, closer)
+            wait_for("%r window to close" % title, lambda: not window(app, title))
     # Exit through its action too: the program ends as after a click, the guide with it.
     press(main, "Exit")
     try:
-        status = program_process.wait(timeout=PATIENCE_S)
+        status = program.wait(timeout=PATIENCE_S)
     except subprocess.TimeoutExpired:
         fail("the program did not end after pressing 'Exit'")
     if status != 0:
         fail("the program ended with status %d after pressing 'Exit'" % status)
-    print(
-        "%d focusable controls named in 4 windows and %d start-up boxes, read through AT-SPI"
-        % (checked, asked)
-    )
+    print("%d focusable controls named in 4 windows and %d start-up boxes" % (checked, asked))
 
 
 def main():
     if len(sys.argv) != 2:
         print(__doc__, file=sys.stderr)
         return 2
-    program = os.path.abspath(sys.argv[1])
     for tool in ("Xvfb", "dbus-daemon", AT_SPI_BUS_LAUNCHER):
         if not shutil.which(tool) and not os.access(tool, os.X_OK):
             fail("%s is missing; scripts/install-deps.sh installs it" % tool)
-    become_subreaper()
+    # Processes started by our children and left behind become ours, not init's.
+    if ctypes.CDLL(None).prctl(36, 1, 0, 0, 0) != 0:  # PR_SET_CHILD_SUBREAPER
+        fail("cannot become the subreaper of the session's processes")
     scratch = tempfile.mkdtemp(prefix="vantorel-a11y-")
-    session = Session(scratch)
-    program_process = None
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS")}
+    env.update(XDG_RUNTIME_DIR=scratch + "/runtime", HOME=scratch + "/home")
+    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+    os.makedirs(env["HOME"])
+    started = []
     try:
-        session.start()
+        env["DISPLAY"] = ":" + start_reporting(["Xvfb", "-displayfd", "{fd}", "-screen", "0",
+                                                "1024x768x24", "-nolisten", "tcp"], env, started)
+        env["DBUS_SESSION_BUS_ADDRESS"] = start_reporting(
+            ["dbus-daemon", "--session", "--nofork", "--print-address={fd}"], env, started)
+        # The launcher owns org.a11y.Bus and starts the accessibility bus at once.
+        started.append(subprocess.Popen([AT_SPI_BUS_LAUNCHER, "--launch-immediately"], env=env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         # The client library finds the accessibility bus through these.
-        os.environ["DISPLAY"] = session.env["DISPLAY"]
-        os.environ["DBUS_SESSION_BUS_ADDRESS"] = session.env["DBUS_SESSION_BUS_ADDRESS"]
-        os.environ["XDG_RUNTIME_DIR"] = session.env["XDG_RUNTIME_DIR"]
+        for name in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"):
+            os.environ[name] = env[name]
         global Atspi
         import gi
 
@@ -381,30 +236,15 @@ def main():
         from gi.repository import Atspi
 
         Atspi.init()
-        env = dict(session.env)
-        env.update(
-            {
-                "QT_QPA_PLATFORM": "xcb",
-                "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
-                "QT_ACCESSIBILITY": "1",
-                "VANTOREL_REGISTRY_DIR": os.path.join(scratch, "registry"),
-                "VANTOREL_SYSTEM_DIR": os.path.join(scratch, "system"),
-                "VANTOREL_WINDOWS_DIR": session.env["HOME"] + "/",
-                "XDG_CONFIG_HOME": os.path.join(scratch, "config"),
-                "XDG_DATA_HOME": os.path.join(scratch, "data"),
-            }
-        )
-        program_process = subprocess.Popen([program], env=env, cwd=scratch)
-        run_checks(program_process)
+        env.update(QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+                   QT_ACCESSIBILITY="1", VANTOREL_REGISTRY_DIR=scratch + "/registry",
+                   VANTOREL_SYSTEM_DIR=scratch + "/system",
+                   VANTOREL_WINDOWS_DIR=env["HOME"] + "/",
+                   XDG_CONFIG_HOME=scratch + "/config", XDG_DATA_HOME=scratch + "/data")
+        started.append(subprocess.Popen([os.path.abspath(sys.argv[1])], env=env, cwd=scratch))
+        run_checks(started[-1])
     finally:
-        if program_process is not None and program_process.poll() is None:
-            program_process.send_signal(signal.SIGTERM)
-            try:
-                program_process.wait(timeout=PATIENCE_S)
-            except subprocess.TimeoutExpired:
-                program_process.kill()
-                program_process.wait()
-        session.end()
+        end_all(started)
         shutil.rmtree(scratch, ignore_errors=True)
     return 0
 

@@ -2,18 +2,15 @@
 // lines printed in a pipe, one per tenth of the whole run.
 
 #include "app/batch_progress.h"
+#include "common/table_rows.h"
 
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QTemporaryFile>
-
-#include <cstdio>
 #include <vector>
 
-#include <unistd.h>
-
 namespace {
+
+using testing_support::operator<<;
 
 struct ReaderCase
 {
@@ -21,11 +18,6 @@ struct ReaderCase
     std::vector<const char *> pieces; // the output as the reads cut it
     int percent;                      // -1: none yet
 };
-
-void PrintTo(const ReaderCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class ConverterOutput : public ::testing::TestWithParam<ReaderCase>
 {};
@@ -72,71 +64,26 @@ INSTANTIATE_TEST_SUITE_P(
         ReaderCase{"HoursAndMinutes",
                    {"  Duration: 01:00:00.00, start\n", "time=00:45:00.00\r"},
                    75}),
-    [](const auto &row) { return std::string(row.param.name); });
+    testing_support::RowName());
 // clang-format on
-
-// Standard error into a file for as long as the object lives.
-class CapturedStandardError
-{
-public:
-    CapturedStandardError()
-    {
-        EXPECT_TRUE(m_file.open());
-        std::fflush(stderr);
-        m_saved = dup(STDERR_FILENO);
-        dup2(m_file.handle(), STDERR_FILENO);
-    }
-    ~CapturedStandardError() { Restore(); }
-
-    QStringList Lines()
-    {
-        Restore();
-        QFile read(m_file.fileName());
-        EXPECT_TRUE(read.open(QIODevice::ReadOnly));
-        return QString::fromUtf8(read.readAll()).split(u'\n', Qt::SkipEmptyParts);
-    }
-
-private:
-    void Restore()
-    {
-        if (m_saved < 0)
-            return;
-        std::fflush(stderr);
-        dup2(m_saved, STDERR_FILENO);
-        close(m_saved);
-        m_saved = -1;
-    }
-
-    QTemporaryFile m_file;
-    int m_saved = -1;
-};
 
 TEST(BatchProgressInAPipe, EveryTenthOfTheWholeRunOnceInOrderAcrossBothStages)
 {
-    CapturedStandardError captured;
+    ::testing::internal::CaptureStderr();
     {
         batch::BatchProgress progress(batch::ProgressMode::Tenths);
         progress.BeginStage(QStringLiteral("Rendering"), 0, 25);
-        for (int percent : {4, 12, 28, 44, 56, 97})
+        for (int percent : {4, 12, 28, 44, 56, 100})
             progress.Show(percent);
         progress.BeginStage(QStringLiteral("Converting"), 25, 100);
         for (int percent : {0, 50, 30, 50, 100})
             progress.Show(percent);
         progress.End();
     }
-    EXPECT_EQ(captured.Lines(),
-              (QStringList{"Rendering...",
-                           "Rendering: 10%",
-                           "Rendering: 20%",
-                           "Converting...",
-                           "Converting: 30%",
-                           "Converting: 40%",
-                           "Converting: 50%",
-                           "Converting: 60%",
-                           "Converting: 70%",
-                           "Converting: 80%",
-                           "Converting: 90%",
-                           "Converting: 100%"}));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Rendering...\nRendering: 10%\nRendering: 20%\nConverting...\nConverting: 30%\n"
+              "Converting: 40%\nConverting: 50%\nConverting: 60%\nConverting: 70%\n"
+              "Converting: 80%\nConverting: 90%\nConverting: 100%\n");
 }
 
 } // namespace

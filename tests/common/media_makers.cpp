@@ -8,6 +8,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <QDataStream>
 #include <QFile>
 #include <QImageWriter>
 #include <QPainter>
@@ -99,13 +100,11 @@ bool SaveGif(const QImage &image, const QString &path)
 
 bool SaveCorruptPhoto(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
     // Starts like a JPEG, then nothing a decoder can use.
-    QByteArray bytes("\xFF\xD8\xFF\xE0 this photo was damaged in transit");
-    bytes += QByteArray(2000, '\x5A');
-    return file.write(bytes) == bytes.size();
+    const QByteArray bytes
+        = QByteArray("\xFF\xD8\xFF\xE0 this photo was damaged in transit") + QByteArray(2000, 'Z');
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // ---- Music ------------------------------------------------------------------------------
@@ -144,32 +143,21 @@ bool WriteWav(const Pcm &pcm, const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    const auto dataBytes = static_cast<std::uint32_t>(pcm.samples.size() * 2);
-    QByteArray header;
-    auto u32 = [&](std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            header.append(static_cast<char>((v >> (8 * i)) & 0xFF));
-    };
-    auto u16 = [&](std::uint16_t v) {
-        header.append(static_cast<char>(v & 0xFF));
-        header.append(static_cast<char>(v >> 8));
-    };
-    header.append("RIFF");
-    u32(36 + dataBytes);
-    header.append("WAVEfmt ");
-    u32(16);
-    u16(1);
-    u16(static_cast<std::uint16_t>(pcm.channels));
-    u32(static_cast<std::uint32_t>(pcm.rate));
-    u32(static_cast<std::uint32_t>(pcm.rate * pcm.channels * 2));
-    u16(static_cast<std::uint16_t>(pcm.channels * 2));
-    u16(16);
-    header.append("data");
-    u32(dataBytes);
-    if (file.write(header) != header.size())
-        return false;
-    const auto *bytes = reinterpret_cast<const char *>(pcm.samples.data());
-    return file.write(bytes, dataBytes) == static_cast<qint64>(dataBytes);
+    const auto dataBytes = static_cast<quint32>(pcm.samples.size() * 2);
+    const auto channels = static_cast<quint16>(pcm.channels);
+    const auto rate = static_cast<quint32>(pcm.rate);
+    QDataStream out(&file);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + dataBytes);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << channels << rate << quint32(rate * channels * 2)
+        << quint16(channels * 2) << quint16(16);
+    out.writeRawData("data", 4);
+    out << dataBytes;
+    out.writeRawData(reinterpret_cast<const char *>(pcm.samples.data()),
+                     static_cast<int>(dataBytes));
+    return out.status() == QDataStream::Ok && file.flush();
 }
 
 bool WriteMusic(const Pcm &pcm, MusicKind kind, const QString &path)

@@ -3,6 +3,7 @@
 
 #include "graph_test_source.h"
 
+#include "common/table_rows.h"
 #include "engine/codecs/avi_ffmpeg.h"
 #include "engine/graph/filter_graph_pins.h"
 
@@ -16,6 +17,8 @@ using namespace graphtest;
 
 namespace {
 
+using testing_support::operator<<;
+
 std::vector<testmedia::PacketInfo> PacketsOf(const AviContents &avi, int stream)
 {
     std::vector<testmedia::PacketInfo> result;
@@ -28,14 +31,9 @@ std::vector<testmedia::PacketInfo> PacketsOf(const AviContents &avi, int stream)
 
 struct HoldCase
 {
-    const char *encoder;
+    const char *name; // of the encoder
     const char *options;
 };
-
-void PrintTo(const HoldCase &row, std::ostream *os)
-{
-    *os << row.encoder;
-}
 
 class GraphAviHolds : public ::testing::TestWithParam<HoldCase>
 {};
@@ -53,7 +51,7 @@ TEST_P(GraphAviHolds, EveryFrameKeepsItsPlaceAndPicture)
     auto sources = rig.Render(Slideshow(rig.dir, 160, 120, tops, true).Get());
     ASSERT_EQ(sources.size(), 2u);
     ASSERT_EQ(
-        rig.Chain(sources[0].Get(), MakeCompressor(CompressorKind::Video, c.encoder, c.options), 0),
+        rig.Chain(sources[0].Get(), MakeCompressor(CompressorKind::Video, c.name, c.options), 0),
         S_OK);
     ASSERT_EQ(rig.Chain(sources[1].Get(), nullptr, 1), S_OK);
     const ReferenceTime second = kUnitsPerSecond;
@@ -90,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(Encoders,
                                            // chunks wait behind them. Without B-frames, so that the
                                            // file reader can place every frame.
                                            HoldCase{"libx264", "crf=10:bf=0"}),
-                         [](const auto &row) { return std::string(row.param.encoder); });
+                         testing_support::RowName());
 
 namespace {
 
