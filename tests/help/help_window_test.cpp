@@ -185,6 +185,7 @@ TEST_P(HelpSearch, FindsThePageHoldingTheWordsAndOpensItMarked)
     auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
     ASSERT_TRUE(tabs && words && results && browser);
     tabs->setCurrentIndex(tabs->indexOf(words->parentWidget()));
+    EXPECT_EQ(window->focusWidget(), words); // ready for typing
     QTest::keyClicks(words, QString::fromUtf8(c.words));
     QTest::keyClick(words, Qt::Key_Return);
     if (!*c.page) {
