@@ -10,6 +10,7 @@ packages=(
     ffmpeg gcovr
     fp-utils-3.2.2 libchm-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev
     xvfb xauth imagemagick fonts-dejavu-core
     desktop-file-utils appstream man-db groff-base dpkg-dev file
 )

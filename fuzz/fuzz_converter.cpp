@@ -1,0 +1,47 @@
+// The converter launcher: the frame size read from the head of the temporary AVI
+// (AviFrameSize) and the old option spellings turned into today's (TranslateArguments).
+// Input: the AVI's first 72 bytes, then the arguments cut at zero bytes.
+
+#include "fuzz_support.h"
+
+#include "converter/option_translation.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::size_t kAviHead = 72;
+
+// The old options that take the next argument as their value.
+bool TakesValue(const std::string &option)
+{
+    for (const char *name : {"-ab", "-b", "-flags", "-aic", "-s", "-r", "-vcodec"}) {
+        if (option == name)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const std::size_t head = std::min(size, kAviHead);
+    const QString avi = fuzz::WriteScratchFile(data, head, QStringLiteral(".avi"));
+    const converter::FrameSize inputSize = converter::AviFrameSize(avi.toStdString());
+
+    const std::vector<std::string> arguments = fuzz::StdWords(data + head, size - head);
+    const std::vector<std::string> out = converter::TranslateArguments(arguments, inputSize);
+    fuzz::Check(out.size() >= arguments.size(), "no argument is lost");
+    // The output file stays last unless an option took it as its value.
+    const std::size_t n = arguments.size();
+    fuzz::Check(out.back() == arguments.back() || (n >= 2 && TakesValue(arguments[n - 2])),
+                "the output file stays last");
+    for (std::size_t i = 0; i + 1 < out.size(); ++i) {
+        if (out[i] == "-level:v") {
+            const int level = std::stoi(out[i + 1]);
+            fuzz::Check(level >= 1 && level <= 9, "a Simple Profile level is named");
+        }
+    }
+    return 0;
+}
