@@ -14,9 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QString printed = guid->ToString();
     fuzz::Check(printed.size() == 38, "an identifier prints as {8-4-4-4-12}");
     fuzz::Check(platform::Guid::Parse(printed) == guid, "the printed identifier parses back");
-    fuzz::Check(printed.compare(u'{' + text.trimmed().remove(u'{').remove(u'}') + u'}',
-                                Qt::CaseInsensitive)
-                    == 0,
-                "the identifier is the text's digits");
+    fuzz::Check(
+        printed.compare(u'{' + text.trimmed().remove(u'{').remove(u'}') + u'}', Qt::CaseInsensitive)
+            == 0,
+        "the identifier is the text's digits");
     return 0;
 }

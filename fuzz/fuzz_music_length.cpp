@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         av_log_set_level(AV_LOG_QUIET);
         return true;
     }();
-    (void)quiet;
+    (void) quiet;
     const QString path = fuzz::WriteScratchFile(
         data + 1, size - 1, QString::fromLatin1(kExtensions[data[0] % std::size(kExtensions)]));
     const auto detector = engine::CreateMediaDet();

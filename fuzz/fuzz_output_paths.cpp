@@ -100,7 +100,7 @@ Tree Snapshot(const QString &root)
         const QFileInfo info = it.fileInfo();
         const QString kind = info.isSymLink() ? QStringLiteral("link")
                              : info.isDir()   ? QStringLiteral("folder")
-                             : info.isFile() ? QStringLiteral("file %1").arg(info.size())
+                             : info.isFile()  ? QStringLiteral("file %1").arg(info.size())
                                               : QStringLiteral("other");
         tree[info.filePath()] = kind;
     }
@@ -126,8 +126,7 @@ void MakeSandbox(const QString &root, const QString &home)
     WriteFile(home + QStringLiteral("/song.mp3"), "music");
     WriteFile(home + QStringLiteral("/old.mp4"), "old movie");
     WriteFile(root + QStringLiteral("/outside/keep.mp4"), "keep");
-    fuzz::Check(mkfifo(QFile::encodeName(home + QStringLiteral("/fifo.mp4")).constData(), 0600)
-                        == 0
+    fuzz::Check(mkfifo(QFile::encodeName(home + QStringLiteral("/fifo.mp4")).constData(), 0600) == 0
                     && QFile::link(QStringLiteral("../outside/keep.mp4"),
                                    home + QStringLiteral("/link.mp4")),
                 "the FIFO and the link are made");
@@ -177,12 +176,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     production::OutputPathRequest request;
     request.typed = fuzz::Text(data + 1, size - 1);
     request.outputExt = QStringLiteral("mp4");
-    request.windowsDir = style == PathStyle::Windows ? QStringLiteral("C:\\home")
-                                                     : QStringLiteral("/home/");
+    request.windowsDir
+        = style == PathStyle::Windows ? QStringLiteral("C:\\home") : QStringLiteral("/home/");
     request.previousWorkDir = (data[0] & 2) != 0 ? request.windowsDir : QString();
     request.askWindowsFolder = [&] { return std::optional<QString>(request.windowsDir); };
-    MakeSandbox(root, fs.Real(style == PathStyle::Windows ? QStringLiteral("C:\\home")
-                                                          : QStringLiteral("/home")));
+    MakeSandbox(root,
+                fs.Real(style == PathStyle::Windows ? QStringLiteral("C:\\home")
+                                                    : QStringLiteral("/home")));
     const Tree before = Snapshot(root);
     const production::OutputPathPlan plan = production::PlanOutputPaths(style, request, fs);
     CheckPlan(plan, fs, before, Snapshot(root));

@@ -35,10 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     fuzz::Check(frame && frame->width == frameSize.width && frame->height == frameSize.height,
                 "the frame has the movie's size");
     fuzz::Check(frame->bytes.size()
-                    == static_cast<std::size_t>(frame->stride) * static_cast<std::size_t>(frame->height),
+                    == static_cast<std::size_t>(frame->stride)
+                           * static_cast<std::size_t>(frame->height),
                 "the frame holds its rows");
     if (!decoded)
-        fuzz::Check(std::all_of(frame->bytes.begin(), frame->bytes.end(), [](auto b) { return b == 0; }),
-                    "a photo that does not decode gives a black frame");
+        fuzz::Check(
+            std::all_of(frame->bytes.begin(), frame->bytes.end(), [](auto b) { return b == 0; }),
+            "a photo that does not decode gives a black frame");
     return 0;
 }

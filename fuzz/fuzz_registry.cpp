@@ -51,9 +51,8 @@ Contents ReadAll(platform::Registry &registry)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    static const bool folderSet = [] {
-        return qputenv("VANTOREL_REGISTRY_DIR", fuzz::ScratchFolder().toUtf8());
-    }();
+    static const bool folderSet
+        = [] { return qputenv("VANTOREL_REGISTRY_DIR", fuzz::ScratchFolder().toUtf8()); }();
     fuzz::Check(folderSet, "the registry folder is set");
 
     const QByteArray bytes = fuzz::Bytes(data, size);

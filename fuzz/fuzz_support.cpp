@@ -67,7 +67,8 @@ QString WriteScratchFile(const std::uint8_t *data, std::size_t size, const QStri
     const QString path = ScratchFolder() + QStringLiteral("/input") + suffix;
     QFile file(path);
     Check(file.open(QIODevice::WriteOnly | QIODevice::Truncate), "the scratch file opens");
-    Check(file.write(Bytes(data, size)) == static_cast<qint64>(size), "the scratch file is written");
+    Check(file.write(Bytes(data, size)) == static_cast<qint64>(size),
+          "the scratch file is written");
     return path;
 }
 

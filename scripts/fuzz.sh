@@ -44,6 +44,7 @@ for name in "${targets[@]}"; do
     corpus=$dir/corpus/$name
     artifacts=$dir/findings/$name
     log=$dir/logs/$name.log
+    rm -rf "$artifacts"
     mkdir -p "$corpus" "$artifacts" "$(dirname "$log")"
     seeds=()
     [ -d fuzz/corpus/$name ] && seeds=("fuzz/corpus/$name")

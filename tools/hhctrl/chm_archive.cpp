@@ -21,6 +21,9 @@ int CollectFile(chmFile *, chmUnitInfo *ui, void *context)
 {
     auto *files = static_cast<QStringList *>(context);
     const QString path = QString::fromUtf8(ui->path);
+    // Archive names are UTF-8; one that is not could not be asked for again by its name.
+    if (path.toUtf8() != QByteArrayView(ui->path))
+        return CHM_ENUMERATOR_CONTINUE;
     // Internal objects start with "/#" or "/$" and folders end with '/'.
     if (path.startsWith(QLatin1String("/#")) || path.startsWith(QLatin1String("/$"))
         || path.endsWith(u'/') || path.startsWith(QLatin1String("::"))) {

@@ -8,6 +8,11 @@
 namespace hhctrl {
 namespace {
 
+// Lists nest no deeper than this (a help file's contents go a few levels deep); a deeper
+// list adds to the innermost one kept, so that a page nested without end cannot exhaust
+// the stack of whoever walks or frees the tree.
+constexpr std::size_t kMaxDepth = 100;
+
 QString DecodeEntities(const QString &text)
 {
     if (!text.contains(u'&'))
@@ -88,7 +93,8 @@ std::vector<SitemapEntry> ParseSitemap(const QByteArray &html)
         if (name == QLatin1String("ul")) {
             if (!closing) {
                 std::vector<SitemapEntry> *current = levels.back();
-                levels.push_back(current->empty() ? current : &current->back().children);
+                const bool deeper = !current->empty() && levels.size() <= kMaxDepth;
+                levels.push_back(deeper ? &current->back().children : current);
             } else if (levels.size() > 1) {
                 levels.pop_back();
             }
