@@ -136,6 +136,15 @@ TEST(ChmArchive, ReadsTheCompiledHelpFile)
         nullptr);
 }
 
+// Found by fuzzing: an archive whose chain of listing chunks loops back kept the archive
+// library reading for ever; it is refused.
+TEST(ChmArchive, RefusesADirectoryThatLoops)
+{
+    EXPECT_EQ(hhctrl::ChmArchive::Open(
+                  QStringLiteral(VANTOREL_TEST_SOURCE_DIR "/tools/data/chm_listing_loops.chm")),
+              nullptr);
+}
+
 // Found by fuzzing: an archive whose names are not all UTF-8 listed a name that could not
 // be read by it; every listed file reads.
 TEST(ChmArchive, ListsOnlyFilesItCanRead)

@@ -5,6 +5,9 @@
 #include <chm_lib.h>
 
 #include <cstring>
+#include <map>
+#include <set>
+#include <vector>
 
 namespace hhctrl {
 namespace {
@@ -39,11 +42,148 @@ quint16 ReadLittle16(const QByteArray &data, qsizetype at)
     return static_cast<quint16>(p[0] | (p[1] << 8));
 }
 
+quint64 ReadLittle(const QByteArray &data, qsizetype at, int bytes)
+{
+    quint64 value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | static_cast<unsigned char>(data[at + i]);
+    return value;
+}
+
+// The archive's directory: a chain of listing chunks ("PMGL", each naming the next) under a
+// tree of index chunks ("PMGI", each naming chunks below it), all of one size, numbered
+// from the directory's start. The archive library follows those numbers as they come: a
+// chain or a tree that loops back would keep it reading for ever, and it lays a chunk out
+// on its stack. Such files are refused before the library sees them.
+constexpr quint32 kMaxChunkBytes = 64 * 1024;
+
+struct Directory
+{
+    QFile *file;
+    qint64 offset;
+    qint64 chunkBytes;
+
+    // A chunk's bytes; empty when the file ends before it.
+    QByteArray Chunk(qint64 page) const
+    {
+        if (page < 0 || !file->seek(offset + page * chunkBytes))
+            return {};
+        const QByteArray chunk = file->read(chunkBytes);
+        return chunk.size() == chunkBytes ? chunk : QByteArray();
+    }
+};
+
+// A number of the directory's entries: 7 bits a byte, the high bit set on all but the last.
+bool ReadEncodedInt(const QByteArray &chunk, qsizetype &at, quint64 &value)
+{
+    value = 0;
+    for (int n = 0; n < 10 && at < chunk.size(); ++n) {
+        const auto byte = static_cast<unsigned char>(chunk[at++]);
+        value = value << 7 | (byte & 0x7f);
+        if ((byte & 0x80) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The chunks an index chunk names: entries of a name and a chunk number, up to the free
+// space at the chunk's end.
+std::vector<qint64> IndexChildren(const QByteArray &chunk)
+{
+    std::vector<qint64> pages;
+    const quint64 freeSpace = ReadLittle(chunk, 4, 4);
+    if (freeSpace > static_cast<quint64>(chunk.size() - 8))
+        return pages;
+    const qsizetype end = chunk.size() - static_cast<qsizetype>(freeSpace);
+    qsizetype at = 8;
+    quint64 nameBytes = 0;
+    quint64 page = 0;
+    while (at < end && ReadEncodedInt(chunk, at, nameBytes) && nameBytes <= CHM_MAX_PATHLEN) {
+        at += static_cast<qsizetype>(nameBytes);
+        if (!ReadEncodedInt(chunk, at, page))
+            break;
+        pages.push_back(static_cast<qint32>(page));
+    }
+    return pages;
+}
+
+bool ChainLoops(const Directory &dir, qint64 head)
+{
+    std::set<qint64> seen;
+    for (qint64 page = head; page >= 0;) {
+        if (!seen.insert(page).second)
+            return true;
+        const QByteArray chunk = dir.Chunk(page);
+        if (!chunk.startsWith("PMGL") || chunk.size() < 0x14)
+            return false;
+        page = static_cast<qint32>(ReadLittle(chunk, 0x10, 4));
+    }
+    return false;
+}
+
+// Depth first, without recursion: a chunk met again while still on the path is a loop.
+bool TreeLoops(const Directory &dir, qint64 root)
+{
+    std::map<qint64, bool> finished;
+    std::vector<std::pair<qint64, std::vector<qint64>>> path;
+    auto enter = [&](qint64 page) {
+        const QByteArray chunk = dir.Chunk(page);
+        finished[page] = false;
+        path.emplace_back(page,
+                          chunk.startsWith("PMGI") ? IndexChildren(chunk) : std::vector<qint64>());
+    };
+    enter(root);
+    while (!path.empty()) {
+        std::vector<qint64> &children = path.back().second;
+        if (children.empty()) {
+            finished[path.back().first] = true;
+            path.pop_back();
+            continue;
+        }
+        const qint64 child = children.back();
+        children.pop_back();
+        const auto known = finished.find(child);
+        if (known != finished.end() && !known->second)
+            return true;
+        if (child >= 0 && known == finished.end())
+            enter(child);
+    }
+    return false;
+}
+
+// False for a file whose directory would send the archive library round in circles. A file
+// that is no archive at all passes: the library refuses it itself.
+bool DirectoryIsSound(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray head = file.read(0x58);
+    if (head.size() < 0x58 || !head.startsWith("ITSF"))
+        return true;
+    const quint64 directory = ReadLittle(head, 0x48, 8);
+    if (directory >= static_cast<quint64>(file.size())
+        || !file.seek(static_cast<qint64>(directory)))
+        return true;
+    const QByteArray header = file.read(0x54);
+    if (header.size() < 0x54 || !header.startsWith("ITSP"))
+        return true;
+    const quint64 chunkBytes = ReadLittle(header, 0x10, 4);
+    if (chunkBytes > kMaxChunkBytes)
+        return false;
+    const Directory dir{&file,
+                        static_cast<qint64>(directory + ReadLittle(header, 8, 4)),
+                        static_cast<qint64>(chunkBytes)};
+    const qint64 listHead = static_cast<qint32>(ReadLittle(header, 0x20, 4));
+    const qint64 indexRoot = static_cast<qint32>(ReadLittle(header, 0x1c, 4));
+    return !ChainLoops(dir, listHead) && !TreeLoops(dir, indexRoot >= 0 ? indexRoot : listHead);
+}
+
 } // namespace
 
 std::unique_ptr<ChmArchive> ChmArchive::Open(const QString &path)
 {
-    if (path.isEmpty())
+    if (path.isEmpty() || !DirectoryIsSound(path))
         return nullptr;
     const QByteArray name = QFile::encodeName(path);
     chmFile *file = chm_open(name.constData());
