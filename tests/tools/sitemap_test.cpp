@@ -136,13 +136,17 @@ TEST(ChmArchive, ReadsTheCompiledHelpFile)
         nullptr);
 }
 
-// Found by fuzzing: an archive whose chain of listing chunks loops back kept the archive
-// library reading for ever; it is refused.
-TEST(ChmArchive, RefusesADirectoryThatLoops)
+// Found by fuzzing: archives the archive library cannot read safely are refused: one whose
+// chain of listing chunks loops back (the library read it for ever) and one whose reset
+// table gives compressed blocks of no size (the library divided by it).
+TEST(ChmArchive, RefusesWhatTheLibraryCannotReadSafely)
 {
-    EXPECT_EQ(hhctrl::ChmArchive::Open(
-                  QStringLiteral(VANTOREL_TEST_SOURCE_DIR "/tools/data/chm_listing_loops.chm")),
-              nullptr);
+    for (const char *name : {"chm_listing_loops.chm", "chm_reset_block_zero.chm"}) {
+        EXPECT_EQ(hhctrl::ChmArchive::Open(QStringLiteral(VANTOREL_TEST_SOURCE_DIR "/tools/data/")
+                                           + QLatin1String(name)),
+                  nullptr)
+            << name;
+    }
 }
 
 // Found by fuzzing: an archive whose names are not all UTF-8 listed a name that could not

@@ -57,6 +57,10 @@ quint64 ReadLittle(const QByteArray &data, qsizetype at, int bytes)
 // on its stack. Such files are refused before the library sees them.
 constexpr quint32 kMaxChunkBytes = 64 * 1024;
 
+constexpr char kResetTablePath[] = "::DataSpace/Storage/MSCompressed/Transform/"
+                                   "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
+constexpr LONGINT64 kResetTableBytes = 0x28;
+
 struct Directory
 {
     QFile *file;
@@ -179,6 +183,21 @@ bool DirectoryIsSound(const QString &path)
     return !ChainLoops(dir, listHead) && !TreeLoops(dir, indexRoot >= 0 ? indexRoot : listHead);
 }
 
+// The compressed section is read in blocks of the size its reset table gives; the archive
+// library divides by that size unchecked. False when the table gives none.
+bool ResetTableIsSound(chmFile *file)
+{
+    chmUnitInfo ui{};
+    if (chm_resolve_object(file, kResetTablePath, &ui) != CHM_RESOLVE_SUCCESS
+        || ui.space != CHM_UNCOMPRESSED || ui.length < kResetTableBytes)
+        return true; // without a table the library reads nothing compressed
+    unsigned char table[kResetTableBytes] = {};
+    if (chm_retrieve_object(file, &ui, table, 0, kResetTableBytes) != kResetTableBytes)
+        return true;
+    const QByteArray bytes(reinterpret_cast<const char *>(table), kResetTableBytes);
+    return ReadLittle(bytes, 0x20, 8) != 0;
+}
+
 } // namespace
 
 std::unique_ptr<ChmArchive> ChmArchive::Open(const QString &path)
@@ -189,6 +208,10 @@ std::unique_ptr<ChmArchive> ChmArchive::Open(const QString &path)
     chmFile *file = chm_open(name.constData());
     if (!file)
         return nullptr;
+    if (!ResetTableIsSound(file)) {
+        chm_close(file);
+        return nullptr;
+    }
     std::unique_ptr<ChmArchive> archive(new ChmArchive(file));
     archive->ReadSystemRecord();
     return archive;
