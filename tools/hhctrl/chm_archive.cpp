@@ -57,10 +57,6 @@ quint64 ReadLittle(const QByteArray &data, qsizetype at, int bytes)
 // on its stack. Such files are refused before the library sees them.
 constexpr quint32 kMaxChunkBytes = 64 * 1024;
 
-constexpr char kResetTablePath[] = "::DataSpace/Storage/MSCompressed/Transform/"
-                                   "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
-constexpr LONGINT64 kResetTableBytes = 0x28;
-
 struct Directory
 {
     QFile *file;
@@ -95,6 +91,8 @@ bool ReadEncodedInt(const QByteArray &chunk, qsizetype &at, quint64 &value)
 std::vector<qint64> IndexChildren(const QByteArray &chunk)
 {
     std::vector<qint64> pages;
+    if (chunk.size() < 8)
+        return pages;
     const quint64 freeSpace = ReadLittle(chunk, 4, 4);
     if (freeSpace > static_cast<quint64>(chunk.size() - 8))
         return pages;
@@ -182,6 +180,10 @@ bool DirectoryIsSound(const QString &path)
     const qint64 indexRoot = static_cast<qint32>(ReadLittle(header, 0x1c, 4));
     return !ChainLoops(dir, listHead) && !TreeLoops(dir, indexRoot >= 0 ? indexRoot : listHead);
 }
+
+constexpr char kResetTablePath[] = "::DataSpace/Storage/MSCompressed/Transform/"
+                                   "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
+constexpr LONGINT64 kResetTableBytes = 0x28;
 
 // The compressed section is read in blocks of the size its reset table gives; the archive
 // library divides by that size unchecked. False when the table gives none.
