@@ -7,6 +7,7 @@
 #include "converter/option_translation.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -37,11 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     fuzz::Check(out.empty() || out.back() == arguments.back()
                     || (n >= 2 && TakesValue(arguments[n - 2])),
                 "the output file stays last");
-    for (std::size_t i = 0; i + 1 < out.size(); ++i) {
-        if (out[i] == "-level:v") {
-            const int level = std::stoi(out[i + 1]);
-            fuzz::Check(level >= 1 && level <= 9, "a Simple Profile level is named");
-        }
+    // A level the translation adds (none was given) is a Simple Profile level.
+    if (std::find(arguments.begin(), arguments.end(), "-level:v") != arguments.end())
+        return 0;
+    const auto level = std::find(out.begin(), out.end(), "-level:v");
+    if (level != out.end()) {
+        fuzz::Check(level + 1 != out.end(), "the level has a value");
+        const long number = std::strtol(level[1].c_str(), nullptr, 10);
+        fuzz::Check(number >= 1 && number <= 9, "a Simple Profile level is named");
     }
     return 0;
 }
