@@ -153,6 +153,49 @@ bool TreeLoops(const Directory &dir, qint64 root)
     return false;
 }
 
+// The archive library reads the compression's control data while it opens the file and
+// divides by half its window size even when the object is too short, cannot be read or
+// gives no window. False when a listing chunk names such an object.
+constexpr char kControlDataPath[] = "::DataSpace/Storage/MSCompressed/ControlData";
+
+bool ControlDataIsSound(const Directory &dir, qint64 chunks, quint64 dataOffset, qint64 fileSize)
+{
+    for (qint64 page = 0; page < chunks; ++page) {
+        const QByteArray chunk = dir.Chunk(page);
+        if (!chunk.startsWith("PMGL") || chunk.size() < 0x14)
+            continue;
+        const quint64 freeSpace = ReadLittle(chunk, 4, 4);
+        const qsizetype end = freeSpace > static_cast<quint64>(chunk.size() - 0x14)
+                                  ? 0x14
+                                  : chunk.size() - static_cast<qsizetype>(freeSpace);
+        qsizetype at = 0x14;
+        quint64 nameBytes = 0, space = 0, start = 0, length = 0;
+        while (at < end && ReadEncodedInt(chunk, at, nameBytes) && nameBytes <= CHM_MAX_PATHLEN) {
+            const QByteArray name = chunk.mid(at, static_cast<qsizetype>(nameBytes));
+            at += static_cast<qsizetype>(nameBytes);
+            if (!ReadEncodedInt(chunk, at, space) || !ReadEncodedInt(chunk, at, start)
+                || !ReadEncodedInt(chunk, at, length))
+                break;
+            if (name.compare(kControlDataPath, Qt::CaseInsensitive) != 0 || length > 0x100)
+                continue;
+            const quint64 first = dataOffset + start;
+            if (length < 0x18 || space != CHM_UNCOMPRESSED || first < dataOffset
+                || first + 0x18 > static_cast<quint64>(fileSize)
+                || !dir.file->seek(static_cast<qint64>(first)))
+                return false;
+            // The window size (in units of 32 KiB from version 2 on) is halved and divided by.
+            const QByteArray control = dir.file->read(0x18);
+            if (control.size() < 0x18)
+                return false;
+            const quint64 window
+                = ReadLittle(control, 0x10, 4) * (ReadLittle(control, 8, 4) == 2 ? 0x8000 : 1);
+            if ((window & 0xffffffff) <= 1)
+                return false;
+        }
+    }
+    return true;
+}
+
 // False for a file whose directory would send the archive library round in circles. A file
 // that is no archive at all passes: the library refuses it itself.
 bool DirectoryIsSound(const QString &path)
@@ -160,7 +203,7 @@ bool DirectoryIsSound(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return true;
-    const QByteArray head = file.read(0x58);
+    const QByteArray head = file.read(0x60);
     if (head.size() < 0x58 || !head.startsWith("ITSF"))
         return true;
     const quint64 directory = ReadLittle(head, 0x48, 8);
@@ -178,7 +221,13 @@ bool DirectoryIsSound(const QString &path)
                         static_cast<qint64>(chunkBytes)};
     const qint64 listHead = static_cast<qint32>(ReadLittle(header, 0x20, 4));
     const qint64 indexRoot = static_cast<qint32>(ReadLittle(header, 0x1c, 4));
-    return !ChainLoops(dir, listHead) && !TreeLoops(dir, indexRoot >= 0 ? indexRoot : listHead);
+    // The data follows the directory, unless the header (version 3) says where it starts.
+    const quint64 dataOffset = ReadLittle(head, 4, 4) >= 3 && head.size() >= 0x60
+                                   ? ReadLittle(head, 0x58, 8)
+                                   : directory + ReadLittle(head, 0x50, 8);
+    const qint64 chunks = chunkBytes > 0 ? file.size() / static_cast<qint64>(chunkBytes) : 0;
+    return !ChainLoops(dir, listHead) && !TreeLoops(dir, indexRoot >= 0 ? indexRoot : listHead)
+           && ControlDataIsSound(dir, chunks, dataOffset, file.size());
 }
 
 constexpr char kResetTablePath[] = "::DataSpace/Storage/MSCompressed/Transform/"
