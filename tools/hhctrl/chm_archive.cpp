@@ -155,8 +155,10 @@ bool TreeLoops(const Directory &dir, qint64 root)
 
 // The archive library reads the compression's control data while it opens the file and
 // divides by half its window size even when the object is too short, cannot be read or
-// gives no window. False when a listing chunk names such an object.
+// gives no window; a window beyond LZX's largest costs a huge buffer for every read. False
+// when a listing chunk names such an object.
 constexpr char kControlDataPath[] = "::DataSpace/Storage/MSCompressed/ControlData";
+constexpr quint64 kMaxWindowBytes = 2 * 1024 * 1024;
 
 bool ControlDataIsSound(const Directory &dir, qint64 chunks, quint64 dataOffset, qint64 fileSize)
 {
@@ -189,7 +191,8 @@ bool ControlDataIsSound(const Directory &dir, qint64 chunks, quint64 dataOffset,
                 return false;
             const quint64 window
                 = ReadLittle(control, 0x10, 4) * (ReadLittle(control, 8, 4) == 2 ? 0x8000 : 1);
-            if ((window & 0xffffffff) <= 1)
+            // LZX windows are 32 KiB to 2 MiB; the library sets one up for every read.
+            if ((window & 0xffffffff) <= 1 || window > kMaxWindowBytes)
                 return false;
         }
     }
