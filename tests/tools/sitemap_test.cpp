@@ -139,14 +139,14 @@ TEST(ChmArchive, ReadsTheCompiledHelpFile)
 // Found by fuzzing: archives the archive library cannot read safely are refused: one whose
 // chain of listing chunks loops back (the library read it for ever), one whose reset table
 // gives compressed blocks of no size and one whose control data gives no window (the
-// library divided by them), and one whose window is beyond LZX's largest (the library
-// cleared gigabytes for every read).
+// library divided by them), and one whose blocks are beyond an LZX window (the library
+// allocated gigabytes for every read).
 TEST(ChmArchive, RefusesWhatTheLibraryCannotReadSafely)
 {
     for (const char *name : {"chm_listing_loops.chm",
                              "chm_reset_block_zero.chm",
                              "chm_control_window_zero.chm",
-                             "chm_control_window_huge.chm"}) {
+                             "chm_reset_block_huge.chm"}) {
         EXPECT_EQ(hhctrl::ChmArchive::Open(QStringLiteral(VANTOREL_TEST_SOURCE_DIR "/tools/data/")
                                            + QLatin1String(name)),
                   nullptr)

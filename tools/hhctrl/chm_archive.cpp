@@ -238,7 +238,8 @@ constexpr char kResetTablePath[] = "::DataSpace/Storage/MSCompressed/Transform/"
 constexpr LONGINT64 kResetTableBytes = 0x28;
 
 // The compressed section is read in blocks of the size its reset table gives; the archive
-// library divides by that size unchecked. False when the table gives none.
+// library divides by that size unchecked and allocates a block of it for every read. False
+// when the table gives none, or one larger than an LZX window.
 bool ResetTableIsSound(chmFile *file)
 {
     chmUnitInfo ui{};
@@ -249,7 +250,8 @@ bool ResetTableIsSound(chmFile *file)
     if (chm_retrieve_object(file, &ui, table, 0, kResetTableBytes) != kResetTableBytes)
         return true;
     const QByteArray bytes(reinterpret_cast<const char *>(table), kResetTableBytes);
-    return ReadLittle(bytes, 0x20, 8) != 0;
+    const quint64 blockBytes = ReadLittle(bytes, 0x20, 8);
+    return blockBytes != 0 && blockBytes <= kMaxWindowBytes;
 }
 
 } // namespace
