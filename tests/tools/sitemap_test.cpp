@@ -136,17 +136,18 @@ TEST(ChmArchive, ReadsTheCompiledHelpFile)
         nullptr);
 }
 
-// Found by fuzzing: archives the archive library cannot read safely are refused: one whose
-// chain of listing chunks loops back (the library read it for ever), one whose reset table
-// gives compressed blocks of no size and one whose control data gives no window (the
-// library divided by them), and one whose blocks are beyond an LZX window (the library
-// allocated gigabytes for every read).
+// Found by fuzzing: archives the archive library cannot read safely are refused: a chain
+// of listing chunks that loops back (read for ever), reset-table blocks of no size and
+// control data without a window (divided by), blocks larger than an LZX window (gigabytes
+// allocated for every read) and a window that is no LZX window (a decoder used that could
+// not be set up).
 TEST(ChmArchive, RefusesWhatTheLibraryCannotReadSafely)
 {
     for (const char *name : {"chm_listing_loops.chm",
                              "chm_reset_block_zero.chm",
                              "chm_control_window_zero.chm",
-                             "chm_reset_block_huge.chm"}) {
+                             "chm_reset_block_huge.chm",
+                             "chm_control_window_odd.chm"}) {
         EXPECT_EQ(hhctrl::ChmArchive::Open(QStringLiteral(VANTOREL_TEST_SOURCE_DIR "/tools/data/")
                                            + QLatin1String(name)),
                   nullptr)

@@ -158,6 +158,7 @@ bool TreeLoops(const Directory &dir, qint64 root)
 // gives no window; a window beyond LZX's largest costs a huge buffer for every read. False
 // when a listing chunk names such an object.
 constexpr char kControlDataPath[] = "::DataSpace/Storage/MSCompressed/ControlData";
+constexpr quint64 kMinWindowBytes = 32 * 1024;
 constexpr quint64 kMaxWindowBytes = 2 * 1024 * 1024;
 
 bool ControlDataIsSound(const Directory &dir, qint64 chunks, quint64 dataOffset, qint64 fileSize)
@@ -191,8 +192,10 @@ bool ControlDataIsSound(const Directory &dir, qint64 chunks, quint64 dataOffset,
                 return false;
             const quint64 window
                 = ReadLittle(control, 0x10, 4) * (ReadLittle(control, 8, 4) == 2 ? 0x8000 : 1);
-            // LZX windows are 32 KiB to 2 MiB; the library sets one up for every read.
-            if ((window & 0xffffffff) <= 1 || window > kMaxWindowBytes)
+            // LZX windows are powers of two from 32 KiB to 2 MiB; the library sets one up for
+            // every read and uses it unchecked when it could not.
+            if (window < kMinWindowBytes || window > kMaxWindowBytes
+                || (window & (window - 1)) != 0)
                 return false;
         }
     }
