@@ -19,10 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!archive)
         return 0;
     const QStringList files = archive->Files();
-    for (int i = 0; i < files.size() && i < kMaxObjectsRead; ++i) {
-        fuzz::Check(archive->Contains(files[i]), "a listed file is in the archive");
+    // Not checked that each listed file is found: in a damaged archive the listing and the
+    // index that finds files by name may disagree, and then the file is just not shown.
+    for (int i = 0; i < files.size() && i < kMaxObjectsRead; ++i)
         archive->Read(files[i]);
-    }
     for (const QString &page : {archive->ContentsFile(), archive->IndexFile()}) {
         if (const auto sitemap = archive->Read(page))
             hhctrl::ParseSitemap(*sitemap);
