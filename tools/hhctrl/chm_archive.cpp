@@ -161,7 +161,33 @@ constexpr char kControlDataPath[] = "::DataSpace/Storage/MSCompressed/ControlDat
 constexpr quint64 kMinWindowBytes = 32 * 1024;
 constexpr quint64 kMaxWindowBytes = 2 * 1024 * 1024;
 
-bool ControlDataIsSound(const Directory &dir, qint64 chunks, quint64 dataOffset, qint64 fileSize)
+// One listed object in the uncompressed section: where it starts, relative to the data.
+struct Listed
+{
+    quint64 space = 0, start = 0, length = 0;
+};
+
+// The control data object, from its listing: readable, and with an LZX window.
+bool ControlObjectIsSound(const Directory &dir, const Listed &object, quint64 dataOffset)
+{
+    const quint64 first = dataOffset + object.start;
+    if (object.length < 0x18 || object.space != CHM_UNCOMPRESSED || first < dataOffset
+        || first + 0x18 > static_cast<quint64>(dir.file->size())
+        || !dir.file->seek(static_cast<qint64>(first)))
+        return false;
+    const QByteArray control = dir.file->read(0x18);
+    if (control.size() < 0x18)
+        return false;
+    // In units of 32 KiB from version 2 on. LZX windows are powers of two from 32 KiB to
+    // 2 MiB; the library sets one up for every read and uses it unchecked when it could not.
+    const quint64 window
+        = ReadLittle(control, 0x10, 4) * (ReadLittle(control, 8, 4) == 2 ? 0x8000 : 1);
+    return window >= kMinWindowBytes && window <= kMaxWindowBytes && (window & (window - 1)) == 0;
+}
+
+// Every control data object that a listing chunk names (the library uses one that is at
+// most 256 bytes long).
+bool ControlDataIsSound(const Directory &dir, qint64 chunks, quint64 dataOffset)
 {
     for (qint64 page = 0; page < chunks; ++page) {
         const QByteArray chunk = dir.Chunk(page);
@@ -172,30 +198,16 @@ bool ControlDataIsSound(const Directory &dir, qint64 chunks, quint64 dataOffset,
                                   ? 0x14
                                   : chunk.size() - static_cast<qsizetype>(freeSpace);
         qsizetype at = 0x14;
-        quint64 nameBytes = 0, space = 0, start = 0, length = 0;
+        quint64 nameBytes = 0;
+        Listed object;
         while (at < end && ReadEncodedInt(chunk, at, nameBytes) && nameBytes <= CHM_MAX_PATHLEN) {
             const QByteArray name = chunk.mid(at, static_cast<qsizetype>(nameBytes));
             at += static_cast<qsizetype>(nameBytes);
-            if (!ReadEncodedInt(chunk, at, space) || !ReadEncodedInt(chunk, at, start)
-                || !ReadEncodedInt(chunk, at, length))
+            if (!ReadEncodedInt(chunk, at, object.space) || !ReadEncodedInt(chunk, at, object.start)
+                || !ReadEncodedInt(chunk, at, object.length))
                 break;
-            if (name.compare(kControlDataPath, Qt::CaseInsensitive) != 0 || length > 0x100)
-                continue;
-            const quint64 first = dataOffset + start;
-            if (length < 0x18 || space != CHM_UNCOMPRESSED || first < dataOffset
-                || first + 0x18 > static_cast<quint64>(fileSize)
-                || !dir.file->seek(static_cast<qint64>(first)))
-                return false;
-            // The window size (in units of 32 KiB from version 2 on) is halved and divided by.
-            const QByteArray control = dir.file->read(0x18);
-            if (control.size() < 0x18)
-                return false;
-            const quint64 window
-                = ReadLittle(control, 0x10, 4) * (ReadLittle(control, 8, 4) == 2 ? 0x8000 : 1);
-            // LZX windows are powers of two from 32 KiB to 2 MiB; the library sets one up for
-            // every read and uses it unchecked when it could not.
-            if (window < kMinWindowBytes || window > kMaxWindowBytes
-                || (window & (window - 1)) != 0)
+            if (name.compare(kControlDataPath, Qt::CaseInsensitive) == 0 && object.length <= 0x100
+                && !ControlObjectIsSound(dir, object, dataOffset))
                 return false;
         }
     }
@@ -233,7 +245,7 @@ bool DirectoryIsSound(const QString &path)
                                    : directory + ReadLittle(head, 0x50, 8);
     const qint64 chunks = chunkBytes > 0 ? file.size() / static_cast<qint64>(chunkBytes) : 0;
     return !ChainLoops(dir, listHead) && !TreeLoops(dir, indexRoot >= 0 ? indexRoot : listHead)
-           && ControlDataIsSound(dir, chunks, dataOffset, file.size());
+           && ControlDataIsSound(dir, chunks, dataOffset);
 }
 
 constexpr char kResetTablePath[] = "::DataSpace/Storage/MSCompressed/Transform/"
