@@ -139,15 +139,16 @@ TEST(ChmArchive, ReadsTheCompiledHelpFile)
 // Found by fuzzing: archives the archive library cannot read safely are refused: a chain
 // of listing chunks that loops back (read for ever), reset-table blocks of no size and
 // control data without a window (divided by), blocks larger than an LZX window (gigabytes
-// allocated for every read) and a window that is no LZX window (a decoder used that could
-// not be set up).
+// allocated for every read), a window that is no LZX window (a decoder used that could
+// not be set up) and control data that gives no blocks between resets (divided by).
 TEST(ChmArchive, RefusesWhatTheLibraryCannotReadSafely)
 {
     for (const char *name : {"chm_listing_loops.chm",
                              "chm_reset_block_zero.chm",
                              "chm_control_window_zero.chm",
                              "chm_reset_block_huge.chm",
-                             "chm_control_window_odd.chm"}) {
+                             "chm_control_window_odd.chm",
+                             "chm_no_reset_blocks.chm"}) {
         EXPECT_EQ(hhctrl::ChmArchive::Open(QStringLiteral(VANTOREL_TEST_SOURCE_DIR "/tools/data/")
                                            + QLatin1String(name)),
                   nullptr)

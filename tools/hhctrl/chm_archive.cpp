@@ -180,9 +180,14 @@ bool ControlObjectIsSound(const Directory &dir, const Listed &object, quint64 da
         return false;
     // In units of 32 KiB from version 2 on. LZX windows are powers of two from 32 KiB to
     // 2 MiB; the library sets one up for every read and uses it unchecked when it could not.
-    const quint64 window
-        = ReadLittle(control, 0x10, 4) * (ReadLittle(control, 8, 4) == 2 ? 0x8000 : 1);
-    return window >= kMinWindowBytes && window <= kMaxWindowBytes && (window & (window - 1)) == 0;
+    const quint64 unit = ReadLittle(control, 8, 4) == 2 ? 0x8000 : 1;
+    const quint64 window = ReadLittle(control, 0x10, 4) * unit;
+    if (window < kMinWindowBytes || window > kMaxWindowBytes || (window & (window - 1)) != 0)
+        return false;
+    // Blocks between decoder resets, which the library divides block numbers by (as it
+    // counts them, in 32 bits).
+    const quint64 resetInterval = (ReadLittle(control, 0xc, 4) * unit) & 0xffffffff;
+    return ((resetInterval / (window / 2) * ReadLittle(control, 0x14, 4)) & 0xffffffff) != 0;
 }
 
 // Every control data object that a listing chunk names (the library uses one that is at
