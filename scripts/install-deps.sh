@@ -12,6 +12,7 @@ packages=(
     ffmpeg gcovr
     fp-utils-3.2.2 libchm-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev
     xvfb xauth imagemagick fonts-dejavu-core
     dbus at-spi2-core gir1.2-atspi-2.0 python3-gi
     desktop-file-utils appstream man-db groff-base dpkg-dev file lintian

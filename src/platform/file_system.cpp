@@ -16,6 +16,13 @@
 namespace platform {
 namespace {
 
+// No file can have a name with a zero character in it; the system calls would take the
+// name only up to it, and so act on another file.
+bool HoldsZero(const QString &path)
+{
+    return path.contains(QChar(u'\0'));
+}
+
 class LocalFileSystem final : public FileSystem
 {
 public:
@@ -44,7 +51,7 @@ public:
         struct stat own
         {};
         const QByteArray name = QFile::encodeName(path);
-        if (name.isEmpty() || lstat(name.constData(), &own) != 0)
+        if (name.isEmpty() || HoldsZero(path) || lstat(name.constData(), &own) != 0)
             return std::nullopt;
         FileStatus status;
         status.isLink = S_ISLNK(own.st_mode);
@@ -129,10 +136,15 @@ public:
         return QFile::remove(path);
     }
 
-    bool CreateFolder(const QString &path) override { return QDir().mkdir(path); }
+    bool CreateFolder(const QString &path) override
+    {
+        return !HoldsZero(path) && QDir().mkdir(path);
+    }
 
     bool CreateNewFile(const QString &path) override
     {
+        if (HoldsZero(path))
+            return false;
         QFile file(path);
         return file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
     }

@@ -77,6 +77,13 @@ QString Normalise(const QString &key)
     return k;
 }
 
+// A key path is written as one line of the file; one that holds a line break could not be
+// read back, and its values would be read as those of the key before it.
+bool CanStore(const QString &path)
+{
+    return !path.contains(u'\n');
+}
+
 QString Quote(const QString &text)
 {
     QString out = QStringLiteral("\"");
@@ -194,6 +201,8 @@ class FileRegistry final : public Registry
 public:
     bool CreateKey(RegistryRoot root, const QString &key) override
     {
+        if (!CanStore(key))
+            return false;
         return Modify(root, [&](Hive &h) { h.Create(Normalise(key)); });
     }
 
@@ -223,6 +232,8 @@ public:
                     const QString &name,
                     const QString &value) override
     {
+        if (!CanStore(key))
+            return false;
         return Modify(root, [&](Hive &h) { h.Create(Normalise(key)).Set(name, value); });
     }
 

@@ -67,6 +67,16 @@ TEST(FileSystem, CopyCreateAndDeleteNeverHarmAnExistingFile)
     EXPECT_TRUE(fs.CreateFolder(env.ScratchDir() + QStringLiteral("/sub")));
     EXPECT_FALSE(fs.DeleteFile(env.ScratchDir() + QStringLiteral("/sub")));
     EXPECT_FALSE(fs.CreateFolder(env.ScratchDir() + QStringLiteral("/no/parent")));
+
+    // Found by fuzzing: no file has a zero character in its name; the system would take
+    // the name only up to it and act on another file ("a" here).
+    const QString zero = a + QChar(u'\0') + QStringLiteral("x");
+    EXPECT_FALSE(fs.Status(zero).has_value());
+    EXPECT_FALSE(fs.CreateNewFile(env.ScratchDir() + u'/' + QChar(u'\0')));
+    EXPECT_FALSE(fs.CreateFolder(env.ScratchDir() + QStringLiteral("/d") + QChar(u'\0')));
+    EXPECT_FALSE(fs.Exists(env.ScratchDir() + QStringLiteral("/d")));
+    EXPECT_EQ(QDir(env.ScratchDir()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+              (QStringList{"a", "b", "sub"}));
 }
 
 TEST(Skin, TheStoredSkinStylesDialogsUntilExit)

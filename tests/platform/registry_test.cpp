@@ -36,6 +36,20 @@ TEST(Registry, KeysValuesAndTrickyTextsReadBackAsWritten)
     EXPECT_EQ(r.ReadValue(root, QStringLiteral("A\\BB")), QStringLiteral("2"));
 }
 
+// Found by fuzzing: a key path is one line of the store, so one with a line break is
+// refused, and the values of the key before it stay its own.
+TEST(Registry, RefusesAKeyPathWithALineBreak)
+{
+    TestEnvironment env;
+    Registry &r = TheRegistry();
+    const auto root = RegistryRoot::LocalMachine;
+    ASSERT_TRUE(r.WriteValue(root, QStringLiteral("Before"), QString(), QStringLiteral("kept")));
+    EXPECT_FALSE(r.WriteValue(root, QStringLiteral("a\nb"), QString(), QStringLiteral("lost")));
+    EXPECT_FALSE(r.CreateKey(root, QStringLiteral("\n")));
+    EXPECT_EQ(r.ReadValue(root, QStringLiteral("Before")), QStringLiteral("kept"));
+    EXPECT_EQ(r.SubKeys(root, QString()), QStringList{QStringLiteral("Before")});
+}
+
 // Class ids are kept in the store as text in braces.
 TEST(Guid, ParsesWhatItPrintsAndRefusesMalformedText)
 {

@@ -135,4 +135,20 @@ TEST(WindowsStylePaths, AnchorTypedTextAtTheWindowsDrive)
     QDir::setCurrent(cwd);
 }
 
+// Found by fuzzing: a zero character in the box (here "$H/\n\0\0") made the probe file at
+// the name cut short ("$H/\n"), which then could not be removed by the full name.
+TEST(PosixStylePathsFuzzed, AZeroCharacterStopsTheRunAndLeavesNoFile)
+{
+    testing_support::TestEnvironment env;
+    const QString home = env.HomeDir();
+    production::OutputPathRequest request;
+    request.outputExt = QStringLiteral("mp4");
+    request.windowsDir = home + u'/';
+    request.typed = QStringLiteral("\n") + QChar(u'\0') + QChar(u'\0');
+    const auto plan = production::PlanOutputPaths(
+        production::PathStyle::Posix, request, platform::TheFileSystem());
+    EXPECT_EQ(plan.message, QLatin1String(kCannotCreateFolder));
+    EXPECT_TRUE(QDir(home).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+}
+
 } // namespace

@@ -115,11 +115,14 @@ TEST_F(Converter, LabelsTheLowestSimpleProfileLevelThatAdmitsTheStream)
                                    {"640X480", "1200kb", "30", "4"},
                                    {"640X480", "1200kb", "31", "5"},
                                    {"960X720", "1200kb", "30000/1001", "6"},
-                                   {"1920X1080", "1200kb", "30000/1001", ""}};
+                                   {"1920X1080", "1200kb", "30000/1001", ""},
+                                   // Found by fuzzing: the size overflowed an int.
+                                   {"2147483647X2147483647", "1200kb", "30", ""}};
     for (const auto &row : rows) {
         const testing_support::ProcessResult r = RunToEnd(
             QStringLiteral("\"%1\" -i /t/in.avi -s %2 -vcodec mpeg4 -b %3 -r %4 /t/out.mp4")
                 .arg(converter, row[0], row[1], row[2]));
+        EXPECT_EQ(r.exitCode, 0) << row[0];
         const QStringList args = ArgsOf(r.output);
         const qsizetype at = args.indexOf("-level:v");
         EXPECT_EQ(at < 0 ? QString() : args.value(at + 1), QString::fromLatin1(row[3]))

@@ -86,6 +86,26 @@ INSTANTIATE_TEST_SUITE_P(
                    "Key=one.html;"},
         SitemapRow{"empty", "", ""}));
 
+// A page nested without end is read with its items, but the tree stays shallow enough for
+// the recursive walks of the help window.
+TEST(Sitemap, BoundsTheNestingDepth)
+{
+    constexpr int kLevels = 100000;
+    QByteArray page = "<UL>";
+    for (int i = 0; i < kLevels; ++i)
+        page += "<LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"a\"></OBJECT><UL>";
+    const std::vector<hhctrl::SitemapEntry> tree = hhctrl::ParseSitemap(page);
+    int depth = 0;
+    int entries = 0;
+    for (const std::vector<hhctrl::SitemapEntry> *level = &tree; !level->empty();
+         level = &level->back().children) {
+        ++depth;
+        entries += static_cast<int>(level->size());
+    }
+    EXPECT_EQ(entries, kLevels);
+    EXPECT_LE(depth, 101);
+}
+
 TEST(ChmArchive, ReadsTheCompiledHelpFile)
 {
     const auto archive
@@ -114,6 +134,39 @@ TEST(ChmArchive, ReadsTheCompiledHelpFile)
     EXPECT_EQ(
         hhctrl::ChmArchive::Open(QStringLiteral(VANTOREL_TEST_SOURCE_DIR "/tools/CMakeLists.txt")),
         nullptr);
+}
+
+// Found by fuzzing: archives the archive library cannot read safely are refused: a chain
+// of listing chunks that loops back (read for ever), reset-table blocks of no size and
+// control data without a window (divided by), blocks larger than an LZX window (gigabytes
+// allocated for every read), a window that is no LZX window (a decoder used that could
+// not be set up) and control data that gives no blocks between resets (divided by).
+TEST(ChmArchive, RefusesWhatTheLibraryCannotReadSafely)
+{
+    for (const char *name : {"chm_listing_loops.chm",
+                             "chm_reset_block_zero.chm",
+                             "chm_control_window_zero.chm",
+                             "chm_reset_block_huge.chm",
+                             "chm_control_window_odd.chm",
+                             "chm_no_reset_blocks.chm"}) {
+        EXPECT_EQ(hhctrl::ChmArchive::Open(QStringLiteral(VANTOREL_TEST_SOURCE_DIR "/tools/data/")
+                                           + QLatin1String(name)),
+                  nullptr)
+            << name;
+    }
+}
+
+// Found by fuzzing: an archive whose names are not all UTF-8 listed a name that could not
+// be read by it; every listed file reads.
+TEST(ChmArchive, ListsOnlyFilesItCanRead)
+{
+    const auto archive = hhctrl::ChmArchive::Open(
+        QStringLiteral(VANTOREL_TEST_SOURCE_DIR "/tools/data/chm_name_not_utf8.chm"));
+    ASSERT_NE(archive, nullptr);
+    const QStringList files = archive->Files();
+    EXPECT_TRUE(files.contains(QStringLiteral("/a.html")));
+    for (const QString &file : files)
+        EXPECT_TRUE(archive->Contains(file)) << file.toStdString();
 }
 
 } // namespace

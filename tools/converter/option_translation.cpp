@@ -1,6 +1,7 @@
 #include "option_translation.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -120,7 +121,8 @@ int SimpleProfileLevel(FrameSize size, double frameRate, double bitRate)
                                         {6, 3600, 108000, 12000e3}};
     if (size.width <= 0 || size.height <= 0)
         return 0;
-    const double blocks = ((size.width + 15) / 16) * ((size.height + 15) / 16);
+    // In floating point: a size read from a file may be as large as an int holds.
+    const double blocks = std::ceil(size.width / 16.0) * std::ceil(size.height / 16.0);
     for (const Level &level : kLevels) {
         if (blocks <= level.frameBlocks && blocks * frameRate <= level.blocksPerSecond
             && bitRate <= level.bits)

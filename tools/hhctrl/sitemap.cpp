@@ -8,6 +8,11 @@
 namespace hhctrl {
 namespace {
 
+// Lists nest no deeper than this (a help file's contents go a few levels deep); a deeper
+// list adds to the innermost one kept, so that a page nested without end cannot exhaust
+// the stack of whoever walks or frees the tree.
+constexpr std::size_t kMaxDepth = 100;
+
 QString DecodeEntities(const QString &text)
 {
     if (!text.contains(u'&'))
@@ -75,7 +80,8 @@ public:
     {
         if (!closing) {
             std::vector<SitemapEntry> *current = m_levels.back();
-            m_levels.push_back(current->empty() ? current : &current->back().children);
+            const bool deeper = !current->empty() && m_levels.size() <= kMaxDepth;
+            m_levels.push_back(deeper ? &current->back().children : current);
         } else if (m_levels.size() > 1) {
             m_levels.pop_back();
         }
