@@ -56,6 +56,11 @@ public:
         fuzz::Check(false, "planning copies no file");
         return false;
     }
+    bool ReplaceFile(const QString &, const QString &) override
+    {
+        fuzz::Check(false, "planning replaces no file");
+        return false;
+    }
     bool DeleteFile(const QString &path) override
     {
         const QString real = Real(path);

@@ -140,7 +140,8 @@ TEST(ChmArchive, ReadsTheCompiledHelpFile)
 // of listing chunks that loops back (read for ever), reset-table blocks of no size and
 // control data without a window (divided by), blocks larger than an LZX window (gigabytes
 // allocated for every read), a window that is no LZX window (a decoder used that could
-// not be set up) and control data that gives no blocks between resets (divided by).
+// not be set up), control data that gives no blocks between resets (divided by), and an
+// index chunk whose chunk number runs on for many bytes and comes back to itself.
 TEST(ChmArchive, RefusesWhatTheLibraryCannotReadSafely)
 {
     for (const char *name : {"chm_listing_loops.chm",
@@ -148,7 +149,8 @@ TEST(ChmArchive, RefusesWhatTheLibraryCannotReadSafely)
                              "chm_control_window_zero.chm",
                              "chm_reset_block_huge.chm",
                              "chm_control_window_odd.chm",
-                             "chm_no_reset_blocks.chm"}) {
+                             "chm_no_reset_blocks.chm",
+                             "chm_index_number_unbounded.chm"}) {
         EXPECT_EQ(hhctrl::ChmArchive::Open(QStringLiteral(VANTOREL_TEST_SOURCE_DIR "/tools/data/")
                                            + QLatin1String(name)),
                   nullptr)

@@ -74,10 +74,12 @@ struct Directory
 };
 
 // A number of the directory's entries: 7 bits a byte, the high bit set on all but the last.
+// Read as the archive library reads it, however many bytes it runs to (the high bits fall
+// off), so that the checks here follow the chunks the library will follow.
 bool ReadEncodedInt(const QByteArray &chunk, qsizetype &at, quint64 &value)
 {
     value = 0;
-    for (int n = 0; n < 10 && at < chunk.size(); ++n) {
+    while (at < chunk.size()) {
         const auto byte = static_cast<unsigned char>(chunk[at++]);
         value = value << 7 | (byte & 0x7f);
         if ((byte & 0x80) == 0)
