@@ -140,8 +140,9 @@ TEST(ChmArchive, ReadsTheCompiledHelpFile)
 // of listing chunks that loops back (read for ever), reset-table blocks of no size and
 // control data without a window (divided by), blocks larger than an LZX window (gigabytes
 // allocated for every read), a window that is no LZX window (a decoder used that could
-// not be set up), control data that gives no blocks between resets (divided by), and an
-// index chunk whose chunk number runs on for many bytes and comes back to itself.
+// not be set up), control data that gives no blocks between resets (divided by), an
+// index chunk whose chunk number runs on for many bytes and comes back to itself, and a
+// reset table in a section that does not exist (decompressed with no block size).
 TEST(ChmArchive, RefusesWhatTheLibraryCannotReadSafely)
 {
     for (const char *name : {"chm_listing_loops.chm",
@@ -150,7 +151,8 @@ TEST(ChmArchive, RefusesWhatTheLibraryCannotReadSafely)
                              "chm_reset_block_huge.chm",
                              "chm_control_window_odd.chm",
                              "chm_no_reset_blocks.chm",
-                             "chm_index_number_unbounded.chm"}) {
+                             "chm_index_number_unbounded.chm",
+                             "chm_reset_table_no_section.chm"}) {
         EXPECT_EQ(hhctrl::ChmArchive::Open(QStringLiteral(VANTOREL_TEST_SOURCE_DIR "/tools/data/")
                                            + QLatin1String(name)),
                   nullptr)

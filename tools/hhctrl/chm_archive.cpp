@@ -160,6 +160,8 @@ bool TreeLoops(const Directory &dir, qint64 root)
 // gives no window; a window beyond LZX's largest costs a huge buffer for every read. False
 // when a listing chunk names such an object.
 constexpr char kControlDataPath[] = "::DataSpace/Storage/MSCompressed/ControlData";
+constexpr char kResetTablePath[] = "::DataSpace/Storage/MSCompressed/Transform/"
+                                   "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
 constexpr quint64 kMinWindowBytes = 32 * 1024;
 constexpr quint64 kMaxWindowBytes = 2 * 1024 * 1024;
 
@@ -193,7 +195,7 @@ bool ControlObjectIsSound(const Directory &dir, const Listed &object, quint64 da
 }
 
 // Every control data object that a listing chunk names (the library uses one that is at
-// most 256 bytes long).
+// most 256 bytes long), and the section of every reset table it names.
 bool ControlDataIsSound(const Directory &dir, qint64 chunks, quint64 dataOffset)
 {
     for (qint64 page = 0; page < chunks; ++page) {
@@ -213,8 +215,14 @@ bool ControlDataIsSound(const Directory &dir, qint64 chunks, quint64 dataOffset)
             if (!ReadEncodedInt(chunk, at, object.space) || !ReadEncodedInt(chunk, at, object.start)
                 || !ReadEncodedInt(chunk, at, object.length))
                 break;
-            if (name.compare(kControlDataPath, Qt::CaseInsensitive) == 0 && object.length <= 0x100
-                && !ControlObjectIsSound(dir, object, dataOffset))
+            const bool control = name.compare(kControlDataPath, Qt::CaseInsensitive) == 0;
+            if (control && object.length <= 0x100 && !ControlObjectIsSound(dir, object, dataOffset))
+                return false;
+            // The library reads both objects while it opens the file, and takes any section
+            // but the compressed one for the plain one there, then decompresses with no
+            // block size read yet.
+            const bool opened = control || name.compare(kResetTablePath, Qt::CaseInsensitive) == 0;
+            if (opened && object.space > CHM_COMPRESSED)
                 return false;
         }
     }
@@ -255,8 +263,6 @@ bool DirectoryIsSound(const QString &path)
            && ControlDataIsSound(dir, chunks, dataOffset);
 }
 
-constexpr char kResetTablePath[] = "::DataSpace/Storage/MSCompressed/Transform/"
-                                   "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
 constexpr LONGINT64 kResetTableBytes = 0x28;
 
 // The compressed section is read in blocks of the size its reset table gives; the archive
