@@ -96,6 +96,23 @@ void LogConverterEnd(int exitCode, const QString &captured)
             .arg(lines.mid(std::max<qsizetype>(0, lines.size() - kLoggedLines)).join(u'\n')));
 }
 
+enum class ConverterVerdict {
+    Unknown, // it said nothing to judge: the finishing step goes by the movie file alone
+    Made,
+    Failed, // it did not say it wrote the movie
+    Broken, // it ended with an error status or was killed: what it wrote is not used
+};
+
+ConverterVerdict JudgeConverter(int exitCode, const QString &captured)
+{
+    if (exitCode > 0)
+        return ConverterVerdict::Broken;
+    if (captured.isEmpty())
+        return ConverterVerdict::Unknown;
+    return captured.contains(QLatin1String("muxing")) ? ConverterVerdict::Made
+                                                      : ConverterVerdict::Failed;
+}
+
 } // namespace
 
 QString ConverterCommandLine(const QString &converterPath,
@@ -243,25 +260,17 @@ int MainDialog::RunConversion()
 
     // The verdict is settled, and a failure shown, before the stage is marked as ended:
     // the finishing step then reads a final m_convertOk, and its own box always follows
-    // the worker's. A converter that ended with an error status (or was killed) has
-    // failed whatever it printed; what it wrote is not used.
-    int result = 1;
-    if (exitCode > 0) {
+    // the worker's.
+    const ConverterVerdict verdict = JudgeConverter(exitCode, captured);
+    m_convertOk = verdict == ConverterVerdict::Made;
+    const bool failed = verdict == ConverterVerdict::Failed || verdict == ConverterVerdict::Broken;
+    if (failed) {
         fail();
         m_convertFailed = 1;
-        m_convertBroken = 1;
-        result = 0;
-    } else if (captured.isEmpty()) {
-        // Nothing to judge: the finishing step goes by the movie file alone.
-    } else if (captured.contains(QLatin1String("muxing"))) {
-        m_convertOk = 1;
-    } else {
-        fail();
-        m_convertFailed = 1;
-        result = 0;
+        m_convertBroken = verdict == ConverterVerdict::Broken;
     }
     m_converting = 0;
-    return result;
+    return failed ? 0 : 1;
 }
 
 void MainDialog::OnTimer(int timerId)
