@@ -78,6 +78,12 @@ bool MusicReader::Skip(std::int64_t frames)
 
 bool MusicReader::MakeResampler()
 {
+    // Music is sampled at 8 to 384 kHz. A damaged file may claim millions of samples a
+    // second, and a resampler for that takes many seconds to set up: such music is not
+    // read at all.
+    constexpr int kHighestMusicRate = 768000;
+    if (m_frame->sample_rate <= 0 || m_frame->sample_rate > kHighestMusicRate)
+        return false;
     // Some decoders only know their layout and rate once they have decoded.
     SwrContext *swr = nullptr;
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
