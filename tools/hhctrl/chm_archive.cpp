@@ -194,8 +194,24 @@ bool ControlObjectIsSound(const Directory &dir, const Listed &object, quint64 da
     return ((resetInterval / (window / 2) * ReadLittle(control, 0x14, 4)) & 0xffffffff) != 0;
 }
 
-// Every control data object that a listing chunk names (the library uses one that is at
-// most 256 bytes long), and the section of every reset table it names.
+// One listed object that the library reads while it opens the file: the control data (the
+// library uses one that is at most 256 bytes long) must be sound, and both it and the reset
+// table must lie in a section that exists. The library takes any section but the compressed
+// one for the plain one there, then decompresses with no block size read yet.
+bool OpenedObjectIsSound(const Directory &dir,
+                         const QByteArray &name,
+                         const Listed &object,
+                         quint64 dataOffset)
+{
+    const bool control = name.compare(kControlDataPath, Qt::CaseInsensitive) == 0;
+    if (!control && name.compare(kResetTablePath, Qt::CaseInsensitive) != 0)
+        return true;
+    if (object.space > CHM_COMPRESSED)
+        return false;
+    return !control || object.length > 0x100 || ControlObjectIsSound(dir, object, dataOffset);
+}
+
+// Every object that a listing chunk names and the library reads while it opens the file.
 bool ControlDataIsSound(const Directory &dir, qint64 chunks, quint64 dataOffset)
 {
     for (qint64 page = 0; page < chunks; ++page) {
@@ -215,14 +231,7 @@ bool ControlDataIsSound(const Directory &dir, qint64 chunks, quint64 dataOffset)
             if (!ReadEncodedInt(chunk, at, object.space) || !ReadEncodedInt(chunk, at, object.start)
                 || !ReadEncodedInt(chunk, at, object.length))
                 break;
-            const bool control = name.compare(kControlDataPath, Qt::CaseInsensitive) == 0;
-            if (control && object.length <= 0x100 && !ControlObjectIsSound(dir, object, dataOffset))
-                return false;
-            // The library reads both objects while it opens the file, and takes any section
-            // but the compressed one for the plain one there, then decompresses with no
-            // block size read yet.
-            const bool opened = control || name.compare(kResetTablePath, Qt::CaseInsensitive) == 0;
-            if (opened && object.space > CHM_COMPRESSED)
+            if (!OpenedObjectIsSound(dir, name, object, dataOffset))
                 return false;
         }
     }
