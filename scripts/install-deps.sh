@@ -10,7 +10,7 @@ packages=(
     qt6-base-dev libgl-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
     ffmpeg gcovr
-    fp-utils-3.2.2 libchm-dev
+    fp-utils-3.2.2 libmspack-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb xauth imagemagick fonts-dejavu-core

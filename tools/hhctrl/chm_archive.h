@@ -4,13 +4,15 @@
 // case, as the help compiler writes them.
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
 #include <optional>
 
-struct chmFile;
+struct mschmd_file;
+struct mschmd_header;
 
 namespace hhctrl {
 
@@ -41,10 +43,20 @@ public:
     static QString NormalisePath(const QString &path);
 
 private:
-    explicit ChmArchive(chmFile *file);
+    struct Library;
+
+    explicit ChmArchive(QByteArray fileName);
+    void AddObject(const mschmd_file *file);
+    const mschmd_file *Find(const QString &objectPath) const;
     void ReadSystemRecord();
 
-    chmFile *m_file = nullptr;
+    // The library keeps the file name and reopens the file by it while it extracts objects.
+    QByteArray m_fileName;
+    std::unique_ptr<Library> m_library;
+    mschmd_header *m_header = nullptr;
+    // Listed objects by their name in folded case, and the ordinary files in archive order.
+    QHash<QString, const mschmd_file *> m_objects;
+    QStringList m_files;
     QString m_defaultTopic;
     QString m_contentsFile;
     QString m_indexFile;
