@@ -44,8 +44,10 @@ for name in "${targets[@]}"; do
     corpus=$dir/corpus/$name
     artifacts=$dir/findings/$name
     log=$dir/logs/$name.log
-    rm -rf "$artifacts"
+    # Earlier runs' findings stay for replaying; this run's are those newer than the stamp.
     mkdir -p "$corpus" "$artifacts" "$(dirname "$log")"
+    stamp=$artifacts/.started
+    touch "$stamp"
     seeds=()
     [ -d fuzz/corpus/$name ] && seeds=("fuzz/corpus/$name")
     options=(-max_total_time="$seconds" -timeout=2 -rss_limit_mb=2560 -max_len=65536
@@ -56,7 +58,7 @@ for name in "${targets[@]}"; do
     executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
     features=$({ grep -oE 'ft: [0-9]+' "$log" || true; } | tail -1 | cut -d' ' -f2)
-    found=$(find "$artifacts" -type f | head -1)
+    found=$(find "$artifacts" -type f ! -name .started -newer "$stamp" | head -1)
     if [ "$status" -ne 0 ] || [ -n "$found" ]; then
         findings=$((findings + 1))
         printf '%-20s %12s %10s %10s  %s\n' "$name" "${executions:-?}" "${rate:-?}" \
