@@ -22,6 +22,11 @@ version=$(env -u DISPLAY vantorel --version)
 [[ $version == "vantorel "* ]] || fail "--version printed '$version'"
 env -u DISPLAY vantorel --help | grep -q -- '--batch' || fail "--help does not list --batch"
 man -w vantorel | grep -q 'vantorel.1' || fail "man -w vantorel finds no manual page"
+# The help engine and the other modules are loaded at run time, not linked to the program:
+# their libraries must come with the package's dependencies all the same.
+for module in $(printf '%s\n' "${files[@]}" | grep -E '\.(ocx|dll)$'); do
+    ! ldd "$module" | grep 'not found' || fail "$module needs libraries the package did not bring"
+done
 
 # One movie, made the way a script would, checked with ffprobe (ffmpeg is a dependency).
 mkdir photos
