@@ -45,8 +45,6 @@ bool Ffmpeg(const QStringList &arguments)
 
 } // namespace
 
-// ---- Photos -----------------------------------------------------------------------------
-
 QImage SolidImage(int width, int height, QColor color)
 {
     QImage image(width, height, QImage::Format_RGB32);
@@ -107,9 +105,7 @@ bool SaveCorruptPhoto(const QString &path)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// ---- Music ------------------------------------------------------------------------------
-
-Pcm Tone(std::int64_t frames, double hz, int rate, int channels, int amplitude)
+Pcm Tone(std::int64_t frames, double hz, int rate, int channels)
 {
     Pcm pcm;
     pcm.rate = rate;
@@ -117,18 +113,16 @@ Pcm Tone(std::int64_t frames, double hz, int rate, int channels, int amplitude)
     pcm.samples.resize(static_cast<std::size_t>(frames * channels));
     for (std::int64_t i = 0; i < frames; ++i) {
         const auto v = static_cast<std::int16_t>(
-            std::lround(amplitude * std::sin(2 * M_PI * hz * static_cast<double>(i) / rate)));
+            std::lround(8000 * std::sin(2 * M_PI * hz * static_cast<double>(i) / rate)));
         for (int c = 0; c < channels; ++c)
             pcm.samples[static_cast<std::size_t>(i * channels + c)] = v;
     }
     return pcm;
 }
 
-Pcm Ramp(std::int64_t frames, int rate)
+Pcm Ramp(std::int64_t frames)
 {
     Pcm pcm;
-    pcm.rate = rate;
-    pcm.channels = 2;
     pcm.samples.resize(static_cast<std::size_t>(frames * 2));
     for (std::int64_t i = 0; i < frames; ++i) {
         const auto v = static_cast<std::int16_t>(i % 30000 + 1);
@@ -183,39 +177,15 @@ Pcm DecodeAudio(const QString &path)
 {
     Pcm pcm;
     QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("decoded.wav")));
-    if (!Ffmpeg(Words("-i") << path << Words("-map 0:a:0 -c:a pcm_s16le -f wav") << file.fileName())
-        || !file.open(QIODevice::ReadOnly))
-        return pcm;
-    const QByteArray bytes = file.readAll();
-    // The chunks after the RIFF header: "fmt " holds the layout, "data" the samples.
-    for (qsizetype at = 12; at + 8 <= bytes.size();) {
-        const char *chunk = bytes.constData() + at;
-        const auto size = qFromLittleEndian<quint32>(chunk + 4);
-        if (bytes.mid(at, 4) == "fmt ") {
-            pcm.channels = qFromLittleEndian<quint16>(chunk + 10);
-            pcm.rate = static_cast<int>(qFromLittleEndian<quint32>(chunk + 12));
-        } else if (bytes.mid(at, 4) == "data") {
-            pcm.samples.resize(
-                static_cast<std::size_t>(std::min<qsizetype>(size, bytes.size() - at - 8) / 2));
-            std::memcpy(pcm.samples.data(), chunk + 8, pcm.samples.size() * 2);
-            break;
-        }
-        at += 8 + size + (size & 1);
+    QFile file(dir.filePath(QStringLiteral("decoded.pcm")));
+    if (Ffmpeg(Words("-i") << path << Words("-map 0:a:0 -ac 2 -ar 44100 -f s16le") << file.fileName())
+        && file.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = file.readAll();
+        pcm.samples.resize(static_cast<std::size_t>(bytes.size() / 2));
+        std::memcpy(pcm.samples.data(), bytes.constData(), pcm.samples.size() * 2);
     }
     return pcm;
 }
-
-namespace {
-
-// The reader leaves the presentation time of some codecs (H.264) unset in AVI; without
-// B-frames it is the decoding time.
-std::int64_t PacketTime(const AVPacket *pkt)
-{
-    return pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-}
-
-} // namespace
 
 AviContents ReadAvi(const QString &path)
 {
@@ -224,11 +194,7 @@ AviContents ReadAvi(const QString &path)
     const QByteArray file = path.toUtf8();
     if (avformat_open_input(&ctx, file.constData(), nullptr, nullptr) < 0)
         return result;
-    if (avformat_find_stream_info(ctx, nullptr) < 0) {
-        avformat_close_input(&ctx);
-        return result;
-    }
-    result.opened = true;
+    result.opened = avformat_find_stream_info(ctx, nullptr) >= 0;
     result.format = QString::fromLatin1(ctx->iformat->name);
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
         const AVStream *st = ctx->streams[i];
@@ -237,8 +203,6 @@ AviContents ReadAvi(const QString &path)
         s.codec = QString::fromUtf8(avcodec_get_name(st->codecpar->codec_id));
         s.width = st->codecpar->width;
         s.height = st->codecpar->height;
-        s.sampleRate = st->codecpar->sample_rate;
-        s.channels = st->codecpar->ch_layout.nb_channels;
         s.frameRateNum = st->avg_frame_rate.num;
         s.frameRateDen = st->avg_frame_rate.den;
         s.headerFrames = st->nb_frames;
@@ -248,11 +212,10 @@ AviContents ReadAvi(const QString &path)
     }
     AVPacket *pkt = av_packet_alloc();
     while (av_read_frame(ctx, pkt) >= 0) {
-        result.packets.push_back({pkt->stream_index,
-                                  PacketTime(pkt),
-                                  pkt->pos,
-                                  pkt->size,
-                                  (pkt->flags & AV_PKT_FLAG_KEY) != 0});
+        // The reader leaves the presentation time of some codecs (H.264) unset in AVI;
+        // without B-frames it is the decoding time.
+        result.packets.push_back(
+            {pkt->stream_index, pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts, pkt->size});
         av_packet_unref(pkt);
     }
     av_packet_free(&pkt);

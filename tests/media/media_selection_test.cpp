@@ -70,11 +70,6 @@ protected:
                           {},
                           list->visualItemRect(list->topLevelItem(row)).center());
     }
-    int SelectedRow() const
-    {
-        const QList<QTreeWidgetItem *> selected = dialog->m_photoList->selectedItems();
-        return selected.isEmpty() ? -1 : dialog->m_photoList->indexOfTopLevelItem(selected.first());
-    }
     QStringList RowTexts(int column) const
     {
         QStringList texts;
@@ -195,10 +190,11 @@ TEST_P(EditingARow, RowsAndPathsChangeTogetherAndTheSelectionFollows)
     }
     EXPECT_EQ(dialog->m_photoPaths, expected);
     ExpectRowsAndPathsInStep();
-    EXPECT_EQ(SelectedRow(), c.selectedAfter);
-    if (c.selectedAfter >= 0) {
-        EXPECT_EQ(dialog->m_photoList->currentItem(),
-                  dialog->m_photoList->topLevelItem(c.selectedAfter));
+    // The selection moves with the row, and the current row with it.
+    QTreeWidgetItem *selected = dialog->m_photoList->selectedItems().value(0);
+    EXPECT_EQ(dialog->m_photoList->indexOfTopLevelItem(selected), c.selectedAfter);
+    if (selected) {
+        EXPECT_EQ(dialog->m_photoList->currentItem(), selected);
     }
     EXPECT_EQ(dialog->m_totalPhotoBytes, bytes);
     EXPECT_EQ(Text(IDC_PHOTO_COUNT), QString::number(expected.size()));
@@ -251,38 +247,22 @@ TEST_F(MediaSelection, ChoosingMusicKeepsOnlyTheLastChoiceAndLeavingTheFieldAppe
     EXPECT_TRUE(dialog->m_musicFiles.isEmpty());
 }
 
-struct OutputCase
+// The proposal replaces what was typed, and stays a proposal until "GO".
+TEST_F(MediaSelection, ChoosingTheOutputFolderProposesOutputDotExtensionInIt)
 {
-    const char *name;
-    const char *folder; // under the scratch folder; "/" is the root itself
-    const char *extension;
-    const char *expected; // "%1" is the scratch folder
-};
-
-class OutputProposal : public MediaSelection, public ::testing::WithParamInterface<OutputCase>
-{};
-
-TEST_P(OutputProposal, ReplacesTheOutputFieldWithOutputDotExtensionInTheFolder)
-{
-    const OutputCase &c = GetParam();
-    const QString folder = QString::fromLatin1(c.folder) == QStringLiteral("/")
-                               ? QStringLiteral("/")
-                               : MakeFolder(QString::fromLatin1(c.folder));
-    dialog->SetControlText(IDC_OUTPUT, QStringLiteral("typed by the user"));
-    dialog->m_outputExt = QString::fromLatin1(c.extension);
-    prompter.QueueFolder(folder);
-    Click(IDC_CHOOSE_OUTPUT);
-    EXPECT_EQ(Text(IDC_OUTPUT), QString::fromLatin1(c.expected).arg(env.ScratchDir()));
-    // The proposal stays a proposal until "GO".
-    EXPECT_TRUE(dialog->m_outputPath.isEmpty());
+    const QString scratch = env.ScratchDir();
+    for (const auto &[folder, extension, expected] :
+         {std::tuple{MakeFolder(QStringLiteral("a/b c")), "mp4", scratch + "/a/b c/Output.mp4"},
+          std::tuple{QStringLiteral("/"), "mp4", QStringLiteral("/Output.mp4")},
+          std::tuple{
+              MakeFolder(QStringLiteral("Videos")), "avi", scratch + "/Videos/Output.avi"}}) {
+        dialog->SetControlText(IDC_OUTPUT, QStringLiteral("typed by the user"));
+        dialog->m_outputExt = QString::fromLatin1(extension);
+        prompter.QueueFolder(folder);
+        Click(IDC_CHOOSE_OUTPUT);
+        EXPECT_EQ(Text(IDC_OUTPUT), expected);
+        EXPECT_TRUE(dialog->m_outputPath.isEmpty());
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Folders,
-    OutputProposal,
-    ::testing::Values(OutputCase{"NestedFolder", "a/b c", "mp4", "%1/a/b c/Output.mp4"},
-                      OutputCase{"Root", "/", "mp4", "/Output.mp4"},
-                      OutputCase{"OtherExtension", "Videos", "avi", "%1/Videos/Output.avi"}),
-    testing_support::RowName());
 
 } // namespace
