@@ -4,6 +4,7 @@
 
 #include "common/doubles.h"
 #include "common/environment.h"
+#include "common/table_rows.h"
 #include "platform/processes.h"
 #include "production/conversion_stage.h"
 
@@ -11,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 using testing_support::RunToEnd;
 using testing_support::TestEnvironment;
@@ -18,13 +20,13 @@ using testing_support::WriteScript;
 
 namespace {
 
+using testing_support::operator<<;
+
 class Converter : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        programDir = env.Root() + "/program";
-        fakeBin = env.Root() + "/bin";
         QDir().mkpath(programDir);
         QDir().mkpath(fakeBin);
         // The converter, with links (to anything) for the three libraries it checks for.
@@ -39,19 +41,8 @@ protected:
         env.Set("PATH", fakeBin);
     }
 
-    static QStringList ArgsOf(const QString &output)
-    {
-        QStringList args;
-        for (const QString &line : output.split('\n')) {
-            if (line.startsWith("arg="))
-                args << line.mid(4);
-        }
-        return args;
-    }
-
     TestEnvironment env;
-    QString programDir;
-    QString fakeBin;
+    const QString programDir = env.Root() + "/program", fakeBin = env.Root() + "/bin";
     QString converter;
 };
 
@@ -76,9 +67,8 @@ TEST_F(Converter, LabelsTheLowestSimpleProfileLevelThatAdmitsTheStream)
                 .arg(converter, row[0], row[1], row[2]));
         EXPECT_EQ(r.exitCode, 0) << row[0];
         EXPECT_TRUE(r.output.contains("stdin=/dev/null")) << r.output.toStdString();
-        const QStringList args = ArgsOf(r.output);
-        const qsizetype at = args.indexOf("-level:v");
-        EXPECT_EQ(at < 0 ? QString() : args.value(at + 1), QString::fromLatin1(row[3]))
+        EXPECT_EQ(QRegularExpression("\narg=-level:v\narg=(\\w*)\n").match(r.output).captured(1),
+                  QString::fromLatin1(row[3]))
             << row[0] << " " << row[1] << " " << row[2];
     }
 }
@@ -89,7 +79,6 @@ struct RefusalRow
     const char *breakIt; // shell command run in the program folder before the converter
     const char *reason;  // in the line that begins with "["
     int exitCode;
-    friend void PrintTo(const RefusalRow &row, std::ostream *os) { *os << row.name; }
 };
 
 class ConverterRefuses : public Converter, public ::testing::WithParamInterface<RefusalRow>
@@ -126,6 +115,6 @@ INSTANTIATE_TEST_SUITE_P(
                    3},
         RefusalRow{"NoFfmpeg", "rm ../bin/ffmpeg", "ffmpeg: not found on PATH", 127},
         RefusalRow{"FfmpegNotExecutable", "chmod a-x ../bin/ffmpeg", "cannot run ffmpeg", 126}),
-    [](const auto &row) { return std::string(row.param.name); });
+    testing_support::RowName());
 
 } // namespace
