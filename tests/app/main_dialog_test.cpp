@@ -97,17 +97,18 @@ TEST_F(MainDialogTest, WhileBusyTheJobCannotBeChanged)
 
     dialog->SetIdle(false);
     // Every button but the ways out and the help and about boxes, which change no job.
-    bool modalOpened = false;
     for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
         const int id = button->objectName().toInt();
         if (id == IDCANCEL || id == IDC_HELP_BUTTON || id == IDC_ABOUT_BUTTON
             || !button->isVisible())
             continue;
+        bool modalOpened = false;
         CloseDialogThatOpens(&modalOpened);
         QTest::mouseClick(button, Qt::LeftButton);
         QApplication::processEvents();
         EXPECT_FALSE(modalOpened || !prompter.Records().empty()) << id;
         EXPECT_EQ(dialog->m_photoPaths, photos) << id;
+        prompter.Clear();
     }
     // Enter, pressed twice where the focus now is, neither asks to exit nor ends the job.
     for (int i = 0; i < 2; ++i)

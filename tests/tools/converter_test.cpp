@@ -62,9 +62,13 @@ TEST_F(Converter, LabelsTheLowestSimpleProfileLevelThatAdmitsTheStream)
                                    // Found by fuzzing: the size overflowed an int.
                                    {"2147483647X2147483647", "1200kb", "30", ""}};
     for (const auto &row : rows) {
+        // Started with a file as its input, as a terminal or an open pipe would be.
         const testing_support::ProcessResult r = RunToEnd(
-            QStringLiteral("\"%1\" -i /t/in.avi -s %2 -vcodec mpeg4 -b %3 -r %4 /t/out.mp4")
-                .arg(converter, row[0], row[1], row[2]));
+            "/bin/sh -c "
+            + platform::QuoteArgument(
+                QStringLiteral(
+                    "exec '%1' -i /t/in.avi -s %2 -vcodec mpeg4 -b %3 -r %4 /t/out.mp4 <'%1'")
+                    .arg(converter, row[0], row[1], row[2])));
         EXPECT_EQ(r.exitCode, 0) << row[0];
         EXPECT_TRUE(r.output.contains("stdin=/dev/null")) << r.output.toStdString();
         EXPECT_EQ(QRegularExpression("\narg=-level:v\narg=(\\w*)\n").match(r.output).captured(1),
