@@ -10,7 +10,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QDir>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -18,7 +17,6 @@
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTest>
-#include <QTextBrowser>
 #include <QTimer>
 #include <QTreeWidget>
 

@@ -1,11 +1,10 @@
 #include "media_makers.h"
 
-#include "engine/av_ptr.h"
+#include "engine/codecs/avi_ffmpeg.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libswscale/swscale.h>
 }
 
 #include <QDataStream>
@@ -15,7 +14,6 @@ extern "C" {
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QtEndian>
 
 #include <cmath>
 #include <cstring>
@@ -178,7 +176,8 @@ Pcm DecodeAudio(const QString &path)
     Pcm pcm;
     QTemporaryDir dir;
     QFile file(dir.filePath(QStringLiteral("decoded.pcm")));
-    if (Ffmpeg(Words("-i") << path << Words("-map 0:a:0 -ac 2 -ar 44100 -f s16le") << file.fileName())
+    if (Ffmpeg(Words("-i") << path << Words("-map 0:a:0 -ac 2 -ar 44100 -f s16le")
+                           << file.fileName())
         && file.open(QIODevice::ReadOnly)) {
         const QByteArray bytes = file.readAll();
         pcm.samples.resize(static_cast<std::size_t>(bytes.size() / 2));
@@ -190,11 +189,11 @@ Pcm DecodeAudio(const QString &path)
 AviContents ReadAvi(const QString &path)
 {
     AviContents result;
-    AVFormatContext *ctx = nullptr;
-    const QByteArray file = path.toUtf8();
-    if (avformat_open_input(&ctx, file.constData(), nullptr, nullptr) < 0)
+    AVFormatContext *opened = nullptr;
+    if (avformat_open_input(&opened, path.toUtf8().constData(), nullptr, nullptr) < 0)
         return result;
-    result.opened = avformat_find_stream_info(ctx, nullptr) >= 0;
+    const engine::av::FormatContextPtr ctx(opened);
+    result.opened = avformat_find_stream_info(ctx.get(), nullptr) >= 0;
     result.format = QString::fromLatin1(ctx->iformat->name);
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
         const AVStream *st = ctx->streams[i];
@@ -210,16 +209,14 @@ AviContents ReadAvi(const QString &path)
             s.seconds = static_cast<double>(st->duration) * av_q2d(st->time_base);
         result.streams.push_back(s);
     }
-    AVPacket *pkt = av_packet_alloc();
-    while (av_read_frame(ctx, pkt) >= 0) {
+    const engine::av::PacketPtr pkt = engine::av::MakePacket();
+    while (av_read_frame(ctx.get(), pkt.get()) >= 0) {
         // The reader leaves the presentation time of some codecs (H.264) unset in AVI;
         // without B-frames it is the decoding time.
         result.packets.push_back(
             {pkt->stream_index, pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts, pkt->size});
-        av_packet_unref(pkt);
+        av_packet_unref(pkt.get());
     }
-    av_packet_free(&pkt);
-    avformat_close_input(&ctx);
     return result;
 }
 
