@@ -31,18 +31,9 @@ namespace {
 
 using testing_support::operator<<;
 
-QComboBox *Seconds(SettingsDialog *d)
-{
-    return d->Control<QComboBox>(IDC_SECONDS_COMBO);
-}
-QComboBox *Sizes(SettingsDialog *d)
-{
-    return d->Control<QComboBox>(IDC_SIZE_COMBO);
-}
-void Click(QWidget *button)
-{
-    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, 6));
-}
+const auto Seconds = [](SettingsDialog *d) { return d->Control<QComboBox>(IDC_SECONDS_COMBO); };
+const auto Sizes = [](SettingsDialog *d) { return d->Control<QComboBox>(IDC_SIZE_COMBO); };
+const auto Click = [](QWidget *button) { QTest::mouseClick(button, Qt::LeftButton, {}, {6, 6}); };
 
 // Types over the whole text of a list's field, as a user does.
 void TypeInto(QComboBox *combo, const QString &text)
