@@ -67,19 +67,13 @@ bool SaveJpeg(const QImage &image, const QString &path, const JpegOptions &optio
     return writer.write(image);
 }
 
-bool SaveCmykJpeg(const QImage &image, const QString &path, int quality)
+bool SaveCmykJpeg(const QImage &image, const QString &path)
 {
     const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
     QTemporaryDir dir;
     const QString png = dir.filePath(QStringLiteral("source.png"));
     return !convert.isEmpty() && image.save(png, "PNG")
-           && Run(convert,
-                  {png,
-                   QStringLiteral("-colorspace"),
-                   QStringLiteral("CMYK"),
-                   QStringLiteral("-quality"),
-                   QString::number(quality),
-                   path});
+           && Run(convert, QStringList{png} << Words("-colorspace CMYK -quality 90") << path);
 }
 
 bool SaveBmp(const QImage &image, const QString &path)

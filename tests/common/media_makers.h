@@ -28,7 +28,7 @@ struct JpegOptions
 bool SaveJpeg(const QImage &image, const QString &path, const JpegOptions &options = {});
 // A CMYK JPEG (as print workflows make them), written with ImageMagick's convert.
 // False when convert is not installed or fails.
-bool SaveCmykJpeg(const QImage &image, const QString &path, int quality = 90);
+bool SaveCmykJpeg(const QImage &image, const QString &path);
 bool SaveBmp(const QImage &image, const QString &path);
 // A one-frame GIF (libavcodec's GIF encoder). Colours are stored with 3 bits of red and
 // green and 2 of blue: a full channel comes back as 252 (red, green) or 255 (blue).
