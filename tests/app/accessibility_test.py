@@ -1,14 +1,9 @@
 #!/usr/bin/python3
-"""The program's windows as a screen reader reads them.
+"""Usage: accessibility_test.py PROGRAM
 
-Starts what a desktop session gives a screen reader (Xvfb, a private session bus and the
-AT-SPI bus), starts the program in its window mode and reads it through the AT-SPI client
-library, as Orca does: every focusable control must have a name and the role a screen
-reader announces, and buttons must work through their accessible action. Everything
-started here is ended here.
-
-Usage: accessibility_test.py PROGRAM
-"""
+The program's windows as a screen reader reads them through AT-SPI, on an X server, session
+bus and accessibility bus of its own: every focusable control must have a name and the role
+a screen reader announces, and buttons are pressed through their accessible action."""
 
 import ctypes
 import os
@@ -19,18 +14,17 @@ import sys
 import tempfile
 import time
 
-AT_SPI_BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
-# A sanitizer build on a loaded machine can take many seconds to show a window.
-PATIENCE_S = 90
+LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+MAIN_TITLE = "Vantorel Converter   http://"
+PATIENCE_S = 90  # a sanitizer build on a loaded machine can take long to show a window
 
 
 def fail(message):
-    print("FAIL: " + message, file=sys.stderr)
-    sys.exit(1)
+    sys.exit("FAIL: " + message)
 
 
-def start_reporting(command, env, started):
-    """Starts a server that writes one line (its display or address) to a pipe."""
+def start(command, env, started):
+    """Starts a server that writes one line (its display or address) to the fd in {fd}."""
     read_end, write_end = os.pipe()
     command = [part.replace("{fd}", str(write_end)) for part in command]
     started.append(subprocess.Popen(command, env=env, pass_fds=(write_end,),
@@ -41,37 +35,32 @@ def start_reporting(command, env, started):
 
 
 def end_all(started):
+    """Ends our children and, as their subreaper, what they left behind (the buses)."""
     for child in reversed(started):
-        if child.poll() is None:
-            child.terminate()
-            try:
-                child.wait(timeout=PATIENCE_S)
-            except subprocess.TimeoutExpired:
-                child.kill()
-    # The accessibility bus and its registry were started by the launcher; as this
-    # process is their subreaper, they are ended and reaped here.
-    for entry in filter(str.isdigit, os.listdir("/proc")):
+        child.terminate()
         try:
-            with open("/proc/%s/stat" % entry) as stat:
+            child.wait(timeout=PATIENCE_S)
+        except subprocess.TimeoutExpired:
+            child.kill()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/stat" % pid) as stat:
                 if int(stat.read().rsplit(")", 1)[1].split()[1]) == os.getpid():
-                    os.kill(int(entry), signal.SIGTERM)
-        except (OSError, ProcessLookupError):
+                    os.kill(int(pid), signal.SIGTERM)
+        except OSError:
             pass
     while True:
         try:
             os.waitpid(-1, 0)
         except ChildProcessError:
-            break
+            return
 
 
 def wait_for(what, probe):
     deadline = time.monotonic() + PATIENCE_S
-    while time.monotonic() < deadline:
-        answer = probe()
-        if answer:
-            return answer
+    while not (answer := probe()) and time.monotonic() < deadline:
         time.sleep(0.1)
-    fail("no %s after %d s" % (what, PATIENCE_S))
+    return answer or fail("no %s after %d s" % (what, PATIENCE_S))
 
 
 def kids(node):
@@ -87,9 +76,8 @@ def walk(node):
         yield from walk(child)
 
 
-def showing(node, role=None):
-    return node.get_state_set().contains(Atspi.StateType.SHOWING) and (
-        role is None or node.get_role() == role)
+def has(node, state):
+    return node.get_state_set().contains(state)
 
 
 def spoken_name(node):
@@ -97,8 +85,8 @@ def spoken_name(node):
     own name as their value), else its own name."""
     for relation in node.get_relation_set() or []:
         if relation.get_relation_type() == Atspi.RelationType.LABELLED_BY:
-            labels = [relation.get_target(i) for i in range(relation.get_n_targets())]
-            text = " ".join(label.get_name() for label in labels if label is not None).strip()
+            labels = map(relation.get_target, range(relation.get_n_targets()))
+            text = " ".join(label.get_name() for label in labels if label).strip()
             if text:
                 return text.rstrip(":")
     return node.get_name()
@@ -106,13 +94,13 @@ def spoken_name(node):
 
 def window(app, title_start, role=None):
     return next((w for w in kids(app) if w.get_name().startswith(title_start)
-                 and showing(w, role)), None)
+                 and has(w, Atspi.StateType.SHOWING) and role in (None, w.get_role())), None)
 
 
 def check_window(win, expected):
     """Every focusable control has a name; each expected (name, role) is there."""
-    focusable = [n for n in walk(win) if showing(n)
-                 and n.get_state_set().contains(Atspi.StateType.FOCUSABLE)]
+    focusable = [n for n in walk(win) if has(n, Atspi.StateType.SHOWING)
+                 and has(n, Atspi.StateType.FOCUSABLE)]
     problems = ["a focusable %s without a name" % c.get_role_name()
                 for c in focusable if not spoken_name(c).strip()]
     seen = {(spoken_name(n), n.get_role()) for n in walk(win)}
@@ -125,44 +113,40 @@ def check_window(win, expected):
 
 def press(win, name):
     """Presses a button through its accessible action, as a screen reader user does."""
-    for node in walk(win):
-        if node.get_name() == name and node.get_role() == Atspi.Role.PUSH_BUTTON:
-            if node.get_n_actions() == 0:
-                fail("the button %r offers no action" % name)
-            return node.do_action(0)
-    fail("no button %r to press" % name)
+    button = next((n for n in walk(win) if n.get_name() == name
+                   and n.get_role() == Atspi.Role.PUSH_BUTTON), None) or fail("no button %r" % name)
+    if button.get_n_actions() == 0 or not button.do_action(0):
+        fail("the button %r offers no action" % name)
 
 
 def answer_start_up_boxes(app, alive):
-    """The first start asks about the codec: the box must read as caption, message and
-    named buttons; it is answered No through the button's action. Returns how many."""
-    b = Atspi.Role.PUSH_BUTTON
+    """The first start asks about the codec: each box must read as caption, message and
+    named buttons, and is answered No through the button's action. Returns how many."""
     asked = 0
-    while alive() and not window(app, "Vantorel Converter   http://"):
+    while alive() and not window(app, MAIN_TITLE):
         alert = window(app, "", Atspi.Role.ALERT)
         if alert is None:
             time.sleep(0.1)
             continue
-        buttons = [n.get_name() for n in walk(alert) if n.get_role() == b]
-        check_window(alert, [(name, b) for name in buttons])
+        buttons = [n.get_name() for n in walk(alert) if n.get_role() == Atspi.Role.PUSH_BUTTON]
+        check_window(alert, [(name, Atspi.Role.PUSH_BUTTON) for name in buttons])
         if not alert.get_name() or not alert.get_description():
             fail("a message box reads as %r / %r" % (alert.get_name(), alert.get_description()))
         press(alert, "No" if "No" in buttons else "OK")
-        wait_for("message box to close", lambda: not showing(alert))
+        wait_for("message box to close", lambda: not has(alert, Atspi.StateType.SHOWING))
         asked += 1
     return asked
 
 
 def run_checks(program):
     R = Atspi.Role
-    b, t, c = R.PUSH_BUTTON, R.TEXT, R.CHECK_BOX
+    b, t, c, h = R.PUSH_BUTTON, R.TEXT, R.CHECK_BOX, R.TABLE_COLUMN_HEADER
     main_expected = [(n, b) for n in ("GO", "Exit", "Add a photo folder", "Remove", "Remove all",
                                       "Choose the music file", "Choose where to save the movie",
                                       "Up", "Down", "Setting", "Help", "About")] + [
         ("Please select the photos directory", t), ("Please select a background music", t),
         ("Please select the output directory", t), ("Add effect to move the photos", c),
-        ("Progress", R.PROGRESS_BAR), ("File Name", R.TABLE_COLUMN_HEADER),
-        ("Create Date", R.TABLE_COLUMN_HEADER), ("Path", R.TABLE_COLUMN_HEADER)]
+        ("Progress", R.PROGRESS_BAR), ("File Name", h), ("Create Date", h), ("Path", h)]
     windows = [("Setting", "Setting", "Cancel", [("OK", b), ("Cancel", b),
                 ("Show time per picture", R.COMBO_BOX), ("Video Size", R.COMBO_BOX),
                 ("Play whole music", c), ("High-quality Movie", c)]),
@@ -176,39 +160,29 @@ def run_checks(program):
             fail("the program ended early with status %d" % program.returncode)
         return True
 
-    desktop = Atspi.get_desktop(0)
     app = wait_for("program on the accessibility bus", lambda: alive() and next(
-        (a for a in kids(desktop) if a.get_name() == "vantorel"), None))
+        (a for a in kids(Atspi.get_desktop(0)) if a.get_name() == "vantorel"), None))
     asked = answer_start_up_boxes(app, alive)
-    main = window(app, "Vantorel Converter   http://")
+    main = window(app, MAIN_TITLE)
     checked = check_window(main, main_expected)
     for button, title, closer, expected in windows:
         press(main, button)
-        dialog = wait_for("%r window after pressing %r" % (title, button),
-                          lambda: window(app, title))
-        checked += check_window(dialog, expected)
+        checked += check_window(wait_for("%r window" % title, lambda: window(app, title)),
+                                expected)
         if closer:
-            press(dialog, closer)
+            press(window(app, title), closer)
             wait_for("%r window to close" % title, lambda: not window(app, title))
     # Exit through its action too: the program ends as after a click, the guide with it.
     press(main, "Exit")
-    try:
-        status = program.wait(timeout=PATIENCE_S)
-    except subprocess.TimeoutExpired:
-        fail("the program did not end after pressing 'Exit'")
-    if status != 0:
-        fail("the program ended with status %d after pressing 'Exit'" % status)
+    if program.wait(timeout=PATIENCE_S) != 0:
+        fail("the program ended with status %d after pressing 'Exit'" % program.returncode)
     print("%d focusable controls named in 4 windows and %d start-up boxes" % (checked, asked))
 
 
 def main():
     if len(sys.argv) != 2:
-        print(__doc__, file=sys.stderr)
-        return 2
-    for tool in ("Xvfb", "dbus-daemon", AT_SPI_BUS_LAUNCHER):
-        if not shutil.which(tool) and not os.access(tool, os.X_OK):
-            fail("%s is missing; scripts/install-deps.sh installs it" % tool)
-    # Processes started by our children and left behind become ours, not init's.
+        sys.exit(__doc__)
+    # What our children leave behind becomes ours to end, not init's.
     if ctypes.CDLL(None).prctl(36, 1, 0, 0, 0) != 0:  # PR_SET_CHILD_SUBREAPER
         fail("cannot become the subreaper of the session's processes")
     scratch = tempfile.mkdtemp(prefix="vantorel-a11y-")
@@ -219,14 +193,14 @@ def main():
     os.makedirs(env["HOME"])
     started = []
     try:
-        env["DISPLAY"] = ":" + start_reporting(["Xvfb", "-displayfd", "{fd}", "-screen", "0",
-                                                "1024x768x24", "-nolisten", "tcp"], env, started)
-        env["DBUS_SESSION_BUS_ADDRESS"] = start_reporting(
+        env["DISPLAY"] = ":" + start(["Xvfb", "-displayfd", "{fd}", "-screen", "0", "1024x768x24",
+                                      "-nolisten", "tcp"], env, started)
+        env["DBUS_SESSION_BUS_ADDRESS"] = start(
             ["dbus-daemon", "--session", "--nofork", "--print-address={fd}"], env, started)
-        # The launcher owns org.a11y.Bus and starts the accessibility bus at once.
-        started.append(subprocess.Popen([AT_SPI_BUS_LAUNCHER, "--launch-immediately"], env=env,
+        # The launcher owns org.a11y.Bus and starts the accessibility bus at once; the client
+        # library finds it through the session bus.
+        started.append(subprocess.Popen([LAUNCHER, "--launch-immediately"], env=env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        # The client library finds the accessibility bus through these.
         for name in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"):
             os.environ[name] = env[name]
         global Atspi
@@ -238,16 +212,16 @@ def main():
         Atspi.init()
         env.update(QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                    QT_ACCESSIBILITY="1", VANTOREL_REGISTRY_DIR=scratch + "/registry",
-                   VANTOREL_SYSTEM_DIR=scratch + "/system",
-                   VANTOREL_WINDOWS_DIR=env["HOME"] + "/",
+                   VANTOREL_SYSTEM_DIR=scratch + "/system", VANTOREL_WINDOWS_DIR=env["HOME"] + "/",
                    XDG_CONFIG_HOME=scratch + "/config", XDG_DATA_HOME=scratch + "/data")
         started.append(subprocess.Popen([os.path.abspath(sys.argv[1])], env=env, cwd=scratch))
         run_checks(started[-1])
+    except FileNotFoundError as missing:
+        fail("%s is missing; scripts/install-deps.sh installs it" % missing.filename)
     finally:
         end_all(started)
         shutil.rmtree(scratch, ignore_errors=True)
-    return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()

@@ -1,11 +1,10 @@
 #include "media_makers.h"
 
-#include "engine/av_ptr.h"
+#include "engine/codecs/avi_ffmpeg.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libswscale/swscale.h>
 }
 
 #include <QDataStream>
@@ -15,7 +14,6 @@ extern "C" {
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QtEndian>
 
 #include <cmath>
 #include <cstring>
@@ -45,8 +43,6 @@ bool Ffmpeg(const QStringList &arguments)
 
 } // namespace
 
-// ---- Photos -----------------------------------------------------------------------------
-
 QImage SolidImage(int width, int height, QColor color)
 {
     QImage image(width, height, QImage::Format_RGB32);
@@ -71,19 +67,13 @@ bool SaveJpeg(const QImage &image, const QString &path, const JpegOptions &optio
     return writer.write(image);
 }
 
-bool SaveCmykJpeg(const QImage &image, const QString &path, int quality)
+bool SaveCmykJpeg(const QImage &image, const QString &path)
 {
     const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
     QTemporaryDir dir;
     const QString png = dir.filePath(QStringLiteral("source.png"));
     return !convert.isEmpty() && image.save(png, "PNG")
-           && Run(convert,
-                  {png,
-                   QStringLiteral("-colorspace"),
-                   QStringLiteral("CMYK"),
-                   QStringLiteral("-quality"),
-                   QString::number(quality),
-                   path});
+           && Run(convert, QStringList{png} << Words("-colorspace CMYK -quality 90") << path);
 }
 
 bool SaveBmp(const QImage &image, const QString &path)
@@ -107,9 +97,7 @@ bool SaveCorruptPhoto(const QString &path)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// ---- Music ------------------------------------------------------------------------------
-
-Pcm Tone(std::int64_t frames, double hz, int rate, int channels, int amplitude)
+Pcm Tone(std::int64_t frames, double hz, int rate, int channels)
 {
     Pcm pcm;
     pcm.rate = rate;
@@ -117,18 +105,16 @@ Pcm Tone(std::int64_t frames, double hz, int rate, int channels, int amplitude)
     pcm.samples.resize(static_cast<std::size_t>(frames * channels));
     for (std::int64_t i = 0; i < frames; ++i) {
         const auto v = static_cast<std::int16_t>(
-            std::lround(amplitude * std::sin(2 * M_PI * hz * static_cast<double>(i) / rate)));
+            std::lround(8000 * std::sin(2 * M_PI * hz * static_cast<double>(i) / rate)));
         for (int c = 0; c < channels; ++c)
             pcm.samples[static_cast<std::size_t>(i * channels + c)] = v;
     }
     return pcm;
 }
 
-Pcm Ramp(std::int64_t frames, int rate)
+Pcm Ramp(std::int64_t frames)
 {
     Pcm pcm;
-    pcm.rate = rate;
-    pcm.channels = 2;
     pcm.samples.resize(static_cast<std::size_t>(frames * 2));
     for (std::int64_t i = 0; i < frames; ++i) {
         const auto v = static_cast<std::int16_t>(i % 30000 + 1);
@@ -183,52 +169,25 @@ Pcm DecodeAudio(const QString &path)
 {
     Pcm pcm;
     QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("decoded.wav")));
-    if (!Ffmpeg(Words("-i") << path << Words("-map 0:a:0 -c:a pcm_s16le -f wav") << file.fileName())
-        || !file.open(QIODevice::ReadOnly))
-        return pcm;
-    const QByteArray bytes = file.readAll();
-    // The chunks after the RIFF header: "fmt " holds the layout, "data" the samples.
-    for (qsizetype at = 12; at + 8 <= bytes.size();) {
-        const char *chunk = bytes.constData() + at;
-        const auto size = qFromLittleEndian<quint32>(chunk + 4);
-        if (bytes.mid(at, 4) == "fmt ") {
-            pcm.channels = qFromLittleEndian<quint16>(chunk + 10);
-            pcm.rate = static_cast<int>(qFromLittleEndian<quint32>(chunk + 12));
-        } else if (bytes.mid(at, 4) == "data") {
-            pcm.samples.resize(
-                static_cast<std::size_t>(std::min<qsizetype>(size, bytes.size() - at - 8) / 2));
-            std::memcpy(pcm.samples.data(), chunk + 8, pcm.samples.size() * 2);
-            break;
-        }
-        at += 8 + size + (size & 1);
+    QFile file(dir.filePath(QStringLiteral("decoded.pcm")));
+    if (Ffmpeg(Words("-i") << path << Words("-map 0:a:0 -ac 2 -ar 44100 -f s16le")
+                           << file.fileName())
+        && file.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = file.readAll();
+        pcm.samples.resize(static_cast<std::size_t>(bytes.size() / 2));
+        std::memcpy(pcm.samples.data(), bytes.constData(), pcm.samples.size() * 2);
     }
     return pcm;
 }
 
-namespace {
-
-// The reader leaves the presentation time of some codecs (H.264) unset in AVI; without
-// B-frames it is the decoding time.
-std::int64_t PacketTime(const AVPacket *pkt)
-{
-    return pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-}
-
-} // namespace
-
 AviContents ReadAvi(const QString &path)
 {
     AviContents result;
-    AVFormatContext *ctx = nullptr;
-    const QByteArray file = path.toUtf8();
-    if (avformat_open_input(&ctx, file.constData(), nullptr, nullptr) < 0)
+    AVFormatContext *opened = nullptr;
+    if (avformat_open_input(&opened, path.toUtf8().constData(), nullptr, nullptr) < 0)
         return result;
-    if (avformat_find_stream_info(ctx, nullptr) < 0) {
-        avformat_close_input(&ctx);
-        return result;
-    }
-    result.opened = true;
+    const engine::av::FormatContextPtr ctx(opened);
+    result.opened = avformat_find_stream_info(ctx.get(), nullptr) >= 0;
     result.format = QString::fromLatin1(ctx->iformat->name);
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
         const AVStream *st = ctx->streams[i];
@@ -237,8 +196,6 @@ AviContents ReadAvi(const QString &path)
         s.codec = QString::fromUtf8(avcodec_get_name(st->codecpar->codec_id));
         s.width = st->codecpar->width;
         s.height = st->codecpar->height;
-        s.sampleRate = st->codecpar->sample_rate;
-        s.channels = st->codecpar->ch_layout.nb_channels;
         s.frameRateNum = st->avg_frame_rate.num;
         s.frameRateDen = st->avg_frame_rate.den;
         s.headerFrames = st->nb_frames;
@@ -246,17 +203,14 @@ AviContents ReadAvi(const QString &path)
             s.seconds = static_cast<double>(st->duration) * av_q2d(st->time_base);
         result.streams.push_back(s);
     }
-    AVPacket *pkt = av_packet_alloc();
-    while (av_read_frame(ctx, pkt) >= 0) {
-        result.packets.push_back({pkt->stream_index,
-                                  PacketTime(pkt),
-                                  pkt->pos,
-                                  pkt->size,
-                                  (pkt->flags & AV_PKT_FLAG_KEY) != 0});
-        av_packet_unref(pkt);
+    const engine::av::PacketPtr pkt = engine::av::MakePacket();
+    while (av_read_frame(ctx.get(), pkt.get()) >= 0) {
+        // The reader leaves the presentation time of some codecs (H.264) unset in AVI;
+        // without B-frames it is the decoding time.
+        result.packets.push_back(
+            {pkt->stream_index, pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts, pkt->size});
+        av_packet_unref(pkt.get());
     }
-    av_packet_free(&pkt);
-    avformat_close_input(&ctx);
     return result;
 }
 

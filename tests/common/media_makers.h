@@ -13,9 +13,6 @@
 
 namespace testmedia {
 
-// ---- Photos -----------------------------------------------------------------------------
-
-// A picture of one colour.
 QImage SolidImage(int width, int height, QColor color);
 // Left half `left`, right half `right`.
 QImage SplitImage(int width, int height, QColor left, QColor right);
@@ -31,15 +28,13 @@ struct JpegOptions
 bool SaveJpeg(const QImage &image, const QString &path, const JpegOptions &options = {});
 // A CMYK JPEG (as print workflows make them), written with ImageMagick's convert.
 // False when convert is not installed or fails.
-bool SaveCmykJpeg(const QImage &image, const QString &path, int quality = 90);
+bool SaveCmykJpeg(const QImage &image, const QString &path);
 bool SaveBmp(const QImage &image, const QString &path);
 // A one-frame GIF (libavcodec's GIF encoder). Colours are stored with 3 bits of red and
 // green and 2 of blue: a full channel comes back as 252 (red, green) or 255 (blue).
 bool SaveGif(const QImage &image, const QString &path);
 // A file named like a photo that no decoder can read.
 bool SaveCorruptPhoto(const QString &path);
-
-// ---- Music ------------------------------------------------------------------------------
 
 // Interleaved 16-bit PCM.
 struct Pcm
@@ -51,10 +46,10 @@ struct Pcm
 };
 
 // A sine tone of `frames` frames at `hz`, the same on every channel.
-Pcm Tone(std::int64_t frames, double hz, int rate = 44100, int channels = 2, int amplitude = 8000);
+Pcm Tone(std::int64_t frames, double hz, int rate = 44100, int channels = 2);
 // A ramp that makes every frame recognisable: frame i holds (i % 30000) + 1 on the left
 // channel and its negation on the right (never 0, so silence is told apart).
-Pcm Ramp(std::int64_t frames, int rate = 44100);
+Pcm Ramp(std::int64_t frames);
 
 bool WriteWav(const Pcm &pcm, const QString &path);
 
@@ -64,19 +59,15 @@ enum class MusicKind { Mp3, Wma, MpegProgramStream };
 // that lasts as long.
 bool WriteMusic(const Pcm &pcm, MusicKind kind, const QString &path);
 
-// Decodes the audio of any file to 16-bit PCM at its own rate and layout (for checks).
+// Decodes the audio of any file to 16-bit stereo PCM at 44.1 kHz (for checks).
 Pcm DecodeAudio(const QString &path);
-
-// ---- Probes -----------------------------------------------------------------------------
 
 // What libavformat reads in a movie file (AVI or MP4): its format, streams and packets.
 struct PacketInfo
 {
     int stream = 0;
     std::int64_t pts = 0;
-    std::int64_t pos = 0;
     int size = 0;
-    bool key = false;
 };
 struct AviContents
 {
@@ -87,7 +78,6 @@ struct AviContents
         bool audio = false;
         QString codec;
         int width = 0, height = 0;
-        int sampleRate = 0, channels = 0;
         int frameRateNum = 0, frameRateDen = 0;
         std::int64_t headerFrames = 0; // nb_frames from the header
         double seconds = 0;            // duration from the header

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <random>
 
 using namespace engine;
@@ -96,14 +95,14 @@ public:
         EXPECT_EQ(avcodec_open2(m_ctx.get(), codec, nullptr), 0);
     }
     // The decoded picture in `format`, null when the frame does not decode.
-    QImage Decode(const std::vector<std::uint8_t> &coded, QImage::Format format)
+    QImage Decode(std::vector<std::uint8_t> coded, QImage::Format format)
     {
-        if (av_new_packet(m_packet.get(), static_cast<int>(coded.size())) < 0)
-            return {};
-        std::memcpy(m_packet->data, coded.data(), coded.size());
-        const int sent = avcodec_send_packet(m_ctx.get(), m_packet.get());
-        av_packet_unref(m_packet.get());
-        if (sent < 0 || avcodec_receive_frame(m_ctx.get(), m_frame.get()) < 0)
+        // Lent to the decoder, which copies it; decoders may read past the end.
+        m_packet->size = static_cast<int>(coded.size());
+        coded.resize(coded.size() + AV_INPUT_BUFFER_PADDING_SIZE);
+        m_packet->data = coded.data();
+        if (avcodec_send_packet(m_ctx.get(), m_packet.get()) < 0
+            || avcodec_receive_frame(m_ctx.get(), m_frame.get()) < 0)
             return {};
         return QImage(
                    m_frame->data[0], m_frame->width, m_frame->height, m_frame->linesize[0], format)

@@ -19,16 +19,6 @@ namespace {
 
 using testing_support::operator<<;
 
-std::vector<testmedia::PacketInfo> PacketsOf(const AviContents &avi, int stream)
-{
-    std::vector<testmedia::PacketInfo> result;
-    for (const testmedia::PacketInfo &p : avi.packets) {
-        if (p.stream == stream)
-            result.push_back(p);
-    }
-    return result;
-}
-
 struct HoldCase
 {
     const char *name; // of the encoder
@@ -62,21 +52,23 @@ TEST_P(GraphAviHolds, EveryFrameKeepsItsPlaceAndPicture)
     const AviContents avi = ReadAvi(rig.path);
     ASSERT_TRUE(avi.opened);
     // The reader passes over empty chunks: their frames show as gaps in the times, which
-    // a conversion at the stream's rate fills with the picture before.
-    const auto video = PacketsOf(avi, 0);
+    // a conversion at the stream's rate fills with the picture before. The last is coded.
+    std::vector<std::int64_t> video;
+    for (const testmedia::PacketInfo &p : avi.packets) {
+        if (p.stream == 0)
+            video.push_back(p.pts);
+    }
     EXPECT_EQ(avi.streams[0].headerFrames, 90);
     EXPECT_EQ(video.size(), 90u - 28 - 28 - 26);
-    ASSERT_FALSE(video.empty());
-    EXPECT_EQ(video.back().pts, 89) << "the last frame is coded";
+    EXPECT_EQ(video.empty() ? -1 : video.back(), 89);
 
     const auto colours = DecodeVideoColours(rig.path);
     ASSERT_EQ(colours.size(), 90u);
     for (std::size_t i = 0; i < colours.size(); ++i) {
         const std::uint32_t want = tops[i / 30];
-        EXPECT_TRUE(ColoursClose(colours[i].top, want))
-            << "frame " << i << std::hex << " top " << colours[i].top << " want " << want;
-        EXPECT_TRUE(ColoursClose(colours[i].bottom, ~want & 0xFFFFFF))
-            << "frame " << i << std::hex << " bottom " << colours[i].bottom;
+        EXPECT_TRUE(ColoursClose(colours[i].top, want)
+                    && ColoursClose(colours[i].bottom, ~want & 0xFFFFFF))
+            << "frame " << i << std::hex << ": " << colours[i].top << "/" << colours[i].bottom;
     }
     EXPECT_EQ(ProbeWarnings(rig.path), QString());
 }
@@ -103,11 +95,7 @@ public:
         : m_output(this, QStringLiteral("Out"), [] {
             VIDEOINFOHEADER vih{};
             vih.AvgTimePerFrame = kNtscFrame;
-            vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-            vih.bmiHeader.biWidth = 320;
-            vih.bmiHeader.biHeight = 240;
-            vih.bmiHeader.biBitCount = 24;
-            vih.bmiHeader.biCompression = 0x34504D46; // FMP4
+            vih.bmiHeader = {40, 320, 240, 1, 24, 0x34504D46, 0, 0, 0, 0, 0}; // FMP4
             MediaType mt;
             mt.majortype = MEDIATYPE_Video;
             mt.subtype = SubtypeFromFourcc(0x34504D46);
@@ -140,7 +128,7 @@ public:
         s.data = m_data.data();
         s.size = m_data.size();
         s.start = m_next++ * kNtscFrame;
-        s.stop = s.start + kNtscFrame;
+        s.stop = m_next * kNtscFrame;
         return m_output.Deliver(s);
     }
 
@@ -164,7 +152,7 @@ TEST(GraphAviLarge, FilesPastOneGigabyteStayReadable)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_GT(file.size(), static_cast<qint64>(kFrames * kFrameBytes));
     // The first RIFF is an AVI, the ones after it extensions ("AVIX").
-    std::vector<QByteArray> riffs;
+    QList<QByteArray> riffs;
     for (qint64 at = 0; at + 12 <= file.size();) {
         file.seek(at);
         const QByteArray head = file.read(12);
@@ -174,17 +162,16 @@ TEST(GraphAviLarge, FilesPastOneGigabyteStayReadable)
         const auto size = qFromLittleEndian<quint32>(head.constData() + 4);
         at += 8 + size + (size & 1);
     }
-    ASSERT_GE(riffs.size(), 2u);
-    EXPECT_EQ(riffs.front(), QByteArray("AVI "));
-    EXPECT_EQ(riffs.back(), QByteArray("AVIX"));
+    ASSERT_GE(riffs.size(), 2);
+    EXPECT_EQ(riffs.front(), "AVI ");
+    EXPECT_EQ(riffs.back(), "AVIX");
     file.close();
 
     const AviContents avi = ReadAvi(rig.path);
     ASSERT_TRUE(avi.opened);
     EXPECT_EQ(avi.streams[0].headerFrames, kFrames);
-    const auto packets = PacketsOf(avi, 0);
-    ASSERT_EQ(static_cast<int>(packets.size()), kFrames);
-    EXPECT_EQ(packets.back().pts, kFrames - 1);
-    EXPECT_EQ(packets.back().size, static_cast<int>(kFrameBytes));
+    ASSERT_EQ(static_cast<int>(avi.packets.size()), kFrames);
+    EXPECT_EQ(avi.packets.back().pts, kFrames - 1);
+    EXPECT_EQ(avi.packets.back().size, static_cast<int>(kFrameBytes));
     QFile::remove(rig.path);
 }

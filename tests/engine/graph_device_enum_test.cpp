@@ -18,7 +18,6 @@ using namespace graphtest;
 
 namespace {
 
-// The registry layer points at a scratch folder for the test's lifetime.
 class GraphDeviceEnum : public ::testing::Test
 {
 protected:
@@ -29,9 +28,9 @@ protected:
         auto &reg = platform::TheRegistry();
         const QString key = kCompressorListKeyVideo + u'\\' + name;
         const auto root = platform::RegistryRoot::LocalMachine;
-        EXPECT_TRUE(reg.WriteValue(root, key, QString(), name));
-        EXPECT_TRUE(!encoder || reg.WriteValue(root, key, kCompressorEncoderValue, encoder));
-        EXPECT_TRUE(!options || reg.WriteValue(root, key, kCompressorOptionsValue, options));
+        EXPECT_TRUE(reg.WriteValue(root, key, QString(), name)
+                    && (!encoder || reg.WriteValue(root, key, kCompressorEncoderValue, encoder))
+                    && (!options || reg.WriteValue(root, key, kCompressorOptionsValue, options)));
     }
 
     // Calls `visit` with the friendly name and moniker of each video compressor, in the
@@ -58,14 +57,12 @@ protected:
     static QStringList FriendlyNames(const Guid &category)
     {
         QStringList names;
-        ForEachDevice(category, [&](const QString &name, IMoniker *) {
-            names << name;
-            return false;
-        });
+        ForEachDevice(category,
+                      [&](const QString &name, IMoniker *) { return names << name, false; });
         return names;
     }
 
-    testing_support::TestEnvironment env;
+    testing_support::TestEnvironment env; // the registry in a scratch folder
 };
 
 } // namespace
@@ -141,10 +138,9 @@ TEST_P(GraphBoundCompressor, WritesDecodableVideoOrDoesNotBind)
     const auto colours = DecodeVideoColours(rig.path);
     ASSERT_EQ(colours.size(), 60u);
     for (std::size_t i : {0, 29, 30, 59}) {
-        EXPECT_TRUE(ColoursClose(colours[i].top, tops[i / 30], c.tolerance))
-            << "frame " << i << std::hex << " " << colours[i].top;
-        EXPECT_TRUE(ColoursClose(colours[i].bottom, ~tops[i / 30] & 0xFFFFFF, c.tolerance))
-            << "frame " << i;
+        EXPECT_TRUE(ColoursClose(colours[i].top, tops[i / 30], c.tolerance)
+                    && ColoursClose(colours[i].bottom, ~tops[i / 30] & 0xFFFFFF, c.tolerance))
+            << "frame " << i << std::hex << ": " << colours[i].top << "/" << colours[i].bottom;
     }
     EXPECT_EQ(ProbeWarnings(rig.path), QString());
 }

@@ -71,14 +71,10 @@ inline ComPtr<IPin> PinOf(IBaseFilter *filter, PinDirection direction, int n = 0
 inline QString ProbeWarnings(const QString &path)
 {
     QProcess probe;
-    probe.start(QStringLiteral("ffprobe"),
-                QString::fromLatin1("-v warning -show_streams -count_packets").split(u' ') << path);
-    if (!probe.waitForFinished(60000))
-        return QStringLiteral("ffprobe did not finish");
-    QString errors = QString::fromUtf8(probe.readAllStandardError());
-    if (probe.exitCode() != 0)
-        errors += QStringLiteral("exit code %1").arg(probe.exitCode());
-    return errors.trimmed();
+    probe.start("ffprobe", QString("-v warning -show_streams -count_packets").split(u' ') << path);
+    const bool clean = probe.waitForFinished(60000) && probe.exitCode() == 0;
+    return QString::fromUtf8(probe.readAllStandardError()).trimmed()
+           + (clean ? "" : " (ffprobe failed)");
 }
 
 inline bool ColoursClose(std::uint32_t a, std::uint32_t b, int tolerance = 24)
@@ -95,12 +91,10 @@ inline bool ColoursClose(std::uint32_t a, std::uint32_t b, int tolerance = 24)
 inline ComPtr<IBaseFilter>
 MakeCompressor(CompressorKind kind, const QString &encoder, const QString &options = {})
 {
-    const QString name = kind == CompressorKind::Audio ? QStringLiteral("CompressorAudio")
-                                                       : QStringLiteral("Compressor");
+    const QString name = kind == CompressorKind::Audio ? "CompressorAudio" : "Compressor";
     ComPtr<IBaseFilter> filter;
-    if (Failed(CreateCompressorFilter({kind, name, encoder, options}, filter.Put())))
-        return nullptr;
-    return filter;
+    return Failed(CreateCompressorFilter({kind, name, encoder, options}, filter.Put())) ? nullptr
+                                                                                        : filter;
 }
 
 // A graph with the AVI multiplexer and file writer on a scratch file, as the render
@@ -151,15 +145,12 @@ struct Rig
     {
         const bool audio = PinOf(source, PinDirection::Output)->MediaTypes().front().majortype
                            == MEDIATYPE_Audio;
-        auto grabber
-            = audio
-                  ? AddGrabber(QStringLiteral("AudioGrabber"), MEDIATYPE_Audio)
-                  : AddGrabber(QStringLiteral("VideoGrabber"), MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+        auto grabber = audio ? AddGrabber("AudioGrabber", MEDIATYPE_Audio)
+                             : AddGrabber("VideoGrabber", MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
         HRESULT hr = Link(source, grabber.Get());
         ComPtr<IBaseFilter> last = grabber;
         if (hr == S_OK && compressor) {
-            Add(compressor,
-                audio ? QStringLiteral("CompressorAudio") : QStringLiteral("Compressor"));
+            Add(compressor, audio ? "CompressorAudio" : "Compressor");
             hr = Link(grabber.Get(), compressor.Get());
             last = compressor;
         }

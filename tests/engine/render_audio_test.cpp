@@ -36,8 +36,7 @@ TEST(RenderAudio, LoopedSongIsSampleExactAtItsSeamsAndWhatIsNoMusicIsSilence)
     QTemporaryDir dir;
     const QString song = dir.filePath("song.wav"), bad = dir.filePath("bad.mp3");
     const testmedia::Pcm ramp = testmedia::Ramp(22050); // 0.5 s
-    ASSERT_TRUE(testmedia::WriteWav(ramp, song));
-    ASSERT_TRUE(testmedia::SaveCorruptPhoto(bad));
+    ASSERT_TRUE(testmedia::WriteWav(ramp, song) && testmedia::SaveCorruptPhoto(bad));
     auto timeline = CreateTimeline();
     auto audio = AddGroup(timeline.Get());
     // Four plays to 2 s; then 1.5 s of the file (the layout of a very short song); a clip
@@ -64,8 +63,6 @@ TEST(RenderAudio, LoopedSongIsSampleExactAtItsSeamsAndWhatIsNoMusicIsSilence)
     EXPECT_EQ(r.recorders[0]->audioStop, 6 * kSecond);
     EXPECT_TRUE(r.recorders[0]->endOfStream);
 }
-
-// ---- Music formats ----------------------------------------------------------------------
 
 struct FormatRow
 {
@@ -122,14 +119,11 @@ TEST_P(RenderMusicFormats, DetectorMeasuresAndEngineLoopsTheMusicWithoutSeams)
     ASSERT_TRUE(row.kind < 0 ? testmedia::WriteWav(tone, path)
                              : testmedia::WriteMusic(
                                  tone, static_cast<testmedia::MusicKind>(row.kind), path));
-
     const double m = DetectedMusicLength(path, row.streams);
     ASSERT_GT(m, 0);
-
     // Three plays, the last cut at 4 s.
     auto timeline = CreateTimeline();
-    auto audio = AddGroup(timeline.Get());
-    LayOutMusic(timeline.Get(), audio.Get(), path, m, 4, 3);
+    LayOutMusic(timeline.Get(), AddGroup(timeline.Get()).Get(), path, m, 4, 3);
     const Rendered r = Render(timeline.Get());
     const auto &pcm = r.Audio();
     ASSERT_EQ(pcm.size(), 2u * 4 * 44100);
@@ -151,7 +145,7 @@ TEST_P(RenderMusicFormats, DetectorMeasuresAndEngineLoopsTheMusicWithoutSeams)
     }
     EXPECT_EQ(quietAt, -1) << "a gap at " << quietAt / 44100.0 << " s (seams every " << m << ")";
     EXPECT_EQ(clickAt, -1) << "a click at " << clickAt / 44100.0 << " s (seams every " << m << ")";
-    if (row.seams != 1) {
+    if (row.seams != 1) { // WMA's faded last frame has no steady crossings
         EXPECT_NEAR(crossings, (limit - first) / 32, 10);
     }
 }
@@ -167,17 +161,16 @@ INSTANTIATE_TEST_SUITE_P(Kinds,
 TEST(MediaDet, RefusesWhatIsNoMediaAndChecksItsStreamIndex)
 {
     QTemporaryDir dir;
+    const QString photo = dir.filePath("bad.mp3"), song = dir.filePath("song.wav");
+    ASSERT_TRUE(testmedia::SaveCorruptPhoto(photo)
+                && testmedia::WriteWav(testmedia::Tone(4410, 440), song));
     auto det = CreateMediaDet();
     long streams = 0;
     EXPECT_EQ(det->get_OutputStreams(&streams), platform::E_UNEXPECTED);
     EXPECT_EQ(det->put_CurrentStream(0), platform::E_UNEXPECTED);
-    const QString photo = dir.filePath("bad.mp3");
-    ASSERT_TRUE(testmedia::SaveCorruptPhoto(photo));
     EXPECT_TRUE(platform::Failed(det->put_Filename(photo)));
     EXPECT_EQ(det->get_OutputStreams(&streams), platform::E_UNEXPECTED);
 
-    const QString song = dir.filePath("song.wav");
-    ASSERT_TRUE(testmedia::WriteWav(testmedia::Tone(4410, 440), song));
     ASSERT_EQ(det->put_Filename(song), S_OK);
     EXPECT_EQ(det->put_CurrentStream(1), platform::E_INVALIDARG);
     double seconds = 0;

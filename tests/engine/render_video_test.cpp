@@ -30,14 +30,13 @@ Rendered RenderShots(const std::vector<Shot> &shots, const Guid &resizer = Guid{
 }
 
 // Writes a kW x kH BMP of one colour into `dir`; returns its path (empty on failure).
-QString
-SolidBmp(const QTemporaryDir &dir, const char *name, const QColor &colour, int w = kW, int h = kH)
+QString SolidBmp(const QTemporaryDir &dir, const char *name, const QColor &colour)
 {
     const QString path = dir.filePath(QString::fromLatin1(name));
-    return testmedia::SaveBmp(testmedia::SolidImage(w, h, colour), path) ? path : QString();
+    return testmedia::SaveBmp(testmedia::SolidImage(kW, kH, colour), path) ? path : QString();
 }
 
-void ExpectColour(Rgb got, Rgb want, int tolerance, const char *where)
+void ExpectColour(Rgb got, Rgb want, int tolerance, const std::string &where)
 {
     EXPECT_NEAR(got.r, want.r, tolerance) << where;
     EXPECT_NEAR(got.g, want.g, tolerance) << where;
@@ -51,58 +50,30 @@ constexpr Rgb kBlack{0, 0, 0};
 // A resizer class that nothing registers: the engine falls back to its own.
 constexpr Guid kNoSuchResizer = MakeGuid("{0F3C5B8E-6A1D-4C2E-9B7F-1D2E3F405162}");
 
-// ---- Transitions ------------------------------------------------------------------------
-
-// Two photos, one second each, with the effect: photo 0 [0, 2] wipes in over black during
-// [0, 1]; photo 1 [1, 4] dissolves in over photo 0 during [1, 2]; then photo 1 alone.
-// Rendered once for all the tests that look at it.
-const Rendered &Transitions()
+// Two photos with the effect: red [0, 2] wipes in over black during [0, 1]; blue [1, 4]
+// dissolves in over red during [1, 2]; then blue alone, repeated to the end.
+TEST(RenderTransitions, WipeThenDissolveThenThePhotoAloneRepeatedToTheEnd)
 {
-    static const QTemporaryDir dir;
-    static const Rendered rendered
+    QTemporaryDir dir;
+    const Rendered r
         = RenderShots({{SolidBmp(dir, "red.bmp", Qt::red), 0, 2, &CLSID_DxtJpeg, 1},
                        {SolidBmp(dir, "blue.bmp", Qt::blue), 1, 4, &CLSID_CrossFade, 2}});
-    return rendered;
-}
+    // Frame n starts at n * 1001/30000 s: at frame 15 the wipe's edge is at column 80, at
+    // frame 24 at 128; frame 30 begins the dissolve, frame 45 is half way, 60 after it.
+    // clang-format off
+    const std::tuple<int, int, int, Rgb, int> pixels[] = {
+        {0, 5, 60, kBlack, 0}, {0, 155, 60, kBlack, 0}, {15, 10, 10, kRed, 0},
+        {15, 79, 110, kRed, 0}, {15, 80, 60, kBlack, 0}, {15, 150, 60, kBlack, 0},
+        {24, 127, 60, kRed, 0}, {24, 129, 60, kBlack, 0}, {30, 80, 60, kRed, 15},
+        {45, 80, 60, {127, 0, 128}, 4}, {60, 80, 60, kBlue, 0}, {119, 0, 119, kBlue, 0}};
+    // clang-format on
+    for (const auto &[n, x, y, colour, tolerance] : pixels)
+        ExpectColour(r.At(n, x, y), colour, tolerance, "frame " + std::to_string(n));
+    // The blue grows steadily over the dissolve.
+    for (std::int64_t n = 31; n < 60; ++n)
+        EXPECT_GE(r.At(n, 80, 60).b, r.At(n - 1, 80, 60).b) << n;
 
-TEST(RenderTransitions, WipeBringsThePhotoInFromTheLeft)
-{
-    // Frame 0: the wipe has not begun, all black.
-    ExpectColour(Transitions().At(0, 5, 60), kBlack, 0, "frame 0 left");
-    ExpectColour(Transitions().At(0, 155, 60), kBlack, 0, "frame 0 right");
-    // Frame 15 starts at 0.5005 s: the edge is at column 80.
-    ExpectColour(Transitions().At(15, 10, 10), kRed, 0, "left of the edge");
-    ExpectColour(Transitions().At(15, 79, 110), kRed, 0, "just left of the edge");
-    ExpectColour(Transitions().At(15, 80, 60), kBlack, 0, "just right of the edge");
-    ExpectColour(Transitions().At(15, 150, 60), kBlack, 0, "right of the edge");
-    // Later in the wipe more of the photo shows: frame 24 (0.8008 s) edge at 128.
-    ExpectColour(Transitions().At(24, 127, 60), kRed, 0, "frame 24 inside");
-    ExpectColour(Transitions().At(24, 129, 60), kBlack, 0, "frame 24 outside");
-}
-
-TEST(RenderTransitions, DissolveBlendsTheEarlierPhotoIntoTheLaterOne)
-{
-    // Frame 29 (0.9676 s): the wipe is nearly done; frame 30 (1.001 s) begins the dissolve.
-    const Rgb start = Transitions().At(30, 80, 60);
-    EXPECT_GT(start.r, 240);
-    EXPECT_LT(start.b, 15);
-    // Frame 45 starts at 1.5015 s: half way.
-    const Rgb half = Transitions().At(45, 80, 60);
-    EXPECT_NEAR(half.r, 127, 4);
-    EXPECT_NEAR(half.b, 128, 4);
-    EXPECT_EQ(half.g, 0);
-    // The blue grows steadily over the span.
-    int lastBlue = -1;
-    for (std::int64_t n = 30; n < 60; ++n) {
-        const int blue = Transitions().At(n, 80, 60).b;
-        EXPECT_GE(blue, lastBlue) << n;
-        lastBlue = blue;
-    }
-}
-
-TEST(RenderTransitions, AfterTheTransitionsThePhotoStandsAloneAndRepeatsToTheEnd)
-{
-    const auto &frames = Transitions().Frames();
+    const auto &frames = r.Frames();
     ASSERT_EQ(frames.size(), 120u); // 4 s at 29.97: frame 119 starts at 3.9706 s
     for (std::size_t n = 0; n < frames.size(); ++n) {
         ASSERT_EQ(frames[n].start, static_cast<ReferenceTime>(n) * kSecond * 1001 / 30000) << n;
@@ -110,13 +81,8 @@ TEST(RenderTransitions, AfterTheTransitionsThePhotoStandsAloneAndRepeatsToTheEnd
         EXPECT_EQ(frames[n].repeat, n > 60) << n;
     }
     EXPECT_EQ(frames.back().stop, 120 * kSecond * 1001 / 30000);
-    EXPECT_TRUE(Transitions().recorders[0]->endOfStream);
-    // Frame 60 starts at 2.002 s: photo 1 alone.
-    ExpectColour(Transitions().At(60, 80, 60), kBlue, 0, "after");
-    ExpectColour(Transitions().At(119, 0, 119), kBlue, 0, "last frame");
+    EXPECT_TRUE(r.recorders[0]->endOfStream);
 }
-
-// ---- Photos -----------------------------------------------------------------------------
 
 struct PhotoRow
 {
@@ -147,85 +113,50 @@ TEST_P(RenderPhotos, PhotoIsDecodedAndFittedIntoTheFrame)
     const Rendered r = RenderShots({{path, 0, 1, nullptr, 0, row.stretch}}, kNoSuchResizer);
     ASSERT_EQ(r.Frames().size(), 30u);
     for (const auto &[x, y, colour, tolerance] : row.pixels) {
-        const std::string where = std::to_string(x) + "," + std::to_string(y);
-        ExpectColour(r.At(10, x, y), colour, tolerance, where.c_str());
+        ExpectColour(
+            r.At(10, x, y), colour, tolerance, std::to_string(x) + "," + std::to_string(y));
     }
 }
 
-QImage Orange()
-{
-    return testmedia::SolidImage(320, 240, QColor(255, 128, 0));
-}
-constexpr Rgb kOrangeRgb{255, 128, 0};
+// clang-format off
+QImage Orange() { return testmedia::SolidImage(320, 240, QColor(255, 128, 0)); }
+QImage Green() { return testmedia::SolidImage(320, 240, Qt::green); }
+QImage Portrait() { return testmedia::SolidImage(100, 200, Qt::green); }
+QImage SplitPortrait() { return testmedia::SplitImage(100, 200, Qt::red, Qt::blue); }
+QImage Lying() { return testmedia::SplitImage(200, 100, Qt::red, Qt::blue); }
+QImage LargeLying() { return testmedia::SplitImage(4000, 2000, Qt::red, Qt::blue); }
+// 20000x14000: 1.1 GB as a full-size picture, far past what the image reader allows.
+QImage Giant() { QImage giant(20000, 14000, QImage::Format_Grayscale8); giant.fill(160); return giant; }
+constexpr Rgb kOrange{255, 128, 0};
 constexpr auto kRotate90 = QImageIOHandler::TransformationRotate90;
 
-INSTANTIATE_TEST_SUITE_P(
-    Kinds,
-    RenderPhotos,
-    testing::Values(
-        PhotoRow{"progressive_JPEG", Orange, "p.jpg", {90, true}, {{80, 60, kOrangeRgb, 8}}},
-        PhotoRow{"CMYK_JPEG", Orange, "cmyk.jpg", {}, {{80, 60, kOrangeRgb, 24}}},
-        PhotoRow{"GIF",
-                 [] { return testmedia::SolidImage(320, 240, Qt::green); },
-                 "p.gif",
-                 {},
-                 {{80, 60, kGreen, 3}}},
-        // A portrait photo in a landscape frame: 60x120 in the middle, bars left and right.
-        PhotoRow{
-            "portrait_letterboxed",
-            [] { return testmedia::SolidImage(100, 200, Qt::green); },
-            "p.bmp",
-            {},
-            {{49, 60, kBlack, 0}, {51, 0, kGreen, 0}, {108, 119, kGreen, 0}, {111, 60, kBlack, 0}}},
-        // The same photo by the other stretch modes: cropped to the frame in the middle,
-        // or filling it.
-        PhotoRow{
-            "portrait_cropped",
-            [] { return testmedia::SolidImage(100, 200, Qt::green); },
-            "p.bmp",
-            {},
-            {{29, 60, kBlack, 0}, {30, 0, kGreen, 0}, {129, 119, kGreen, 0}, {130, 60, kBlack, 0}},
-            RESIZEF_CROP},
-        PhotoRow{"portrait_stretched",
-                 [] { return testmedia::SolidImage(100, 200, Qt::green); },
-                 "p.bmp",
-                 {},
-                 {{0, 0, kGreen, 0}, {159, 119, kGreen, 0}},
-                 RESIZEF_STRETCH},
-        PhotoRow{"portrait_covering",
-                 [] { return testmedia::SplitImage(100, 200, Qt::red, Qt::blue); },
-                 "p.bmp",
-                 {},
-                 {{0, 0, kRed, 0}, {70, 119, kRed, 4}, {90, 0, kBlue, 4}, {159, 119, kBlue, 0}},
-                 RESIZEF_PRESERVEASPECTRATIO_NOLETTERBOX},
-        // Stored lying on its side (left red, right blue) with EXIF orientation 6: shown
-        // upright it is a portrait with red on top, blue below.
-        PhotoRow{
-            "EXIF_turned_JPEG",
-            [] { return testmedia::SplitImage(200, 100, Qt::red, Qt::blue); },
-            "p.jpg",
-            {95, false, kRotate90},
-            {{80, 20, kRed, 24}, {80, 100, kBlue, 24}, {20, 60, kBlack, 4}, {140, 60, kBlack, 4}}},
-        // The same, large enough to be read at a reduced scale: the reduction must follow
-        // the stored shape, not the upright one.
-        PhotoRow{
-            "large_EXIF_turned_JPEG",
-            [] { return testmedia::SplitImage(4000, 2000, Qt::red, Qt::blue); },
-            "p.jpg",
-            {90, false, kRotate90},
-            {{80, 20, kRed, 24}, {80, 100, kBlue, 24}, {47, 60, kBlack, 4}, {112, 60, kBlack, 4}}},
-        // 20000x14000: 1.1 GB as a full-size picture, far past what the image reader
-        // allows; read at a reduced scale, not refused. Fitted to 160x112, bars of 4 rows.
-        PhotoRow{"giant_JPEG",
-                 [] {
-                     QImage giant(20000, 14000, QImage::Format_Grayscale8);
-                     giant.fill(160);
-                     return giant;
-                 },
-                 "p.jpg",
-                 {50},
-                 {{80, 60, Rgb{160, 160, 160}, 3}, {80, 1, kBlack, 0}}}),
+INSTANTIATE_TEST_SUITE_P(Kinds, RenderPhotos, testing::Values(
+    PhotoRow{"progressive_JPEG", Orange, "p.jpg", {90, true}, {{80, 60, kOrange, 8}}},
+    PhotoRow{"CMYK_JPEG", Orange, "cmyk.jpg", {}, {{80, 60, kOrange, 24}}},
+    PhotoRow{"GIF", Green, "p.gif", {}, {{80, 60, kGreen, 3}}},
+    // A portrait photo in a landscape frame: 60x120 in the middle, bars left and right;
+    // by the other stretch modes cropped to the frame in the middle, or filling it.
+    PhotoRow{"portrait_letterboxed", Portrait, "p.bmp", {},
+             {{49, 60, kBlack, 0}, {51, 0, kGreen, 0}, {108, 119, kGreen, 0}, {111, 60, kBlack, 0}}},
+    PhotoRow{"portrait_cropped", Portrait, "p.bmp", {},
+             {{29, 60, kBlack, 0}, {30, 0, kGreen, 0}, {129, 119, kGreen, 0}, {130, 60, kBlack, 0}},
+             RESIZEF_CROP},
+    PhotoRow{"portrait_stretched", Portrait, "p.bmp", {}, {{0, 0, kGreen, 0}, {159, 119, kGreen, 0}},
+             RESIZEF_STRETCH},
+    PhotoRow{"portrait_covering", SplitPortrait, "p.bmp", {},
+             {{0, 0, kRed, 0}, {70, 119, kRed, 4}, {90, 0, kBlue, 4}, {159, 119, kBlue, 0}},
+             RESIZEF_PRESERVEASPECTRATIO_NOLETTERBOX},
+    // Stored lying on its side (left red, right blue) with EXIF orientation 6: shown
+    // upright it is a portrait with red on top, blue below. The large one is read at a
+    // reduced scale, which must follow the stored shape, not the upright one.
+    PhotoRow{"EXIF_turned_JPEG", Lying, "p.jpg", {95, false, kRotate90},
+             {{80, 20, kRed, 24}, {80, 100, kBlue, 24}, {20, 60, kBlack, 4}, {140, 60, kBlack, 4}}},
+    PhotoRow{"large_EXIF_turned_JPEG", LargeLying, "p.jpg", {90, false, kRotate90},
+             {{80, 20, kRed, 24}, {80, 100, kBlue, 24}, {47, 60, kBlack, 4}, {112, 60, kBlack, 4}}},
+    // Read at a reduced scale, not refused. Fitted to 160x112, bars of 4 rows.
+    PhotoRow{"giant_JPEG", Giant, "p.jpg", {50}, {{80, 60, Rgb{160, 160, 160}, 3}, {80, 1, kBlack, 0}}}),
     testing_support::RowName());
+// clang-format on
 
 TEST(RenderPhotos, UndecodablePhotoShowsBlackAndTheRunGoesOn)
 {
@@ -258,8 +189,6 @@ TEST(RenderPhotos, ZeroSecondsPerPhotoNeitherCrashesNorHangs)
     EXPECT_TRUE(r.Frames().empty());
     EXPECT_TRUE(r.recorders[0]->endOfStream);
 }
-
-// ---- The front end ----------------------------------------------------------------------
 
 TEST(RenderFrontEnd, RefusesWhatItCannotRender)
 {

@@ -10,21 +10,14 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QImage>
-#include <QKeySequence>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
-#include <QPushButton>
-#include <QSet>
 #include <QTabBar>
-#include <QTabWidget>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
-#include <QTextDocument>
 #include <QTreeWidget>
-#include <QTreeWidgetItemIterator>
 
 #include <memory>
 
@@ -94,15 +87,12 @@ TEST_F(HelpWindowTest, OpensOnTheDefaultTopicAndEveryEntryAndLinkLeadsToAPage)
 {
     owner->show();
     QWidget *window = Open(owner.get());
-    ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(window->isVisible());
+    ASSERT_TRUE(window && window->isVisible());
     EXPECT_EQ(window->parentWidget(), owner.get());
     auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
     auto *contents = window->findChild<QTreeWidget *>(QStringLiteral("contents"));
-    auto *index = window->findChild<QListWidget *>(QStringLiteral("index"));
-    ASSERT_TRUE(browser && contents && index);
     EXPECT_EQ(browser->source().path(), QStringLiteral("/index.html"));
-    EXPECT_GT(index->count(), 30);
+    EXPECT_GT(window->findChild<QListWidget *>(QStringLiteral("index"))->count(), 30);
     // The picture and the style sheet of the page came out of the archive.
     const QImage logo
         = browser->document()
@@ -130,16 +120,16 @@ TEST_F(HelpWindowTest, OpensOnTheDefaultTopicAndEveryEntryAndLinkLeadsToAPage)
     }
     pages.removeDuplicates();
     EXPECT_GE(pages.size(), 10);
-    QSet<QString> checked;
+    QStringList checked;
     for (const QString &page : pages) {
         ASSERT_TRUE(shows(QUrl(page)));
         for (const QString &href : AnchorsOf(browser->document())) {
             const QUrl target = QUrl(page).resolved(QUrl(href));
-            if (!checked.contains(target.toString())) {
-                checked.insert(target.toString());
-                EXPECT_TRUE(shows(target)) << page.toStdString() << " -> " << href.toStdString();
-                shows(QUrl(page));
-            }
+            if (checked.contains(target.toString()))
+                continue;
+            checked << target.toString();
+            EXPECT_TRUE(shows(target)) << page.toStdString() << " -> " << href.toStdString();
+            shows(QUrl(page));
         }
     }
     EXPECT_GT(checked.size(), 15);
@@ -180,16 +170,12 @@ TEST_P(HelpSearch, FindsThePageHoldingTheWordsAndOpensItMarked)
     const SearchCase &c = GetParam();
     QWidget *window = Open(nullptr);
     ASSERT_NE(window, nullptr);
-    auto *tabs = window->findChild<QTabWidget *>();
     auto *words = window->findChild<QLineEdit *>(QStringLiteral("searchWords"));
     auto *results = window->findChild<QTreeWidget *>(QStringLiteral("searchResults"));
     auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
-    ASSERT_TRUE(tabs && words && results && browser);
     // Chosen with the mouse, as a person does; the words can be typed at once.
-    QTabBar *bar = tabs->tabBar();
-    const int searchTab = tabs->indexOf(words->parentWidget());
-    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(searchTab).center());
-    ASSERT_EQ(tabs->currentIndex(), searchTab);
+    QTabBar *bar = window->findChild<QTabBar *>();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
     EXPECT_EQ(window->focusWidget(), words);
     QTest::keyClicks(words, QString::fromUtf8(c.words));
     QTest::keyClick(words, Qt::Key_Return);
@@ -234,20 +220,15 @@ TEST_F(HelpWindowTest, EnterInTheIndexFilterOpensTheEntryAndEscapeOrCtrlWCloses)
          {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
         QPointer<QWidget> window = Open(nullptr);
         ASSERT_NE(window, nullptr);
-        auto *tabs = window->findChild<QTabWidget *>();
-        auto *filter = window->findChild<QLineEdit *>(QStringLiteral("indexFilter"));
-        auto *index = window->findChild<QListWidget *>(QStringLiteral("index"));
-        auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("topic"));
-        ASSERT_TRUE(tabs && filter && index && browser);
-        tabs->setCurrentIndex(1);
+        window->findChild<QTabBar *>()->setCurrentIndex(1);
         window->activateWindow();
+        auto *filter = window->findChild<QLineEdit *>(QStringLiteral("indexFilter"));
         filter->setFocus();
         QTest::keyClicks(filter, QStringLiteral("exit status"));
-        ASSERT_NE(index->currentItem(), nullptr);
-        const QString target = index->currentItem()->text();
         QTest::keyClick(filter, Qt::Key_Return);
         Settle();
-        EXPECT_EQ(browser->source().path().toStdString(), "/batch.html") << target.toStdString();
+        EXPECT_EQ(window->findChild<QTextBrowser *>(QStringLiteral("topic"))->source().path(),
+                  QStringLiteral("/batch.html"));
 
         // The window's keys reach it once it is the active window.
         ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == window; }));

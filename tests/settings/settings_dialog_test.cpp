@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSize>
 #include <QTabBar>
 #include <QTest>
 #include <QTextBrowser>
@@ -30,18 +31,9 @@ namespace {
 
 using testing_support::operator<<;
 
-QComboBox *Seconds(SettingsDialog *d)
-{
-    return d->Control<QComboBox>(IDC_SECONDS_COMBO);
-}
-QComboBox *Sizes(SettingsDialog *d)
-{
-    return d->Control<QComboBox>(IDC_SIZE_COMBO);
-}
-QCheckBox *Check(SettingsDialog *d, int id)
-{
-    return d->Control<QCheckBox>(id);
-}
+const auto Seconds = [](SettingsDialog *d) { return d->Control<QComboBox>(IDC_SECONDS_COMBO); };
+const auto Sizes = [](SettingsDialog *d) { return d->Control<QComboBox>(IDC_SIZE_COMBO); };
+const auto Click = [](QWidget *button) { QTest::mouseClick(button, Qt::LeftButton, {}, {6, 6}); };
 
 // Types over the whole text of a list's field, as a user does.
 void TypeInto(QComboBox *combo, const QString &text)
@@ -56,7 +48,6 @@ class SettingsTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        window = std::make_unique<MainDialog>(testing_support::TestServices(prompter, clock));
         window->show();
         QApplication::processEvents();
     }
@@ -86,7 +77,8 @@ protected:
     TestEnvironment env;
     ScriptedPrompter prompter;
     FakeClock clock;
-    std::unique_ptr<MainDialog> window;
+    std::unique_ptr<MainDialog> window
+        = std::make_unique<MainDialog>(testing_support::TestServices(prompter, clock));
 };
 
 enum class End { OkButton, EnterInSecondsField, EnterInSizeField, CancelButton, CloseBox };
@@ -94,19 +86,13 @@ enum class End { OkButton, EnterInSecondsField, EnterInSizeField, CancelButton, 
 struct SettingsCase
 {
     const char *name;
-    const char *typeSeconds; // typed into the field, or nullptr
-    const char *typeSize;
-    bool togglePlayWhole;
-    bool toggleHighQuality;
+    const char *typeSeconds, *typeSize; // typed into the fields, or nullptr
+    bool togglePlayWhole, toggleHighQuality;
     End end;
     // The record afterwards.
-    int secondsIndex;
-    int sizeIndex;
-    BOOL playWholeMusic;
-    BOOL highQuality;
-    int secondsPerPhoto;
-    int width;
-    int height;
+    int secondsIndex, sizeIndex;
+    BOOL playWholeMusic, highQuality;
+    int secondsPerPhoto, width, height;
 };
 
 class SettingsChoice : public SettingsTest, public ::testing::WithParamInterface<SettingsCase>
@@ -123,34 +109,23 @@ TEST_P(SettingsChoice, OkTakesTheChoicesAndDerivesTheMovieValuesOtherEndsTouchNo
         if (c.typeSize)
             TypeInto(Sizes(d), QString::fromLatin1(c.typeSize));
         if (c.togglePlayWhole)
-            QTest::mouseClick(Check(d, IDC_PLAY_WHOLE_MUSIC), Qt::LeftButton, {}, QPoint(6, 6));
+            Click(d->Control(IDC_PLAY_WHOLE_MUSIC));
         if (c.toggleHighQuality)
-            QTest::mouseClick(Check(d, IDC_HIGH_QUALITY), Qt::LeftButton, {}, QPoint(6, 6));
-        switch (c.end) {
-        case End::OkButton:
-            QTest::mouseClick(d->Control(IDOK), Qt::LeftButton);
-            break;
-        case End::EnterInSecondsField:
-            QTest::keyClick(Seconds(d)->lineEdit(), Qt::Key_Return);
-            break;
-        case End::EnterInSizeField:
-            QTest::keyClick(Sizes(d)->lineEdit(), Qt::Key_Return);
-            break;
-        case End::CancelButton:
-            QTest::mouseClick(d->Control(IDCANCEL), Qt::LeftButton);
-            break;
-        case End::CloseBox:
+            Click(d->Control(IDC_HIGH_QUALITY));
+        if (c.end == End::OkButton || c.end == End::CancelButton)
+            Click(d->Control(c.end == End::OkButton ? IDOK : IDCANCEL));
+        else if (c.end == End::CloseBox)
             d->close();
-            break;
-        }
+        else
+            QTest::keyClick((c.end == End::EnterInSizeField ? Sizes(d) : Seconds(d))->lineEdit(),
+                            Qt::Key_Return);
     });
     EXPECT_EQ(window->m_secondsIndex, c.secondsIndex);
     EXPECT_EQ(window->m_sizeIndex, c.sizeIndex);
     EXPECT_EQ(window->m_playWholeMusic, c.playWholeMusic);
     EXPECT_EQ(window->m_highQuality, c.highQuality);
     EXPECT_EQ(window->m_secondsPerPhoto, c.secondsPerPhoto);
-    EXPECT_EQ(window->m_videoWidth, c.width);
-    EXPECT_EQ(window->m_videoHeight, c.height);
+    EXPECT_EQ(QSize(window->m_videoWidth, window->m_videoHeight), QSize(c.width, c.height));
     const bool taken = c.end == End::OkButton || c.end == End::EnterInSecondsField
                        || c.end == End::EnterInSizeField;
     EXPECT_DOUBLE_EQ(window->m_frameRate, taken ? 29.97 : 25.0);
@@ -176,34 +151,31 @@ TEST_F(SettingsTest, ReopeningShowsTheChoicesTakenBefore)
     RunSetting([](SettingsDialog *d) {
         Seconds(d)->setCurrentIndex(2);
         Sizes(d)->setCurrentIndex(2);
-        QTest::mouseClick(Check(d, IDC_PLAY_WHOLE_MUSIC), Qt::LeftButton, {}, QPoint(6, 6));
-        QTest::mouseClick(d->Control(IDOK), Qt::LeftButton);
+        Click(d->Control(IDC_PLAY_WHOLE_MUSIC));
+        Click(d->Control(IDOK));
     });
     RunSetting([](SettingsDialog *d) {
         EXPECT_EQ(Seconds(d)->currentText(), QStringLiteral("6"));
         EXPECT_EQ(Sizes(d)->currentText(), QStringLiteral("480x320"));
-        EXPECT_TRUE(Check(d, IDC_PLAY_WHOLE_MUSIC)->isChecked());
-        EXPECT_TRUE(Check(d, IDC_HIGH_QUALITY)->isChecked());
+        EXPECT_TRUE(d->Control<QCheckBox>(IDC_PLAY_WHOLE_MUSIC)->isChecked());
+        EXPECT_TRUE(d->Control<QCheckBox>(IDC_HIGH_QUALITY)->isChecked());
         // Typed texts that match no entry.
         TypeInto(Sizes(d), QStringLiteral("huge"));
         TypeInto(Seconds(d), QStringLiteral("10"));
-        QTest::mouseClick(d->Control(IDOK), Qt::LeftButton);
+        Click(d->Control(IDOK));
     });
-    EXPECT_EQ(window->m_secondsIndex, -1);
-    EXPECT_EQ(window->m_sizeIndex, -1);
     RunSetting([](SettingsDialog *d) {
         // Nothing selected: both fields are empty; the lists keep their entries.
         EXPECT_EQ(Sizes(d)->currentText() + Seconds(d)->currentText(), QString());
         EXPECT_EQ(Sizes(d)->count(), 4);
         EXPECT_EQ(Seconds(d)->count(), 3);
         // OK without a choice keeps "no choice".
-        QTest::mouseClick(d->Control(IDOK), Qt::LeftButton);
+        Click(d->Control(IDOK));
     });
     EXPECT_EQ(window->m_secondsIndex, -1);
     EXPECT_EQ(window->m_sizeIndex, -1);
     EXPECT_EQ(window->m_secondsPerPhoto, 0);
-    EXPECT_EQ(window->m_videoWidth, 320);
-    EXPECT_EQ(window->m_videoHeight, 240);
+    EXPECT_EQ(QSize(window->m_videoWidth, window->m_videoHeight), QSize(320, 240));
 }
 
 TEST_F(SettingsTest, TerminationSignalWhileSettingIsOpenEndsTheWindow)
@@ -236,20 +208,18 @@ TEST_F(SettingsTest, FOneOpensTheGuideAtTheSettingsPageUsableBesideTheDialog)
         for (QWidget *w : QApplication::topLevelWidgets())
             guide = w->objectName() == QStringLiteral("HelpWindow") && w->isVisible() ? w : guide;
         ASSERT_NE(guide, nullptr);
-        auto *browser = guide->findChild<QTextBrowser *>(QStringLiteral("topic"));
-        ASSERT_NE(browser, nullptr);
-        EXPECT_EQ(browser->source().path().toStdString(), "/settings.html");
+        EXPECT_EQ(guide->findChild<QTextBrowser *>(QStringLiteral("topic"))->source().path(),
+                  QStringLiteral("/settings.html"));
         // A click through the window system, where modality applies, reaches the guide
         // while the dialog waits.
         auto *tabs = guide->findChild<QTabBar *>();
-        ASSERT_NE(tabs, nullptr);
         QTest::mouseClick(guide->windowHandle(),
                           Qt::LeftButton,
                           {},
                           tabs->mapTo(guide, tabs->tabRect(1).center()));
         EXPECT_EQ(tabs->currentIndex(), 1);
         delete guide;
-        QTest::mouseClick(d->Control(IDCANCEL), Qt::LeftButton);
+        Click(d->Control(IDCANCEL));
     });
     help::ResetHtmlHelpLoaderForTests();
 }

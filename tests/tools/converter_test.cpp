@@ -1,9 +1,10 @@
 // The converter KelvoraCfg.dll: option translation and the checks before ffmpeg runs,
-// against a stand-in ffmpeg on PATH. Its real conversions are in the batch movie tests.
+// against a stand-in ffmpeg on PATH. Its real conversions are in the conversion stage's
+// and the batch movie tests.
 
 #include "common/doubles.h"
 #include "common/environment.h"
-#include "common/media_makers.h"
+#include "common/table_rows.h"
 #include "platform/processes.h"
 #include "production/conversion_stage.h"
 
@@ -11,7 +12,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSize>
+#include <QRegularExpression>
 
 using testing_support::RunToEnd;
 using testing_support::TestEnvironment;
@@ -19,13 +20,13 @@ using testing_support::WriteScript;
 
 namespace {
 
+using testing_support::operator<<;
+
 class Converter : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        programDir = env.Root() + "/program";
-        fakeBin = env.Root() + "/bin";
         QDir().mkpath(programDir);
         QDir().mkpath(fakeBin);
         // The converter, with links (to anything) for the three libraries it checks for.
@@ -40,72 +41,14 @@ protected:
         env.Set("PATH", fakeBin);
     }
 
-    QString CommandLine(bool highQuality) const
-    {
-        return ConverterCommandLine(
-                   converter, "/t/TempData.avi", "/t/Output.mp4", highQuality, 320, 240)
-               + "  ";
-    }
-
-    static QStringList ArgsOf(const QString &output)
-    {
-        QStringList args;
-        for (const QString &line : output.split('\n')) {
-            if (line.startsWith("arg="))
-                args << line.mid(4);
-        }
-        return args;
-    }
-
     TestEnvironment env;
-    QString programDir;
-    QString fakeBin;
+    const QString programDir = env.Root() + "/program", fakeBin = env.Root() + "/bin";
     QString converter;
 };
 
-// The program's command line, through the real ffmpeg, makes the movie it asks for: the
-// frame size of "-s" (else the input's), 30000/1001 frames a second, MPEG-4 video with
-// sound, an MP4 with its index before the media data so that a player can start at once. ffmpeg
-// reads no input: stdin is /dev/null even when the program's is a terminal or a pipe left open.
-TEST_F(Converter, TheProgramsCommandLineMakesTheMovieItAsksFor)
-{
-    const QString avi = env.Root() + "/in.avi";
-    ASSERT_EQ(RunToEnd("/usr/bin/ffmpeg -v quiet -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi "
-                       "-i sine -t 2 -c:v mjpeg -c:a pcm_s16le "
-                       + avi)
-                  .exitCode,
-              0);
-    env.Set("PATH", "/usr/bin:/bin");
-    for (const bool highQuality : {true, false}) {
-        const QString movie = env.Root() + "/clip.part.mp4"; // as the program names it
-        const testing_support::ProcessResult r
-            = RunToEnd(ConverterCommandLine(converter, avi, movie, highQuality, 320, 240) + "  ");
-        ASSERT_EQ(r.exitCode, 0) << r.output.toStdString();
-        EXPECT_TRUE(r.output.contains("muxing overhead")) << r.output.toStdString();
-        const testmedia::AviContents mp4 = testmedia::ReadAvi(movie);
-        EXPECT_TRUE(mp4.format.contains("mp4")) << mp4.format.toStdString();
-        ASSERT_EQ(mp4.streams.size(), 2u);
-        const auto &video = mp4.streams[mp4.streams[0].audio ? 1 : 0];
-        EXPECT_EQ(video.codec, QStringLiteral("mpeg4"));
-        EXPECT_EQ(QSize(video.width, video.height), highQuality ? QSize(320, 240) : QSize(64, 48));
-        EXPECT_EQ(std::int64_t{video.frameRateNum} * 1001,
-                  std::int64_t{video.frameRateDen} * 30000);
-        QFile file(movie);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
-        EXPECT_LT(bytes.indexOf("moov"), bytes.indexOf("mdat"));
-        QFile::remove(movie);
-    }
-}
-
-TEST_F(Converter, FfmpegReadsNoInput)
-{
-    const testing_support::ProcessResult r = RunToEnd(CommandLine(false));
-    EXPECT_TRUE(r.output.contains("stdin=/dev/null")) << r.output.toStdString();
-}
-
 // The lowest Simple Profile level whose frame size, macroblock rate and bit rate admit
-// the stream (ffmpeg numbers level 0b as 9 and 4a as 4).
+// the stream (ffmpeg numbers level 0b as 9 and 4a as 4). ffmpeg reads no input: its stdin
+// is /dev/null even when the program's is a terminal or a pipe left open.
 TEST_F(Converter, LabelsTheLowestSimpleProfileLevelThatAdmitsTheStream)
 {
     const char *const rows[][4] = {{"176X144", "64kb", "15", "1"},
@@ -119,13 +62,17 @@ TEST_F(Converter, LabelsTheLowestSimpleProfileLevelThatAdmitsTheStream)
                                    // Found by fuzzing: the size overflowed an int.
                                    {"2147483647X2147483647", "1200kb", "30", ""}};
     for (const auto &row : rows) {
+        // Started with a file as its input, as a terminal or an open pipe would be.
         const testing_support::ProcessResult r = RunToEnd(
-            QStringLiteral("\"%1\" -i /t/in.avi -s %2 -vcodec mpeg4 -b %3 -r %4 /t/out.mp4")
-                .arg(converter, row[0], row[1], row[2]));
+            "/bin/sh -c "
+            + platform::QuoteArgument(
+                QStringLiteral(
+                    "exec '%1' -i /t/in.avi -s %2 -vcodec mpeg4 -b %3 -r %4 /t/out.mp4 <'%1'")
+                    .arg(converter, row[0], row[1], row[2])));
         EXPECT_EQ(r.exitCode, 0) << row[0];
-        const QStringList args = ArgsOf(r.output);
-        const qsizetype at = args.indexOf("-level:v");
-        EXPECT_EQ(at < 0 ? QString() : args.value(at + 1), QString::fromLatin1(row[3]))
+        EXPECT_TRUE(r.output.contains("stdin=/dev/null")) << r.output.toStdString();
+        EXPECT_EQ(QRegularExpression("\narg=-level:v\narg=(\\w*)\n").match(r.output).captured(1),
+                  QString::fromLatin1(row[3]))
             << row[0] << " " << row[1] << " " << row[2];
     }
 }
@@ -136,7 +83,6 @@ struct RefusalRow
     const char *breakIt; // shell command run in the program folder before the converter
     const char *reason;  // in the line that begins with "["
     int exitCode;
-    friend void PrintTo(const RefusalRow &row, std::ostream *os) { *os << row.name; }
 };
 
 class ConverterRefuses : public Converter, public ::testing::WithParamInterface<RefusalRow>
@@ -151,7 +97,8 @@ TEST_P(ConverterRefuses, SaysWhyOnALineThatBeginsWithAMarker)
                                              + QString::fromUtf8(row.breakIt)));
     ASSERT_EQ(setup.exitCode, 0) << setup.output.toStdString();
 
-    const testing_support::ProcessResult r = RunToEnd(CommandLine(true));
+    const testing_support::ProcessResult r = RunToEnd(
+        ConverterCommandLine(converter, "/t/TempData.avi", "/t/Output.mp4", true, 320, 240));
     ASSERT_TRUE(r.started);
     EXPECT_EQ(r.exitCode, row.exitCode);
     EXPECT_TRUE(r.output.startsWith("[")) << r.output.toStdString();
@@ -172,6 +119,6 @@ INSTANTIATE_TEST_SUITE_P(
                    3},
         RefusalRow{"NoFfmpeg", "rm ../bin/ffmpeg", "ffmpeg: not found on PATH", 127},
         RefusalRow{"FfmpegNotExecutable", "chmod a-x ../bin/ffmpeg", "cannot run ffmpeg", 126}),
-    [](const auto &row) { return std::string(row.param.name); });
+    testing_support::RowName());
 
 } // namespace

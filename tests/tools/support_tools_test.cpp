@@ -57,20 +57,15 @@ TEST_P(RegistrationTool, RegistersReportsAndFails)
     QDir().mkpath(blankDir);
     QFile::copy(kProgramDir + QStringLiteral("DidirizaDezuzev.dll"),
                 blankDir + QStringLiteral("/DidirizaDezuzev.dll"));
-    QString arguments = QString::fromUtf8(c.arguments);
-    arguments.replace(QStringLiteral("%P"), kProgramDir);
-    arguments.replace(QStringLiteral("%B"), blankDir);
-    arguments.replace(QStringLiteral("%M"), env.Root() + QStringLiteral("/missing.dll"));
-
-    const testing_support::ProcessResult r
-        = RunToEnd(u'"' + kProgramDir + QStringLiteral("regsvr32\" ") + arguments);
-
+    const QString arguments = QString::fromUtf8(c.arguments)
+                                  .replace(QStringLiteral("%P"), kProgramDir)
+                                  .replace(QStringLiteral("%B"), blankDir)
+                                  .replace(QStringLiteral("%M"), env.Root() + "/missing.dll");
+    const auto r = RunToEnd(u'"' + kProgramDir + QStringLiteral("regsvr32\" ") + arguments);
     EXPECT_EQ(r.exitCode, c.exitCode);
-    if (c.outputHas) {
-        EXPECT_TRUE(r.output.contains(QString::fromUtf8(c.outputHas))) << qPrintable(r.output);
-    } else {
-        EXPECT_TRUE(r.output.isEmpty()) << qPrintable(r.output);
-    }
+    EXPECT_TRUE(c.outputHas ? r.output.contains(QString::fromUtf8(c.outputHas))
+                            : r.output.isEmpty())
+        << qPrintable(r.output);
     EXPECT_EQ(!ClassServer(engine::CLSID_VantorelResizer).isEmpty(), c.registered);
 }
 
@@ -95,11 +90,10 @@ TEST(CodecInstaller, AddsThePreferredCompressorOnceAndRepairsADamagedEntry)
     const auto root = RegistryRoot::LocalMachine;
 
     EXPECT_EQ(RunToEnd(installer).exitCode, 0);
-    EXPECT_EQ(registry.SubKeys(root, engine::kCompressorListKeyVideo),
-              QStringList{QStringLiteral("wmv9")});
-    EXPECT_EQ(registry.ReadValue(root, entry), QStringLiteral("Microsoft Windows Media Video 9"));
-    EXPECT_EQ(registry.ReadValue(root, entry, QStringLiteral("Encoder")), QStringLiteral("mpeg4"));
-    EXPECT_EQ(registry.ReadValue(root, entry, QStringLiteral("Options")), QStringLiteral("q=2"));
+    EXPECT_EQ(registry.SubKeys(root, engine::kCompressorListKeyVideo), QStringList{"wmv9"});
+    EXPECT_EQ(registry.ReadValue(root, entry), "Microsoft Windows Media Video 9");
+    EXPECT_EQ(registry.ReadValue(root, entry, "Encoder"), "mpeg4");
+    EXPECT_EQ(registry.ReadValue(root, entry, "Options"), "q=2");
 
     // A second run leaves the store file as it is (not even rewritten).
     const QByteArray file
@@ -114,14 +108,12 @@ TEST(CodecInstaller, AddsThePreferredCompressorOnceAndRepairsADamagedEntry)
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
 
     // A damaged entry is repaired.
-    registry.WriteValue(root, entry, QStringLiteral("Options"), QStringLiteral("bogus"));
+    registry.WriteValue(root, entry, "Options", "bogus");
     EXPECT_EQ(RunToEnd(installer).exitCode, 0);
-    EXPECT_EQ(registry.ReadValue(root, entry, QStringLiteral("Options")), QStringLiteral("q=2"));
-
+    EXPECT_EQ(registry.ReadValue(root, entry, "Options"), "q=2");
     // A store that cannot be written is a failure.
-    const QString blocker
-        = testing_support::WriteFile(env.Root() + QStringLiteral("/blocker"), "x");
-    env.Set("VANTOREL_REGISTRY_DIR", blocker + QStringLiteral("/registry"));
+    env.Set("VANTOREL_REGISTRY_DIR",
+            testing_support::WriteFile(env.Root() + "/blocker", "x") + "/registry");
     EXPECT_NE(RunToEnd(installer).exitCode, 0);
 }
 
@@ -134,10 +126,9 @@ TEST(CaptureLibrary, RegisteredItServesTheCaptureGraphBuilder)
     dialog.m_programDir = kProgramDir;
     dialog.m_systemDir = env.SystemDir();
 
-    EXPECT_FALSE(dialog.RegisterServerInProcess(QStringLiteral("missing.dll")));
-    EXPECT_TRUE(dialog.RegisterServerInProcess(QStringLiteral("qcap.dll")));
-    EXPECT_EQ(ClassServer(engine::CLSID_CaptureGraphBuilder2),
-              env.SystemDir() + QStringLiteral("/qcap.dll"));
+    EXPECT_FALSE(dialog.RegisterServerInProcess("missing.dll"));
+    EXPECT_TRUE(dialog.RegisterServerInProcess("qcap.dll"));
+    EXPECT_EQ(ClassServer(engine::CLSID_CaptureGraphBuilder2), env.SystemDir() + "/qcap.dll");
 
     // Without the engine's own builder the class store finds the module.
     engine::RegisterEngineClasses();
@@ -150,10 +141,9 @@ TEST(CaptureLibrary, RegisteredItServesTheCaptureGraphBuilder)
     EXPECT_EQ(builder->GetFiltergraph(&graph), platform::S_OK);
     ASSERT_NE(graph, nullptr);
     engine::IBaseFilter *mux = nullptr;
-    EXPECT_EQ(
-        builder->SetOutputFileName(
-            engine::MEDIASUBTYPE_Avi, env.ScratchDir() + QStringLiteral("/out.avi"), &mux, nullptr),
-        platform::S_OK);
+    EXPECT_EQ(builder->SetOutputFileName(
+                  engine::MEDIASUBTYPE_Avi, env.ScratchDir() + "/out.avi", &mux, nullptr),
+              platform::S_OK);
     EXPECT_EQ(graph->EnumFilters().size(), 2u);
     if (mux)
         mux->Release();
@@ -164,7 +154,7 @@ TEST(CaptureLibrary, RegisteredItServesTheCaptureGraphBuilder)
                                        QStringLiteral("CLSID\\%1\\InprocServer32")
                                            .arg(engine::CLSID_CaptureGraphBuilder2.ToString()),
                                        QString(),
-                                       env.Root() + QStringLiteral("/missing.dll"));
+                                       env.Root() + "/missing.dll");
     platform::HRESULT hr = platform::S_OK;
     EXPECT_FALSE(platform::CreateInstance<engine::ICaptureGraphBuilder2>(
         engine::CLSID_CaptureGraphBuilder2, &hr));
