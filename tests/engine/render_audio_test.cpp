@@ -178,4 +178,21 @@ TEST(MediaDet, RefusesWhatIsNoMediaAndChecksItsStreamIndex)
     EXPECT_DOUBLE_EQ(seconds, 0.1);
 }
 
+// Found by fuzzing: a damaged WAV that claimed millions of samples a second took half a
+// minute to set up a resampler for. Music is read up to the highest real rate, not above.
+TEST(MusicReader, ReadsMusicUpToTheHighestRealRateOnly)
+{
+    QTemporaryDir dir;
+    for (const int rate : {768000, 5000000}) {
+        testmedia::Pcm tone = testmedia::Tone(4410, 440);
+        tone.rate = rate;
+        const QString song = dir.filePath(QStringLiteral("%1.wav").arg(rate));
+        ASSERT_TRUE(testmedia::WriteWav(tone, song));
+        MusicReader reader;
+        ASSERT_TRUE(reader.Open(song)) << rate;
+        std::int16_t out[64 * kAudioChannels];
+        EXPECT_EQ(reader.Read(out, 64) > 0, rate == 768000) << rate;
+    }
+}
+
 } // namespace
