@@ -41,7 +41,6 @@ public:
     void SetUp() override
     {
         WindowTest::SetUp();
-        realConverter = dialog->m_converterPath;
         dialog->m_tempAviPath = scratch + "/TempData.avi";
         const QString make = "ffmpeg -v quiet -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi "
                              "-i sine -t 4 -c:v mjpeg -c:a pcm_s16le ";
@@ -73,8 +72,7 @@ public:
                     "for out; do :; done; echo $$ > '" + pidFile.toUtf8()
                         + "'; printf part > \"$out\"; exec sleep 30");
         StartStage();
-        for (int i = 0; i < 1000 && QFileInfo(dialog->m_newMoviePath).size() == 0; ++i)
-            QTest::qWait(10);
+        QTest::qWaitFor([&] { return QFileInfo(dialog->m_newMoviePath).size() > 0; });
         QFile file(pidFile);
         return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
     }
@@ -88,8 +86,6 @@ public:
         files.removeAll("pid");
         return files;
     }
-
-    QString realConverter;
 };
 
 struct OutcomeRow
@@ -120,8 +116,6 @@ TEST_P(Outcome, MessagesAndFilesFollowTheConvertersOutputStatusAndTheMovieItMade
     StartStage();
     ASSERT_TRUE(WaitUntilIdle(20000));
     EXPECT_FALSE(dialog->ConversionTimer()->isActive());
-    EXPECT_EQ(dialog->m_progress->value(), 0);
-    EXPECT_EQ(dialog->ControlText(ids::IDC_GO), QStringLiteral("GO"));
     QStringList firstLines;
     for (const QString &text : prompter.BoxTexts())
         firstLines << text.section(u'\n', 0, 0);
@@ -178,35 +172,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "convert \"$out\"; echo '[x] muxing'; exec >&- 2>&-; exec sleep 60",
                    {kFailed}}),
     RowName());
-
-// The real converter, through the stage: the frame size asked for, 30000/1001 frames a
-// second, MPEG-4 video with sound, as long as the AVI; paths with blanks and quotes reach it
-// whole, and a ".mpeg4" name is an MP4.
-TEST_F(Stage, TheRealConverterMakesTheMovieAskedFor)
-{
-    ASSERT_TRUE(QFileInfo(realConverter).isExecutable()) << realConverter.toStdString();
-    dialog->m_converterPath = realConverter;
-    const QString folder = scratch + "/a \"b\"";
-    QDir().mkpath(folder);
-    ASSERT_TRUE(QFile::rename(dialog->m_tempAviPath, folder + "/TempData.avi"));
-    dialog->m_tempAviPath = folder + "/TempData.avi";
-    dialog->m_outputPath = folder + "/clip.MPEG4";
-    dialog->m_highQuality = 1;
-    dialog->m_videoWidth = 480;
-    dialog->m_videoHeight = 320;
-    StartStage();
-    ASSERT_TRUE(WaitUntilIdle(60000));
-    ASSERT_EQ(prompter.BoxTexts(), QStringList{kSuccess});
-    const testmedia::AviContents movie = testmedia::ReadAvi(dialog->m_outputPath);
-    EXPECT_TRUE(movie.format.contains("mp4")) << movie.format.toStdString();
-    ASSERT_EQ(movie.streams.size(), 2u);
-    const auto &video = movie.streams[movie.streams[0].audio ? 1 : 0];
-    EXPECT_EQ(video.codec, QStringLiteral("mpeg4"));
-    EXPECT_EQ(QSize(video.width, video.height), QSize(480, 320));
-    EXPECT_EQ(video.frameRateNum * 1001, video.frameRateDen * 30000);
-    EXPECT_NEAR(video.seconds, 4.0, 0.2);
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{"clip.MPEG4"});
-}
 
 // Exit while the converter runs: Cancel changes nothing; OK ends the converter and
 // removes what the run made, and the old movie stays.
