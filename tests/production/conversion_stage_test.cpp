@@ -4,6 +4,7 @@
 
 #include "window_fixture.h"
 
+#include "app/batch_progress.h"
 #include "common/media_makers.h"
 #include "platform/prompter.h"
 #include "production/conversion_stage.h"
@@ -19,6 +20,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <mutex>
 
 using testing_support::ChildProcesses;
 using testing_support::WriteScript;
@@ -72,7 +74,7 @@ public:
                     "for out; do :; done; echo $$ > '" + pidFile.toUtf8()
                         + "'; printf part > \"$out\"; exec sleep 30");
         StartStage();
-        QTest::qWaitFor([&] { return QFileInfo(dialog->m_newMoviePath).size() > 0; });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo(dialog->m_newMoviePath).size() > 0; }));
         QFile file(pidFile);
         return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
     }
@@ -251,6 +253,26 @@ TEST_F(Stage, ATemporaryAviShorterThanTheTimelineOrUnreadableIsRefused)
                     .contains("it lasts 4.0 s of 8.0 s"));
     const QString junk = testing_support::WriteFile(scratch + "/junk.avi", "RIFF....AVI ");
     EXPECT_TRUE(production::TempAviShortfall(junk, 0).contains("cannot be read back"));
+}
+
+// What the batch front end shows while converting comes from here: every piece of the
+// converter's output, also what comes before its first "[", as it is read.
+TEST_F(Stage, TheOutputListenerHearsTheWholeOutputAndTheConvertersProgressInIt)
+{
+    std::mutex heardLock;
+    QString heard;
+    dialog->m_converterOutputListener = [&](const QString &piece) {
+        std::lock_guard lock(heardLock);
+        heard += piece;
+    };
+    WriteScript(dialog->m_converterPath,
+                "for out; do :; done\nprintf 'Converter 1.0\\n'\n"
+                "ffmpeg -nostdin -y -i \"$2\" -c:v mpeg4 -c:a aac \"$out\" 2>&1");
+    StartStage();
+    ASSERT_TRUE(WaitUntilIdle(30000));
+    std::lock_guard lock(heardLock);
+    EXPECT_TRUE(heard.startsWith(QStringLiteral("Converter 1.0\n"))) << heard.toStdString();
+    EXPECT_GE(batch::ConverterProgressReader().Read(heard).value_or(-1), 95);
 }
 
 } // namespace

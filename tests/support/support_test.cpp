@@ -117,7 +117,7 @@ void UnregisterResizer()
                                       "CLSID\\" + engine::CLSID_VantorelResizer.ToString());
 }
 
-TEST_F(StartupTest, FirstStartWritesTheMarkersRegistersAndCopiesTheConverter)
+TEST_F(StartupTest, FirstStartInstallsAndLaterStartsRestoreOnlyWhatHasGone)
 {
     auto dialog = Start();
 
@@ -141,11 +141,8 @@ TEST_F(StartupTest, FirstStartWritesTheMarkersRegistersAndCopiesTheConverter)
     Start();
     EXPECT_EQ(CodecPrompts(), 2);
     EXPECT_FALSE(Stored("EncodeInstalled").has_value());
-}
 
-TEST_F(StartupTest, LaterStartRegistersInProcessWritesNothingAndRestoresGoneCopies)
-{
-    Start();
+    // A later start registers in process, writes nothing and copies only what has gone.
     platform::TheRegistry().WriteValue(
         RegistryRoot::LocalMachine, kMainKey + "\\EncodeInstalled", QString(), "1");
     WaitForDetachedTools();
