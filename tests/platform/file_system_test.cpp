@@ -24,59 +24,49 @@ TEST(FileSystem, FindsByExtensionWithoutRegardToCaseInNameOrder)
     for (const char *name : {"b.jpg", "A.JPG", "IMG_0002.jpg", "img_0001.jpg", "x.jpeg", "notjpg"})
         WriteFile(dir + u'/' + QString::fromLatin1(name), "x");
     QDir(dir).mkdir(QStringLiteral("folder.jpg"));
-    EXPECT_EQ(TheFileSystem().FindByExtension(dir, QStringLiteral("jpg")),
-              (QStringList{QStringLiteral("A.JPG"),
-                           QStringLiteral("b.jpg"),
-                           QStringLiteral("folder.jpg"),
-                           QStringLiteral("img_0001.jpg"),
-                           QStringLiteral("IMG_0002.jpg")}));
-    EXPECT_EQ(TheFileSystem().FindByExtension(dir, QStringLiteral("jpeg")),
-              QStringList{QStringLiteral("x.jpeg")});
-    EXPECT_TRUE(TheFileSystem()
-                    .FindByExtension(dir + QStringLiteral("/missing"), QStringLiteral("jpg"))
-                    .isEmpty());
+    EXPECT_EQ(TheFileSystem().FindByExtension(dir, "jpg"),
+              QStringList({"A.JPG", "b.jpg", "folder.jpg", "img_0001.jpg", "IMG_0002.jpg"}));
+    EXPECT_EQ(TheFileSystem().FindByExtension(dir, "jpeg"), QStringList{"x.jpeg"});
+    EXPECT_TRUE(TheFileSystem().FindByExtension(dir + "/missing", "jpg").isEmpty());
 }
 
 TEST(FileSystem, CopyCreateAndDeleteNeverHarmAnExistingFile)
 {
     TestEnvironment env;
     FileSystem &fs = TheFileSystem();
-    const QString a = WriteFile(env.ScratchDir() + QStringLiteral("/a"), "new");
-    const QString b = WriteFile(env.ScratchDir() + QStringLiteral("/b"), "old");
+    const QString dir = env.ScratchDir();
+    const QString a = WriteFile(dir + "/a", "new"), b = WriteFile(dir + "/b", "older");
     EXPECT_FALSE(fs.CopyFile(a, b, true));
-    EXPECT_EQ(fs.Status(b)->size, 3);
+    EXPECT_EQ(fs.Status(b)->size, 5);
     EXPECT_TRUE(fs.CopyFile(a, b, false));
-    QFile f(b);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), QByteArray("new"));
-    EXPECT_FALSE(fs.CopyFile(env.ScratchDir() + QStringLiteral("/missing"), b, false));
-    EXPECT_FALSE(fs.CopyFile(a, QStringLiteral("/proc/no-such/x"), false));
+    EXPECT_EQ(fs.Status(b)->size, 3);
+    EXPECT_FALSE(fs.CopyFile(dir + "/missing", b, false));
+    EXPECT_FALSE(fs.CopyFile(a, "/proc/no-such/x", false));
 
     // A new file never truncates an existing one.
     EXPECT_FALSE(fs.CreateNewFile(b));
     EXPECT_EQ(fs.Status(b)->size, 3);
-    const QString fresh = env.ScratchDir() + QStringLiteral("/new.mp4");
+    const QString fresh = dir + "/new.mp4";
     EXPECT_TRUE(fs.CreateNewFile(fresh));
     EXPECT_EQ(fs.Status(fresh)->size, 0);
-    EXPECT_FALSE(fs.CreateNewFile(env.ScratchDir() + QStringLiteral("/missing/new.mp4")));
+    EXPECT_FALSE(fs.CreateNewFile(dir + "/missing/new.mp4"));
 
     // Deleting reports whether a file was deleted; folders are not files.
     EXPECT_TRUE(fs.DeleteFile(fresh));
     EXPECT_FALSE(fs.Exists(fresh));
     EXPECT_FALSE(fs.DeleteFile(fresh));
-    EXPECT_TRUE(fs.CreateFolder(env.ScratchDir() + QStringLiteral("/sub")));
-    EXPECT_FALSE(fs.DeleteFile(env.ScratchDir() + QStringLiteral("/sub")));
-    EXPECT_FALSE(fs.CreateFolder(env.ScratchDir() + QStringLiteral("/no/parent")));
+    EXPECT_TRUE(fs.CreateFolder(dir + "/sub"));
+    EXPECT_FALSE(fs.DeleteFile(dir + "/sub"));
+    EXPECT_FALSE(fs.CreateFolder(dir + "/no/parent"));
 
     // Found by fuzzing: no file has a zero character in its name; the system would take
     // the name only up to it and act on another file ("a" here).
-    const QString zero = a + QChar(u'\0') + QStringLiteral("x");
-    EXPECT_FALSE(fs.Status(zero).has_value());
-    EXPECT_FALSE(fs.CreateNewFile(env.ScratchDir() + u'/' + QChar(u'\0')));
-    EXPECT_FALSE(fs.CreateFolder(env.ScratchDir() + QStringLiteral("/d") + QChar(u'\0')));
-    EXPECT_FALSE(fs.Exists(env.ScratchDir() + QStringLiteral("/d")));
-    EXPECT_EQ(QDir(env.ScratchDir()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
-              (QStringList{"a", "b", "sub"}));
+    const QChar zero(u'\0');
+    EXPECT_FALSE(fs.Status(a + zero + "x").has_value());
+    EXPECT_FALSE(fs.CreateNewFile(dir + u'/' + zero));
+    EXPECT_FALSE(fs.CreateFolder(dir + "/d" + zero));
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+              QStringList({"a", "b", "sub"}));
 }
 
 TEST(Skin, TheStoredSkinStylesDialogsUntilExit)

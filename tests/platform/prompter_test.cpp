@@ -74,7 +74,7 @@ TEST(QtPrompter, TheFileChooserOffersTheFiltersAndReturnsTheChosenFile)
     WhenModalShows([&](QWidget *modal) {
         auto *dialog = qobject_cast<QFileDialog *>(modal);
         ASSERT_TRUE(dialog);
-        EXPECT_EQ(dialog->nameFilters(), QStringList({QStringLiteral("Music (*.mp3 *.wma)")}));
+        EXPECT_EQ(dialog->nameFilters(), QStringList{"Music (*.mp3 *.wma)"});
         dialog->selectFile(music);
         dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Open)->click();
     });

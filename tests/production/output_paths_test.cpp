@@ -1,5 +1,6 @@
 // The output-path rules, on real folders through the main window: what a typed text
-// becomes, which folder is made, and what at the movie's path is never replaced.
+// becomes, which folder is made, and what at the movie's path is refused. That planning
+// changes none of the user's files is the output-path fuzz target's property.
 
 #include "window_fixture.h"
 
@@ -33,10 +34,8 @@ protected:
         home = env.HomeDir();
         QDir().mkpath(home + "/Movies");
         QDir().mkpath(home + "/my.folder");
-        testing_support::WriteFile(home + "/Movies/clip.avi", "the user's own clip");
-        testing_support::WriteFile(home + "/my.folder/clip", "a file named clip");
-        testing_support::WriteFile(home + "/my.mp4", "an older movie elsewhere");
-        testing_support::WriteFile(home + "/plainfile", "not a folder");
+        for (const char *file : {"/Movies/clip.avi", "/my.folder/clip", "/my.mp4", "/plainfile"})
+            testing_support::WriteFile(home + file, "the user's");
         // Things at a movie's path that are not regular files of the user's.
         QDir().mkpath(home + "/x.mp4");
         QFile::link(home + "/my.mp4", home + "/link.mp4");
@@ -75,13 +74,6 @@ TEST_P(PosixStylePaths, TypedTextBecomesTheMoviePath)
         EXPECT_EQ(prompter.BoxTexts().size(), 1);
         EXPECT_TRUE(prompter.BoxTexts().value(0).contains(Expand(row.message)));
     }
-    // The user's files are untouched.
-    EXPECT_EQ(QFileInfo(home + "/Movies/clip.avi").size(), 19);
-    EXPECT_EQ(QFileInfo(home + "/my.folder/clip").size(), 17);
-    EXPECT_EQ(QFileInfo(home + "/my.mp4").size(), 24);
-    EXPECT_TRUE(QFileInfo(home + "/x.mp4").isDir());
-    EXPECT_TRUE(QFileInfo(home + "/link.mp4").isSymLink());
-    EXPECT_TRUE(QFileInfo(home + "/fifo.mp4").exists());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -29,16 +29,15 @@ struct Clip
     bool operator==(const Clip &) const = default;
 };
 
-struct Transition
-{
-    ReferenceTime start = 0, stop = 0;
-    engine::Guid kind;
-};
-
-// Reads a group back: per track (in priority order) its one source and its transitions.
+// A group read back: per track (in priority order) its one source and its transitions.
 struct GroupContents
 {
     std::vector<Clip> clips;
+    struct Transition
+    {
+        ReferenceTime start = 0, stop = 0;
+        engine::Guid kind;
+    };
     std::vector<Transition> transitions;
 };
 
@@ -69,7 +68,7 @@ GroupContents ReadGroup(engine::IAMTimeline *timeline, long index)
         std::vector<ComPtr<IAMTimelineObj>> transitions;
         track.As<engine::IAMTimelineTransable>()->GetTransitions(&transitions);
         for (const auto &node : transitions) {
-            Transition transition;
+            GroupContents::Transition transition;
             node->GetStartStop(&transition.start, &transition.stop);
             node->GetSubObjectGUID(&transition.kind);
             contents.transitions.push_back(transition);

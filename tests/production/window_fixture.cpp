@@ -4,7 +4,6 @@
 #include "engine/engine_classes.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTest>
 
 void WindowTest::SetUp()
@@ -55,9 +54,5 @@ QString WindowTest::MakeWav(double seconds)
 
 bool WindowTest::WaitUntilIdle(int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (dialog->m_busy && t.elapsed() < ms)
-        QTest::qWait(10);
-    return !dialog->m_busy;
+    return QTest::qWaitFor([this] { return !dialog->m_busy; }, ms);
 }
