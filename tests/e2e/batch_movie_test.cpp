@@ -96,6 +96,15 @@ void ExpectTheSlideshow(const QString &movie)
     EXPECT_EQ(std::int64_t{video.frameRateNum} * 1001, std::int64_t{video.frameRateDen} * 30000);
     // N = 3 photos of s = 2 s: (N + 1) * s = 8 s of music, and the video s seconds longer.
     EXPECT_NEAR(video.seconds, 10.0, 2 * 1001.0 / 30000.0);
+    // An independent reader sees the index before the media data, and the lowest Simple
+    // Profile level that admits 320x240 at 1200 kbit/s.
+    for (const auto &[inform, expected] : {std::pair{"General;%IsStreamable%", "Yes"},
+                                           std::pair{"Video;%Format_Profile%", "Simple@L4a"}}) {
+        const ProgramRun info = testing_support::RunToEnd(
+            QStringLiteral("mediainfo --Inform=%1 %2")
+                .arg(QString::fromLatin1(inform), platform::QuoteArgument(movie)));
+        EXPECT_EQ(info.output.trimmed(), QString::fromLatin1(expected)) << inform;
+    }
     // Frames (29.97 a second) with the red photo wiped in (1.5 s), half way through its
     // dissolve into the green one (3 s), and the yellow one alone (8 s).
     const std::vector<testmedia::FrameColours> frames = testmedia::DecodeVideoColours(movie);
@@ -276,7 +285,7 @@ TEST_F(BatchMovie, UnreadablePhotosAreNamedAndTheMovieMadeOfTheRest)
 }
 
 // The converter's stand-in, found on PATH by the real converter: it notes its pid and
-// runs until it is ended. (A stand-in that fails is the conversion stage's tests.)
+// runs until it is ended, or fails at once when STAND_IN is "fail".
 class StandInConverter : public BatchMovie
 {
 protected:
@@ -290,7 +299,9 @@ protected:
         QDir().mkpath(bin);
         pidFile = env.Root() + "/converter.pid";
         testing_support::WriteScript(bin + "/ffmpeg",
-                                     "echo $$ > '" + pidFile.toUtf8()
+                                     "[ \"$STAND_IN\" = fail ] && { echo '[x] broken'; exit 1; }\n"
+                                     "echo $$ > '"
+                                         + pidFile.toUtf8()
                                          + "'\nfor out; do :; done\nprintf part > \"$out\"\n"
                                            "exec sleep 60");
         music = MakeJob(2, {64, 48}, 2); // with the real ffmpeg
@@ -320,6 +331,26 @@ protected:
     QString out;
     QString movie;
 };
+
+// A converter that fails: the screen says the movie failed and no more, the debug log
+// says why, the old movie stays and so does the temporary AVI, from which the movie can
+// still be made.
+TEST_F(StandInConverter, AFailedConversionSaysWhyInTheDebugLogOnly)
+{
+    env.Set("STAND_IN", "fail");
+    const QString log = env.Root() + "/debug.log";
+    env.Set("VANTOREL_DEBUG_LOG", log);
+    const ProgramRun run = RunProgram(BatchArgs(photos, music, movie) << "--overwrite");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.output.contains("Failed to create the movie.")) << run.output.toStdString();
+    EXPECT_FALSE(run.output.contains("[x] broken")) << run.output.toStdString();
+    EXPECT_TRUE(Contents(log).contains("the converter ended with status 1; its last output:\n"
+                                       "[x] broken\n"))
+        << Contents(log).toStdString();
+    EXPECT_EQ(Contents(movie), "my old movie");
+    EXPECT_EQ(QDir(out).entryList(QDir::Files, QDir::Name),
+              QStringList({"TempData.avi", "movie.mp4"}));
+}
 
 // Ctrl+C at the terminal (SIGINT to the job's process group) ends the run as interrupted:
 // the converter is ended, what the run made goes, and the old movie stays.

@@ -1,9 +1,9 @@
 // The converter KelvoraCfg.dll: option translation and the checks before ffmpeg runs,
-// against a stand-in ffmpeg on PATH. Its real conversions are in the conversion stage's
-// and the batch movie tests.
+// against a stand-in ffmpeg on PATH, and one real conversion of each quality.
 
 #include "common/doubles.h"
 #include "common/environment.h"
+#include "common/media_makers.h"
 #include "common/table_rows.h"
 #include "platform/processes.h"
 #include "production/conversion_stage.h"
@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSize>
 
 using testing_support::RunToEnd;
 using testing_support::TestEnvironment;
@@ -45,6 +46,38 @@ protected:
     const QString programDir = env.Root() + "/program", fakeBin = env.Root() + "/bin";
     QString converter;
 };
+
+// The program's command line, through the real ffmpeg, makes the movie it asks for: the
+// frame size of "-s" for the high quality (else the input's), 30000/1001 frames a second,
+// MPEG-4 video with sound, its index before the media data so that a player starts at once.
+TEST_F(Converter, TheProgramsCommandLineMakesTheMovieItAsksFor)
+{
+    const QString avi = env.Root() + "/in.avi";
+    ASSERT_EQ(RunToEnd("/usr/bin/ffmpeg -v quiet -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi "
+                       "-i sine -t 2 -c:v mjpeg -c:a pcm_s16le "
+                       + avi)
+                  .exitCode,
+              0);
+    env.Set("PATH", "/usr/bin:/bin");
+    for (const bool highQuality : {true, false}) {
+        const QString movie = env.Root() + "/clip.part.mp4"; // as the program names it
+        const testing_support::ProcessResult r
+            = RunToEnd(ConverterCommandLine(converter, avi, movie, highQuality, 320, 240) + "  ");
+        ASSERT_EQ(r.exitCode, 0) << r.output.toStdString();
+        const testmedia::AviContents mp4 = testmedia::ReadAvi(movie);
+        ASSERT_EQ(mp4.streams.size(), 2u);
+        const auto &video = mp4.streams[mp4.streams[0].audio ? 1 : 0];
+        EXPECT_EQ(video.codec, QStringLiteral("mpeg4"));
+        EXPECT_EQ(QSize(video.width, video.height), highQuality ? QSize(320, 240) : QSize(64, 48));
+        EXPECT_EQ(std::int64_t{video.frameRateNum} * 1001,
+                  std::int64_t{video.frameRateDen} * 30000);
+        QFile file(movie);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        EXPECT_LT(bytes.indexOf("moov"), bytes.indexOf("mdat"));
+        QFile::remove(movie);
+    }
+}
 
 // The lowest Simple Profile level whose frame size, macroblock rate and bit rate admit
 // the stream (ffmpeg numbers level 0b as 9 and 4a as 4). ffmpeg reads no input: its stdin
