@@ -27,6 +27,16 @@ namespace {
 constexpr int kTargetRole = Qt::UserRole + 1;
 const QLatin1String kScheme("chm");
 
+// A words box whose prompt is also the name a screen reader says for it.
+QLineEdit *WordsBox(QWidget *parent, const QString &objectName, const QString &prompt)
+{
+    auto *box = new QLineEdit(parent);
+    box->setObjectName(objectName);
+    box->setPlaceholderText(prompt);
+    box->setAccessibleName(prompt);
+    return box;
+}
+
 QString PageNotFound(const QString &path)
 {
     return QStringLiteral("<html><body><h2>Page not found</h2><p>The page <b>%1</b> is not "
@@ -159,10 +169,8 @@ QSplitter *HelpWindow::BuildPanes()
 QWidget *HelpWindow::BuildIndexPage()
 {
     auto *indexPage = new QWidget(this);
-    m_indexFilter = new QLineEdit(indexPage);
-    m_indexFilter->setObjectName(QStringLiteral("indexFilter"));
-    m_indexFilter->setPlaceholderText(QStringLiteral("Type a word to find"));
-    m_indexFilter->setAccessibleName(QStringLiteral("Type a word to find"));
+    m_indexFilter
+        = WordsBox(indexPage, QStringLiteral("indexFilter"), QStringLiteral("Type a word to find"));
     m_index = new QListWidget(indexPage);
     m_index->setObjectName(QStringLiteral("index"));
     m_index->setAccessibleName(QStringLiteral("Index"));
@@ -177,10 +185,9 @@ QWidget *HelpWindow::BuildIndexPage()
 QWidget *HelpWindow::BuildSearchPage()
 {
     auto *searchPage = new QWidget(this);
-    m_searchWords = new QLineEdit(searchPage);
-    m_searchWords->setObjectName(QStringLiteral("searchWords"));
-    m_searchWords->setPlaceholderText(QStringLiteral("Type in the words to search for"));
-    m_searchWords->setAccessibleName(QStringLiteral("Type in the words to search for"));
+    m_searchWords = WordsBox(searchPage,
+                             QStringLiteral("searchWords"),
+                             QStringLiteral("Type in the words to search for"));
     m_listTopics = new QPushButton(QStringLiteral("List Topics"), searchPage);
     m_listTopics->setObjectName(QStringLiteral("listTopics"));
     m_searchResults = new QTreeWidget(searchPage);

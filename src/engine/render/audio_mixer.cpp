@@ -79,8 +79,8 @@ bool MusicReader::Skip(std::int64_t frames)
 bool MusicReader::MakeResampler()
 {
     // Music is sampled at 8 to 384 kHz. A damaged file may claim millions of samples a
-    // second, and a resampler for that takes many seconds to set up, or one sample a
-    // second, which a few kilobytes of it make hours of music: such music is not read.
+    // second (a resampler for that takes many seconds to set up) or one a second (then a
+    // few kilobytes of it are hours of music): such music is not read.
     constexpr int kLowestMusicRate = 1000;
     constexpr int kHighestMusicRate = 768000;
     if (m_frame->sample_rate < kLowestMusicRate || m_frame->sample_rate > kHighestMusicRate)
